@@ -1,0 +1,278 @@
+// Setup file reader: statement assembly over a stack of sources, and the token readers.
+#include "runtime/setup_reader.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "runtime/frame.h"
+
+namespace {
+
+// One open statement source with its line buffer. The statement being assembled shares the
+// buffer with the raw text it is made of: it is written at or before the read position.
+struct Source {
+  FILE* file = nullptr;
+  std::vector<char> buffer = std::vector<char>(setup_buffer_size + 1, '\0');
+  std::size_t read_position = 0;  // where scanning continues
+  bool owned = false;             // opened here (the setup file), so closed here
+
+  void empty_buffer() {
+    buffer[0] = '\0';
+    read_position = 0;
+  }
+  void restart() {
+    std::rewind(file);
+    std::clearerr(file);
+    empty_buffer();
+  }
+};
+
+std::vector<std::unique_ptr<Source>> sources;
+
+Source& current_source() {
+  if (sources.empty()) error_exit("Setup file not open");
+  return *sources.back();
+}
+
+bool is_blank_or_control(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u >= 1 && u <= 32;
+}
+
+char* skip_blanks(char* position) {
+  while (*position == ' ') ++position;
+  return position;
+}
+
+// Loads the next non-empty physical line (or piece of one) at `write`. False at the end of the
+// file; a read failure or an unfinished statement there ends the run.
+bool load_next_line(Source& source, std::size_t write) {
+  std::size_t free_space = setup_buffer_size - write;
+  for (;;) {
+    char* line = source.buffer.data() + write;
+    if (std::fgets(line, static_cast<int>(free_space), source.file) == nullptr) {
+      if (!std::feof(source.file)) error_exit("Can't read setup file");
+      if (write > 0) error_exit("Setup line incomplete");
+      return false;
+    }
+    std::size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] == '\n') line[--length] = '\0';
+    std::size_t skip = 0;
+    while (skip < length && is_blank_or_control(line[skip])) ++skip;
+    if (skip == length) continue;
+    source.read_position = write + skip;
+    return true;
+  }
+}
+
+}  // namespace
+
+void open_setup(FILE* file) {
+  if (file == nullptr) {
+    if (!sources.empty()) {
+      current_source().restart();
+      return;
+    }
+    FILE* setup = std::fopen(companion_path(".set"), "r");
+    if (setup == nullptr) error_exit("Can't open setup file");
+    auto source = std::make_unique<Source>();
+    source->file = setup;
+    source->owned = true;
+    sources.push_back(std::move(source));
+    return;
+  }
+  if (!sources.empty() && sources.back()->file == file) {
+    current_source().restart();
+    return;
+  }
+  if (static_cast<int>(sources.size()) >= max_setup_sources) {
+    error_exitf("Too many nested setup files (at most %d)", max_setup_sources);
+  }
+  if (!sources.empty()) {
+    // Keep the unread rest of the current line at the buffer start, where reading resumes later.
+    Source& outer = current_source();
+    char* rest = outer.buffer.data() + outer.read_position;
+    std::memmove(outer.buffer.data(), rest, std::strlen(rest) + 1);
+    outer.read_position = 0;
+  }
+  auto source = std::make_unique<Source>();
+  source->file = file;
+  sources.push_back(std::move(source));
+}
+
+void close_setup(FILE* file) {
+  if (file == nullptr) {
+    while (!sources.empty()) {
+      if (sources.back()->owned) std::fclose(sources.back()->file);
+      sources.pop_back();
+    }
+    return;
+  }
+  if (sources.empty() || sources.back()->file != file) error_exit("Setup files closed out of sequence");
+  std::fclose(file);
+  sources.pop_back();
+}
+
+bool read_statement() {
+  Source& source = current_source();
+  char* buffer = source.buffer.data();
+  std::size_t write = 0;
+  std::size_t read = source.read_position;
+  bool in_comment = false;
+  char quote = '\0';
+
+  for (;;) {
+    char c = buffer[read];
+    if (c == '\0') {
+      if (write > 0) {
+        if (buffer[write - 1] != ' ') buffer[write++] = ' ';
+        if (setup_buffer_size - write <= 2) error_exit("Setup line overflow");
+      }
+      if (!load_next_line(source, write)) {
+        source.restart();
+        return false;
+      }
+      read = source.read_position;
+      continue;
+    }
+    if (in_comment) {
+      if (c == '*' && buffer[read + 1] == '/') {
+        in_comment = false;
+        buffer[read + 1] = ' ';  // the comment separates like a blank
+      }
+      ++read;
+      continue;
+    }
+    if (c == '/' && buffer[read + 1] == '*') {
+      in_comment = true;
+      read += 2;
+      continue;
+    }
+    if (quote != '\0') {
+      buffer[write++] = c;
+      if (c == quote) quote = '\0';
+      ++read;
+      continue;
+    }
+    if (c == '"' || c == '\'') {
+      buffer[write++] = c;
+      quote = c;
+    } else if (c == ';') {
+      if (write == 0) error_exit("Setup line empty");
+      if (buffer[0] == '*') {
+        write = 0;  // a comment statement
+      } else {
+        if (buffer[write - 1] == ' ') --write;
+        buffer[write] = '\0';
+        source.read_position = read + 1;
+        return true;
+      }
+    } else if (is_blank_or_control(c)) {
+      if (write > 0 && buffer[write - 1] != ' ') buffer[write++] = ' ';
+    } else {
+      buffer[write++] = c;
+    }
+    ++read;
+  }
+}
+
+char* statement_text() { return current_source().buffer.data(); }
+
+char* next_keyword(char* keyword, char* position) {
+  char* start = skip_blanks(position);
+  keyword[0] = '\0';
+  if (*start == '\0') return position;
+  if (*start == '=') error_exit("Keyword missing");
+  char* end = start;
+  while (*end != '\0' && *end != ' ' && *end != '=') ++end;
+  std::size_t length = static_cast<std::size_t>(end - start);
+  if (length > 32) length = 32;
+  std::memcpy(keyword, start, length);
+  keyword[length] = '\0';
+  char* next = skip_blanks(end);
+  if (*next == '=') next = skip_blanks(next + 1);
+  return next;
+}
+
+char* next_value(char* value, int max, char* position) {
+  const std::size_t limit = max > 0 ? static_cast<std::size_t>(max) : static_cast<std::size_t>(-1);
+  char* p = skip_blanks(position);
+  std::size_t length = 0;
+
+  if (*p == '"' || *p == '\'') {
+    const char quote = *p++;
+    if (*p == '\0') error_exit("Unbalanced quotes");
+    for (;;) {
+      if (*p == '\0') error_exit("Unbalanced quotes");
+      if (*p == quote) {
+        if (p[1] != quote) break;
+        ++p;  // a doubled quote stands for one
+      }
+      if (length < limit) value[length++] = *p;
+      ++p;
+    }
+    ++p;  // past the closing quote
+    if (*p != '\0' && *p != ' ' && *p != ',') {
+      syntax_error("Keyvalue syntax error: '%.8s'", statement_text(), p);
+    }
+    value[length] = '\0';
+    p = skip_blanks(p);
+    if (*p == ',') p = skip_blanks(p + 1);
+    return p;
+  }
+
+  char* end = p;
+  while (*end != '\0' && *end != ' ' && *end != ',') ++end;
+  length = static_cast<std::size_t>(end - p);
+  if (length > limit) length = limit;
+  char* next = skip_blanks(end);
+  if (value != p) std::memmove(value, p, length);
+  // Terminated in place, the value overwrites a comma that follows it directly; the comma is
+  // then taken as consumed, which is what the caller would have done with it.
+  if (value + length == end && *end == ',') next = skip_blanks(end + 1);
+  value[length] = '\0';
+  return next;
+}
+
+void setup_listing() {
+  Source& source = current_source();
+  source.restart();
+  list_line("Setup listing:", 1);
+  list_line("", 1);
+  char* line = source.buffer.data();
+  const std::size_t width = static_cast<std::size_t>(list_width());
+  while (std::fgets(line, setup_buffer_size, source.file) != nullptr) {
+    std::size_t length = std::strlen(line);
+    while (length > 0 && static_cast<unsigned char>(line[length - 1]) <= 32) --length;
+    if (length == 0) continue;
+    line[length] = '\0';
+    char* rest = line;
+    while (std::strlen(rest) > width) {
+      // Break at the last blank of the first `width` characters, else at the last comma.
+      std::size_t cut = 0;
+      for (std::size_t i = width; i-- > 0;) {
+        if (rest[i] == ' ') {
+          cut = i;
+          break;
+        }
+      }
+      if (cut == 0) {
+        for (std::size_t i = width; i-- > 0;) {
+          if (rest[i] == ',') {
+            cut = i;
+            break;
+          }
+        }
+      }
+      if (cut == 0) cut = width;
+      char saved = rest[cut];
+      rest[cut] = '\0';
+      list_line(rest, 1);
+      rest[cut] = saved;
+      rest += cut;
+    }
+    list_line(rest, 1);
+  }
+  source.restart();
+}
