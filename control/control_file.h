@@ -1,0 +1,253 @@
+// The control file: everything the setup checker settles for the procedures, written once and
+// read back by every procedure of a run. This module is the only place that knows its layout:
+// a header of 49 little-endian ints followed by the sections in a fixed order, each present only
+// when its size in the header is non-zero.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---- Request kinds (header word 0). ----
+
+inline constexpr int KIND_IMPUTE = 1;      // imputation requested
+inline constexpr int KIND_REGRESS = 2;     // regression setup
+inline constexpr int KIND_DESCRIBE = 4;    // describe setup
+inline constexpr int KIND_SYNTHESIZE = 8;  // synthesis setup
+
+// ---- Variable flag word bits. ----
+
+inline constexpr std::uint16_t FLAG_TYPE_MASK = 0x000F;     // imputation type code
+inline constexpr std::uint16_t FLAG_DROP = 0x0010;          // not carried into the output
+inline constexpr std::uint16_t FLAG_TRANSFER = 0x0020;      // carried, not imputed
+inline constexpr std::uint16_t FLAG_USED = 0x0040;          // design, BY, ID, model ... variable
+inline constexpr std::uint16_t FLAG_SYNTHESIZE = 0x0080;    // observed values are replaced
+inline constexpr std::uint16_t FLAG_DIAGNOSE = 0x0100;      // diagnostic plots
+inline constexpr std::uint16_t FLAG_DIAGNOSE_ALL = 0x0200;  // diagnostic plots, option /all
+inline constexpr std::uint16_t FLAG_CHARACTER = 0x0400;     // character data
+// A variable survives compaction when it has a type, synthesize or diagnose bit.
+inline constexpr std::uint16_t FLAG_KEEP_MASK = 0x03CF;
+
+// Imputation type codes (the low four bits of the flag word).
+inline constexpr int TYPE_NONE = 0;
+inline constexpr int TYPE_CONTINUOUS = 1;
+inline constexpr int TYPE_CATEGORICAL = 2;
+inline constexpr int TYPE_MIXED = 3;
+inline constexpr int TYPE_COUNT = 5;
+inline constexpr int TYPE_ABB_SETUP = 8;  // ABB while the setup is read
+inline constexpr int TYPE_ABB = 9;        // ABB as written to the control file
+inline constexpr int TYPE_GH = 15;
+
+// Byte-size and layout constants.
+inline constexpr int CONTROL_HEADER_INTS = 49;
+inline constexpr int CONTROL_HEADER_BYTES = CONTROL_HEADER_INTS * 4;
+inline constexpr int NAME_BYTES = 32;
+inline constexpr int LABEL_BYTES = 200;
+inline constexpr int SLOT_BYTES = 8;
+// Variable indexes are stored as shorts, so no count of variables can exceed this.
+inline constexpr int MAX_CONTROL_VARIABLES = 32767;
+
+// A variable, codeframe or estimate name: NUL-padded, a 32-character name has no NUL.
+using VarName = std::array<char, NAME_BYTES>;
+// A variable label: NUL-padded.
+using VarLabel = std::array<char, LABEL_BYTES>;
+// An 8-byte value: a little-endian double or 8 blank-padded characters, kept as raw bytes so
+// that character values and host missing codes survive untouched.
+using Slot8 = std::array<unsigned char, SLOT_BYTES>;
+
+VarName make_name(std::string_view text);
+std::string name_text(const VarName& name);
+VarLabel make_label(std::string_view text);
+std::string label_text(const VarLabel& label);
+Slot8 numeric_slot(double value);
+// Up to 8 characters, blank-padded.
+Slot8 text_slot(std::string_view text);
+double slot_double(const Slot8& slot);
+std::string slot_text(const Slot8& slot);
+
+// The 49 header words in file order; every byte count and count is derived from the content
+// by the writer.
+struct ControlHeader {
+  std::int32_t kind = 0;                   // KIND_* bits
+  std::int32_t nvar = 0;                   // kept variables
+  std::int32_t ntot = 0;                   // nvar + interaction pseudo-variables
+  std::int32_t norig = 0;                  // dataset variables before compaction
+  std::int32_t nobs = 0;                   // NOBS, 0 if none
+  std::int32_t interaction_bytes = 0;      // interaction table
+  std::int32_t offsets_bytes = 0;          // OFFSETS table (nvar shorts) or 0
+  std::int32_t restrict_bytes = 0;         // RESTRICT block or 0
+  std::int32_t bounds_bytes = 0;           // BOUNDS block or 0
+  std::int32_t multiples = 0;              // number of multiples
+  std::int32_t implicates = 0;             // number of implicates
+  std::int32_t iterations = 0;             // number of iterations
+  std::int32_t perturb_bytes = 0;          // PERTURB table (nvar shorts) or 0
+  std::int32_t seed = 0;                   // random seed
+  std::int32_t maxpred_bytes = 0;          // MAXPRED table (nvar shorts) or 0
+  std::int32_t minrsqd_bytes = 0;          // MINRSQD table (nvar shorts) or 0
+  std::int32_t maxlogi = 0;                // MAXLOGI
+  std::int32_t mincodi = -1;               // constant-pool index, -1 none
+  std::int32_t print_level = 0;            // 0 none, 1 standard, 2 detail, 4 correlations ...
+  std::int32_t constant_bytes = 0;         // constant pool (count x 8)
+  std::int32_t dependency_bytes = 0;       // dependency matrix (ntot x ntot) or 0
+  std::int32_t by_count = 0;               // BY variables
+  std::int32_t multiple_var = -1;          // multiple-number variable, -1 none
+  std::int32_t id_var = -1;                // ID variable, -1 none
+  std::int32_t stratum_var = -1;           // STRATUM variable, -1 none
+  std::int32_t cluster_var = -1;           // CLUSTER variable, -1 none
+  std::int32_t weight_var = -1;            // WEIGHT variable, -1 none
+  std::int32_t dependent_var = -1;         // dependent variable, -1 none
+  std::int32_t dependent_code = -1;        // reference code (pool index), -1 none
+  std::int32_t censor_var = -1;            // censor variable, -1 none
+  std::int32_t censor_code = -1;           // censoring code (pool index), -1 none
+  std::int32_t predictor_count = 0;        // predictors
+  std::int32_t estimate_count = 0;         // ESTIMATES
+  std::int32_t estimates_bytes = 0;        // ESTIMATES block
+  std::int32_t mdata = 0;                  // 1 skip, 2 impute, 3 stop
+  std::int32_t link = 0;                   // 0 none, 1 linear, 2 logistic, 5 log, 7 hazards, 9 tobit
+  std::int32_t plot = 0;                   // plot flag
+  std::int32_t intercept = 0;              // 1 intercept, 0 none
+  std::int32_t model_bytes = 0;            // MODEL block
+  std::int32_t contrast_factor_bytes = 0;  // CONTRAST factor block
+  std::int32_t table_bytes = 0;            // TABLE block
+  std::int32_t mean_bytes = 0;             // MEAN block
+  std::int32_t contrast_coef_bytes = 0;    // CONTRAST coefficient block
+  std::int32_t title_bytes = 0;            // title length with its NUL, 0 if no TITLE
+  std::int32_t name_string_bytes = 0;      // DATAIN, DATAOUT, ESTOUT, REPOUT, PREDOUT names
+  std::int32_t concatenate = 0;            // DATAOUT concatenate flag
+  std::int32_t codeframe_count = 0;        // codeframes, 0 when none are written
+  std::int32_t code_count = 0;             // codes of all frames
+  std::int32_t codelabel_bytes = 0;        // code-label texts
+
+  friend bool operator==(const ControlHeader&, const ControlHeader&) = default;
+};
+
+// The codeframes of the kept variables.
+struct ControlCodeframes {
+  std::vector<std::int16_t> frame_of_var;  // per kept variable its frame, -1 none
+  std::vector<VarName> frame_names;        // one per frame
+  std::vector<std::int32_t> frame_end;     // cumulative code count up to and including a frame
+  std::vector<Slot8> codes;                // all codes, frame after frame
+  std::vector<std::string> code_labels;    // one label per code
+
+  friend bool operator==(const ControlCodeframes&, const ControlCodeframes&) = default;
+};
+
+// Everything the control file holds. Counts and byte sizes of the header are not stored here:
+// they follow from the vectors (see control_header).
+struct ControlFile {
+  // Setup-wide values.
+  std::int32_t kind = 0;            // KIND_* bits
+  std::int32_t nobs = 0;            // NOBS, 0 if none
+  std::int32_t multiples = 0;       // number of multiples
+  std::int32_t implicates = 0;      // number of implicates
+  std::int32_t iterations = 0;      // number of iterations
+  std::int32_t seed = 0;            // random seed; PERTURB is written only when it is not 0
+  std::int32_t maxlogi = 0;         // MAXLOGI
+  std::int32_t mincodi = -1;        // constant-pool index, -1 none
+  std::int32_t print_level = 1;     // print level
+  std::int32_t multiple_var = -1;   // multiple-number variable, -1 none
+  std::int32_t id_var = -1;         // ID variable, -1 none
+  std::int32_t stratum_var = -1;    // STRATUM variable, -1 none
+  std::int32_t cluster_var = -1;    // CLUSTER variable, -1 none
+  std::int32_t weight_var = -1;     // WEIGHT variable, -1 none
+  std::int32_t dependent_var = -1;  // dependent variable, -1 none
+  std::int32_t dependent_code = -1; // reference code as a pool index, -1 none
+  std::int32_t censor_var = -1;     // censor variable, -1 none
+  std::int32_t censor_code = -1;    // censoring code as a pool index, -1 none
+  std::int32_t estimate_count = 0;  // estimates in the ESTIMATES block
+  std::int32_t mdata = 0;           // 1 skip, 2 impute, 3 stop
+  std::int32_t link = 0;            // link code
+  std::int32_t plot = 0;            // plot flag
+  std::int32_t intercept = 0;       // 1 intercept, 0 none
+  std::int32_t concatenate = 0;     // DATAOUT concatenate flag
+
+  // Texts. An empty title means no TITLE statement; empty output names were not given.
+  std::string title;
+  std::vector<std::string> datain;  // DATAIN names in order
+  std::string dataout;
+  std::string estout;
+  std::string repout;
+  std::string predout;
+
+  // Variables: the kept ones first, then the interaction pseudo-variables (ntot entries).
+  std::vector<VarName> names;
+  std::vector<std::uint16_t> flags;
+  std::vector<VarLabel> labels;
+  // Names and flag words before compaction; empty unless compaction removed variables.
+  std::vector<VarName> original_names;
+  std::vector<std::uint16_t> original_flags;
+  // Per pseudo-variable its component variable indexes.
+  std::vector<std::vector<std::int16_t>> interactions;
+
+  // Per-variable tables: empty, or one short per kept variable (-1 where not given).
+  std::vector<std::int16_t> offsets;  // offset variable index
+  std::vector<std::int16_t> perturb;  // perturbation method
+  std::vector<std::int16_t> maxpred;  // maximum number of predictors
+  std::vector<std::int16_t> minrsqd;  // constant-pool index of the minimum R-squared
+
+  // Blocks of shorts, laid out as the setup checker builds them; empty when not given.
+  std::vector<std::int16_t> restrictions;    // RESTRICT block
+  std::vector<std::int16_t> bounds;          // BOUNDS block
+  std::vector<std::int16_t> estimates;       // ESTIMATES block
+  std::vector<std::int16_t> models;          // MODEL block
+  std::vector<std::int16_t> contrast_factors;  // CONTRAST factor block
+  std::vector<std::int16_t> tables;          // TABLE block
+  std::vector<std::int16_t> means;           // MEAN block
+  std::vector<std::int16_t> contrast_coefs;  // CONTRAST coefficient block
+
+  std::vector<Slot8> constants;             // constant pool
+  std::vector<std::uint8_t> dependencies;   // ntot x ntot dependency codes, or empty
+  std::vector<std::int16_t> by_vars;        // BY variable indexes
+  std::vector<std::int16_t> predictors;     // predictor indexes (pseudo-variables allowed)
+
+  ControlCodeframes codeframes;  // written only when a kept variable has a frame
+
+  // Kept variables, all variables and dataset variables before compaction.
+  int nvar() const { return static_cast<int>(names.size() - interactions.size()); }
+  int ntot() const { return static_cast<int>(names.size()); }
+  int norig() const { return original_names.empty() ? nvar() : static_cast<int>(original_names.size()); }
+
+  friend bool operator==(const ControlFile&, const ControlFile&) = default;
+};
+
+// What the command driver needs: the header and sections 2 to 7.
+struct ControlSummary {
+  ControlHeader header;
+  std::string title;
+  std::vector<std::string> datain;
+  std::string dataout;
+  std::string estout;
+  std::string repout;
+  std::string predout;
+};
+
+// Dependency codes of the dependency matrix.
+inline constexpr std::uint8_t DEPEND_INTERACTION = 1;
+inline constexpr std::uint8_t DEPEND_OFFSET = 2;
+inline constexpr std::uint8_t DEPEND_RESTRICTION = 4;
+inline constexpr std::uint8_t DEPEND_BOUND = 8;
+inline constexpr std::uint8_t DEPEND_TRANSITIVE = 16;
+
+// The header that the content gives (counts and byte sizes computed, never taken on trust).
+ControlHeader control_header(const ControlFile& control);
+
+// The file's bytes; stops the run when the content is inconsistent (a fault of the caller).
+std::vector<std::uint8_t> encode_control_file(const ControlFile& control, const char* path);
+// Decodes and validates bytes; any inconsistency stops the run with
+// "Control file %s is corrupt: ..." (exit code 3).
+ControlFile decode_control_file(const std::vector<std::uint8_t>& bytes, const char* path);
+
+// Writes the control file through the record-file layer.
+void write_control_file(const char* path, const ControlFile& control);
+// Reads and validates every section.
+ControlFile read_control_file(const char* path);
+// Reads only the header, validated against the file's size.
+ControlHeader read_control_header(const char* path);
+// Reads the header, the title and the name strings.
+ControlSummary read_control_summary(const char* path);
+
+// Helpers for the ESTIMATES block: the 32-byte blank-padded label as 16 shorts.
+void append_estimate_label(std::vector<std::int16_t>& block, std::string_view label);
+std::string estimate_label(const std::int16_t* words);
