@@ -110,26 +110,26 @@ void load_whole_file(biofile& bf) {
   bf.file = nullptr;
 }
 
-// Writes the used part of a write buffer to the file. The position is left alone, so that
-// closing can keep the written bytes readable from the buffer.
-std::int64_t flush_buffer(biofile& bf) {
+// Writes the used part of a write buffer to the file; false when the write failed. The
+// position is left alone, so that closing can keep the written bytes readable from the buffer.
+bool write_used_part(biofile& bf) {
   const auto used = static_cast<std::size_t>(bf.current - bf.buffer.get());
-  if (used == 0) return 0;
+  if (used == 0) return true;
   if (std::fwrite(bf.buffer.get(), 1, used, bf.file) != used) {
-    // Nothing stays pending, so the shutdown does not write the same bytes a second time.
+    // Nothing stays pending, so a later sweep does not write the same bytes a second time.
     bf.current = bf.buffer.get();
-    fail("write", bf);
+    return false;
   }
   bf.file_size += static_cast<std::int64_t>(used);
-  return static_cast<std::int64_t>(used);
+  return true;
 }
 
-// Closes the disk file; a write file that fails to close has lost data.
-void close_file(biofile& bf) {
-  if (!bf.file) return;
+// Closes the disk file; false when a write file failed to close (its last bytes are lost).
+bool close_file(biofile& bf) {
+  if (!bf.file) return true;
   FILE* file = bf.file;
   bf.file = nullptr;
-  if (std::fclose(file) != 0 && is_writing(bf)) fail("write", bf);
+  return std::fclose(file) == 0 || !is_writing(bf);
 }
 
 auto find_registered(const biofile* bf) {
@@ -359,7 +359,9 @@ void* write_slow(biofile& bf, const void* source, int length) {
     ++bf.record_count;
     return const_cast<void*>(source);
   }
-  bf.buffer_offset += flush_buffer(bf);
+  const std::int64_t used = bf.current - bf.buffer.get();
+  if (!write_used_part(bf)) fail("write", bf);
+  bf.buffer_offset += used;
   bf.current = bf.buffer.get();
   unsigned char* record = bf.current;
   if (source) std::memcpy(record, source, static_cast<std::size_t>(length));
@@ -383,14 +385,17 @@ void rewind_file(biofile& bf) {
   bf.current = start;
 }
 
-// Flushes pending writes and closes the disk file; the block stays usable for a reopen.
-void suspend(biofile& bf, bool keep_written) {
-  if (access_of(bf) == 0) return;
-  if (is_writing(bf) && !is_virtual(bf) && keep_written && bf.file && bf.buffer) flush_buffer(bf);
-  close_file(bf);
+// Flushes pending writes (unless told not to) and closes the disk file; the block stays
+// usable for a reopen. False when written data could not be stored.
+bool suspend(biofile& bf, bool keep_written) {
+  if (access_of(bf) == 0) return true;
+  bool stored = true;
+  if (is_writing(bf) && !is_virtual(bf) && keep_written && bf.file && bf.buffer) stored = write_used_part(bf);
+  stored = close_file(bf) && stored;
   if (is_writing(bf)) bf.end = bf.current;
   bf.current = bf.buffer.get();
   bf.mode &= B_VIRTUAL;
+  return stored;
 }
 
 void release(biofile* bf) {
@@ -448,12 +453,12 @@ int bseek(biofile* bf, std::int64_t offset, int whence) {
 
   // Load the buffer-aligned block that holds the target.
   const std::int64_t position = bf->buffer_offset + index;
-  if (position < 0) fail("seek", *bf);
+  // The end of the file is a valid target; a target past it is refused.
+  if (position < 0 || position > bf->file_size) fail("seek", *bf);
   const std::int64_t block = position / bf->buffer_length * bf->buffer_length;
   if (fseeko(bf->file, block, SEEK_SET) != 0) fail("seek", *bf);
   const std::size_t got = std::fread(start, 1, static_cast<std::size_t>(bf->buffer_length), bf->file);
-  // A target past the end of the file is refused rather than left as a broken position.
-  if (got == 0 || std::ferror(bf->file) || position - block > static_cast<std::int64_t>(got)) {
+  if (std::ferror(bf->file) || position - block > static_cast<std::int64_t>(got)) {
     fail("seek", *bf);
   }
   bf->buffer_offset = block;
@@ -468,7 +473,7 @@ void bclose(biofile* bf, int how) {
     rewind_file(*bf);
     return;
   }
-  suspend(*bf, how != B_DELETE);
+  if (!suspend(*bf, how != B_DELETE)) fail("write", *bf);
   if (how == B_CLOSE) return;
   if (how == B_DELETE && !is_virtual(*bf) && !bf->path.empty()) std::remove(bf->path.c_str());
   release(bf);
@@ -482,11 +487,12 @@ int bmode(const biofile* bf) { return bf->mode; }
 
 void release_record_files() {
   auto& blocks = registry();
-  // Each block leaves the registry before it is flushed: should a flush fail, the fatal
-  // exit sweeps the rest and never meets this block again.
-  while (!blocks.empty()) {
-    std::unique_ptr<biofile> bf = std::move(blocks.front());
-    blocks.erase(blocks.begin());
-    suspend(*bf, true);
+  // Every file is flushed and closed before a failure is reported, so that one full disk
+  // does not cost the other files their last records.
+  std::string failed;
+  for (auto& bf : blocks) {
+    if (!suspend(*bf, true) && failed.empty()) failed = bf->path;
   }
+  blocks.clear();
+  if (!failed.empty()) error_exitf("Can't write %s", failed.c_str());
 }
