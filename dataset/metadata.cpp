@@ -1,0 +1,618 @@
+// Reader of dataset metadata statements: one pass over the statements collects the variable
+// descriptions and codeframes as written, then the defaults and inheritance rules fill in what
+// the descriptions left out, names are resolved and the codeframes are converted and pruned.
+#include "dataset/metadata.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+#include "dataset/variable_list.h"
+#include "dataset/text_util.h"
+#include "runtime/frame.h"
+#include "runtime/setup_reader.h"
+
+DatasetMeta dataset;
+
+namespace {
+
+// Delimiters used when a delim statement has no value, and for tables without delimiters.
+const char default_delimiters[] = "\t, ";
+
+// One variable description as written, before defaults and inheritance fill it in.
+struct PendingVariable {
+  std::string name;          // variable name (at most 32 characters)
+  std::string label;         // label (at most 200 characters), empty when not given
+  char type = 0;             // 'C', 'N', 'I', 'F', or 0 when not given
+  std::int64_t location = -1;  // 0-based location, -1 when not given
+  int width = 0;             // width, 0 when not given
+  int decimals = 0;          // implied decimals (0 when not given)
+  int missing = -1;          // index into the missing pool; -1 not given; -2 explicitly none
+  std::string frame;         // codeframe name, empty when none
+};
+
+// One codeframe as written: its name and the kept code/label pairs.
+struct PendingFrame {
+  std::string name;                                    // frame name
+  std::vector<std::pair<std::string, std::string>> pairs;  // code text and label
+};
+
+// What the statements said so far; cleared by metadata_begin.
+struct ReaderState {
+  enum Mode { none, variables, codeframes } mode = none;  // where unnamed statements go
+  bool reclen_given = false;            // a reclen statement was read
+  std::int64_t reclen = 0;              // its value
+  bool skip_given = false;              // a skip statement was read
+  bool id_given = false;                // an id statement was read
+  std::string id_name;                  // its variable name
+  bool mult_given = false;              // a mult statement was read
+  std::string mult_name;                // its variable name
+  std::vector<PendingVariable> vars;    // variable descriptions in order
+  std::unordered_map<std::string, int> var_by_key;    // upper-cased name -> variable
+  std::vector<PendingFrame> frames;     // codeframes in order
+  std::unordered_map<std::string, int> frame_by_key;  // upper-cased name -> frame
+  std::unordered_map<std::string, int> missing_by_text;  // missing text -> pool index
+};
+
+ReaderState state;
+
+// Whole-word keyword comparison without regard to case.
+bool is_word(const char* keyword, const char* word) { return strcasecmp(keyword, word) == 0; }
+
+// Prefix comparison: the keyword's first `letters` letters equal those of `word`.
+bool has_prefix(const char* keyword, const char* word, std::size_t letters) {
+  return std::strlen(keyword) >= letters && strncasecmp(keyword, word, letters) == 0;
+}
+
+// Position of the first non-blank character at or after `position`.
+char* skip_blanks(char* position) {
+  while (*position == ' ') ++position;
+  return position;
+}
+
+// Reads a value of at most `max` characters; steps over a comma that a plain value left.
+char* read_value(std::string& value, int max, char* position) {
+  std::vector<char> buffer(static_cast<std::size_t>(max > 0 ? max : std::strlen(position)) + 1);
+  position = next_value(buffer.data(), max > 0 ? max : static_cast<int>(buffer.size() - 1), position);
+  value = buffer.data();
+  if (*position == ',') position = skip_blanks(position + 1);
+  return position;
+}
+
+// Parses a whole-text integer (optional sign, digits only); false when the text is not one or
+// lies outside the 64-bit range.
+bool parse_integer(const std::string& text, std::int64_t& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  auto [end, error] = std::from_chars(first, last, value);
+  return error == std::errc() && end == last && first != last;
+}
+
+// Index of `text` in the missing pool, appending it when new.
+int intern_missing(const std::string& text) {
+  auto [entry, added] = state.missing_by_text.emplace(text, dataset.missing_count);
+  if (added) {
+    dataset.missing_pool.push_back(text);
+    ++dataset.missing_count;
+  }
+  return entry->second;
+}
+
+// Applies one NAME= ... attribute of a variable description.
+void apply_variable_attribute(PendingVariable& var, const char* keyword, char*& position,
+                              unsigned& given) {
+  enum : unsigned { g_name = 1, g_label = 2, g_type = 4, g_code = 8, g_loc = 16, g_wid = 32,
+                    g_dec = 64, g_miss = 128 };
+  auto once = [&given](unsigned bit, const char* repeated) {
+    if (given & bit) error_exit(repeated);
+    given |= bit;
+  };
+  std::string value;
+  if (is_word(keyword, "NAME")) {
+    once(g_name, "Repeated variable name keyword");
+    position = read_value(value, name_field, position);
+    if (value.empty()) error_exit("Missing variable name");
+    std::string key = upper_text(value);
+    if (state.var_by_key.count(key) != 0) error_exitf("Duplicate variable %s", value.c_str());
+    var.name = value;
+  } else if (is_word(keyword, "LABEL")) {
+    once(g_label, "Repeated variable label keyword");
+    position = read_value(value, label_field, position);
+    if (value.empty()) error_exit("Missing variable label");
+    var.label = value;
+  } else if (is_word(keyword, "TYPE")) {
+    once(g_type, "Repeated variable type keyword");
+    position = read_value(value, 32, position);
+    if (value.empty()) error_exit("Missing variable type");
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
+    if (std::strchr("CFIN", letter) == nullptr) error_exit("Variable type not recognized");
+    var.type = letter;
+  } else if (has_prefix(keyword, "CODE", 4)) {
+    once(g_code, "Repeated variable codeframe keyword");
+    position = read_value(value, name_field, position);
+    if (value.empty()) error_exit("Missing variable codeframe");
+    var.frame = value;
+  } else if (has_prefix(keyword, "LOC", 3)) {
+    once(g_loc, "Repeated variable location keyword");
+    position = read_value(value, 32, position);
+    if (value.empty()) error_exit("Missing variable location");
+    std::int64_t location = 0;
+    if (!parse_integer(value, location) || location < 1 || location > INT32_MAX)
+      error_exit("Variable location out of range");
+    var.location = location - 1;
+  } else if (has_prefix(keyword, "WID", 3)) {
+    once(g_wid, "Repeated variable width keyword");
+    position = read_value(value, 32, position);
+    if (value.empty()) error_exit("Missing variable width");
+    std::int64_t width = 0;
+    if (!parse_integer(value, width) || width < 1) error_exit("Variable width nonpositive");
+    if (width > max_field_width) error_exit("Variable width too large");
+    var.width = static_cast<int>(width);
+  } else if (has_prefix(keyword, "DEC", 3) || is_word(keyword, "NDEC")) {
+    // "dec=" is what the writer emits; "ndec=" is accepted for files written by older writers.
+    once(g_dec, "Repeated variable decimals keyword");
+    position = read_value(value, 32, position);
+    if (value.empty()) error_exit("Missing number of decimals");
+    std::int64_t decimals = 0;
+    if (!parse_integer(value, decimals) || decimals < 0 || decimals > max_decimals)
+      error_exit("Variable decimals value error");
+    var.decimals = static_cast<int>(decimals);
+  } else if (has_prefix(keyword, "MISS", 4)) {
+    once(g_miss, "Repeated variable missing data keyword");
+    // A quoted empty value says "no missing-data value" and stops inheritance from the
+    // previous variable; an unquoted empty value is an error.
+    char* start = skip_blanks(position);
+    bool quoted = *start == '"' || *start == '\'';
+    position = read_value(value, 0, position);
+    if (value.empty() && !quoted) error_exit("Missing variable missing data value");
+    var.missing = value.empty() ? -2 : intern_missing(value);
+  } else {
+    error_exitf("Keyword %s not recognized", keyword);
+  }
+}
+
+// Reads one code text: up to a blank or "=", with a blank allowed in place of the "=".
+char* read_code(std::string& code, char* position) {
+  char* end = position;
+  while (*end != '\0' && *end != ' ' && *end != '=') ++end;
+  code.assign(position, end);
+  end = skip_blanks(end);
+  if (*end == '=') end = skip_blanks(end + 1);
+  return end;
+}
+
+// Converts a whole text to a finite double; false for anything else (including nan and inf).
+bool parse_code_number(const std::string& text, double& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
+  return error == std::errc() && end == last && first != last && std::isfinite(value);
+}
+
+// Default width of a type letter.
+int default_width(char type) {
+  switch (type) {
+    case 'I': return 4;
+    case 'F': return 8;
+    default: return 1;
+  }
+}
+
+// Steps 3 and 4 of completing the variables: types, locations, widths, decimals, missing values.
+void complete_variables() {
+  bool delimited = dataset.delimiters.has_value();
+  std::int64_t largest_end = 0;
+  bool binary = false;
+  std::vector<PendingVariable>& vars = state.vars;
+  for (std::size_t j = 0; j < vars.size(); ++j) {
+    PendingVariable& var = vars[j];
+    const PendingVariable* prev = j > 0 ? &vars[j - 1] : nullptr;
+    if (var.type == 0) var.type = prev != nullptr ? prev->type : 'N';
+    bool same_type = prev != nullptr && prev->type == var.type;
+    int name_length = static_cast<int>(var.name.size());
+    if (delimited) {
+      if (var.type == 'I' || var.type == 'F')
+        error_exitf("Delimited variable %.*s is binary", name_length, var.name.c_str());
+      if (var.location >= 0)
+        error_exitf("Delimited variable %.*s has location", name_length, var.name.c_str());
+      if (var.width > 0)
+        error_exitf("Delimited variable %.*s has width", name_length, var.name.c_str());
+      var.location = static_cast<std::int64_t>(j);
+    } else {
+      if (var.location < 0) var.location = prev != nullptr ? prev->location + prev->width : 0;
+      if (var.width == 0) var.width = same_type ? prev->width : default_width(var.type);
+      if (var.type == 'I' && var.width != 1 && var.width != 2 && var.width != 4)
+        error_exitf("Type and width inconsistent for variable %s", var.name.c_str());
+      if (var.type == 'F' && var.width != 4 && var.width != 8)
+        error_exitf("Type and width inconsistent for variable %s", var.name.c_str());
+      largest_end = std::max(largest_end, var.location + var.width);
+      binary = binary || var.type == 'I' || var.type == 'F';
+    }
+    if (var.type != 'N') var.decimals = 0;
+    if (var.missing == -1 && same_type) var.missing = prev->missing;
+  }
+  if (delimited) return;
+  if (largest_end > INT32_MAX) error_exit("Record length too large");
+  if (state.reclen_given) {
+    if (largest_end > state.reclen) error_exit("Specified record length too short");
+    dataset.reclen = static_cast<std::int32_t>(state.reclen);
+    dataset.declared_reclen = dataset.reclen;
+  } else {
+    dataset.reclen = static_cast<std::int32_t>(largest_end);
+    dataset.declared_reclen = binary ? dataset.reclen : 0;
+  }
+}
+
+// Copies the completed variable descriptions into the dataset's tables.
+void store_variables() {
+  std::size_t n = state.vars.size();
+  dataset.nvar = static_cast<std::int32_t>(n);
+  dataset.names.assign(n * name_field, '\0');
+  dataset.labels.assign(n * label_field, '\0');
+  dataset.type.resize(n);
+  dataset.location.resize(n);
+  dataset.width.resize(n);
+  dataset.decimals.resize(n);
+  dataset.missing_index.assign(n, -1);
+  bool delimited = dataset.delimiters.has_value();
+  for (std::size_t j = 0; j < n; ++j) {
+    const PendingVariable& var = state.vars[j];
+    store_field(&dataset.names[j * name_field], var.name, name_field);
+    store_field(&dataset.labels[j * label_field], var.label, label_field);
+    dataset.type[j] = var.type;
+    dataset.location[j] = static_cast<std::int32_t>(var.location);
+    dataset.width[j] = static_cast<std::int16_t>(delimited ? 0 : var.width);
+    dataset.decimals[j] = static_cast<std::int16_t>(var.decimals);
+    dataset.missing_index[j] = var.missing >= 0 ? var.missing : -1;
+  }
+  if (dataset.missing_count == 0) dataset.missing_index.clear();
+}
+
+// Resolves a variable name of an id or mult statement.
+std::int32_t resolve_name(bool given, const std::string& name) {
+  if (!given) return -1;
+  return find_variable(dataset.names.data(), dataset.nvar, name.c_str());
+}
+
+// Steps 7 and 8: links variables to codeframes, checks kinds, converts and prunes the frames.
+void complete_codeframes() {
+  std::size_t n = state.vars.size();
+  dataset.frame_of_var.assign(n, -1);
+  dataset.nframes = 0;
+  dataset.frame_names.clear();
+  dataset.frame_end.clear();
+  dataset.ncodes = 0;
+  dataset.codes.clear();
+  dataset.code_labels.clear();
+  auto first_user = std::find_if(state.vars.begin(), state.vars.end(),
+                                 [](const PendingVariable& v) { return !v.frame.empty(); });
+  if (first_user == state.vars.end()) return;
+  bool sas = host_mode == HOST_SAS;
+  if (state.frames.empty()) {
+    if (sas) return;
+    error_exitf("Missing variable codeframe: %.*s", static_cast<int>(first_user->frame.size()),
+                first_user->frame.c_str());
+  }
+  // Kind of each frame as fixed by its first variable: 0 unused, 'C' character, 'N' numeric.
+  std::vector<char> kind(state.frames.size(), 0);
+  std::vector<int> old_frame(n, -1);
+  for (std::size_t j = 0; j < n; ++j) {
+    const PendingVariable& var = state.vars[j];
+    if (var.frame.empty()) continue;
+    auto found = state.frame_by_key.find(upper_text(var.frame));
+    if (found == state.frame_by_key.end()) {
+      if (sas) continue;
+      error_exitf("Missing variable codeframe: %s", var.frame.c_str());
+    }
+    int k = found->second;
+    char var_kind = var.type == 'C' ? 'C' : 'N';
+    if (kind[k] == 0) kind[k] = var_kind;
+    if (kind[k] != var_kind) {
+      const std::string& frame = state.frames[k].name;
+      error_exitf("Frame %.*s and variable %.*s have inconsistent types",
+                  static_cast<int>(frame.size()), frame.c_str(), static_cast<int>(var.name.size()),
+                  var.name.c_str());
+    }
+    old_frame[j] = k;
+  }
+  std::vector<int> new_number(state.frames.size(), -1);
+  for (std::size_t k = 0; k < state.frames.size(); ++k) {
+    if (kind[k] == 0) continue;
+    const PendingFrame& frame = state.frames[k];
+    new_number[k] = dataset.nframes++;
+    dataset.frame_names.resize(dataset.frame_names.size() + name_field);
+    store_field(&dataset.frame_names[dataset.frame_names.size() - name_field], frame.name,
+                name_field);
+    for (const auto& [code, label] : frame.pairs) {
+      char field[code_field];
+      if (kind[k] == 'C') {
+        std::memset(field, ' ', code_field);
+        std::memcpy(field, code.data(), std::min<std::size_t>(code.size(), code_field));
+      } else {
+        double value = 0;
+        if (!parse_code_number(code, value))
+          error_exitf("Invalid code for frame %.*s", static_cast<int>(frame.name.size()),
+                      frame.name.c_str());
+        std::memcpy(field, &value, code_field);
+      }
+      dataset.codes.insert(dataset.codes.end(), field, field + code_field);
+      dataset.code_labels.push_back(label.substr(0, label_field));
+      ++dataset.ncodes;
+    }
+    dataset.frame_end.push_back(dataset.ncodes);
+  }
+  for (std::size_t j = 0; j < n; ++j)
+    if (old_frame[j] >= 0) dataset.frame_of_var[j] = static_cast<std::int16_t>(new_number[old_frame[j]]);
+}
+
+// Handles the DEL statement's value: none gives the default set; unquoted CSV means comma.
+void read_delimiters(char* position) {
+  if (dataset.delimiters) error_exit("Repeated delimiters statement");
+  if (state.reclen_given && state.reclen > 0) error_exit("Record length and delimiters statements");
+  position = skip_blanks(position);
+  if (*position == '\0') {
+    dataset.delimiters = default_delimiters;
+    return;
+  }
+  bool quoted = *position == '"' || *position == '\'';
+  std::string value;
+  read_value(value, 0, position);
+  if (!quoted && strcasecmp(value.c_str(), "CSV") == 0) {
+    dataset.delimiters = ",";
+    return;
+  }
+  std::string characters;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\' && i + 1 < value.size() && value[i + 1] == 't') {
+      characters += '\t';
+      ++i;
+    } else {
+      characters += value[i];
+    }
+  }
+  dataset.delimiters = characters.empty() ? std::string(default_delimiters) : characters;
+}
+
+// Reads the integer value of a REC or SKIP statement; empty text gives `missing`.
+std::int64_t read_count(char* position, const char* missing, const char* invalid) {
+  std::string value;
+  read_value(value, 32, position);
+  if (value.empty()) error_exit(missing);
+  std::int64_t count = 0;
+  if (!parse_integer(value, count)) error_exit(invalid);
+  return count;
+}
+
+}  // namespace
+
+// ---- DatasetMeta accessors. ----
+
+std::string DatasetMeta::name(int j) const { return field_text(&names[j * name_field], name_field); }
+
+std::string DatasetMeta::label(int j) const {
+  return field_text(&labels[j * label_field], label_field);
+}
+
+std::string DatasetMeta::frame_name(int k) const {
+  return field_text(&frame_names[k * name_field], name_field);
+}
+
+const std::string* DatasetMeta::missing_text(int j) const {
+  if (missing_index.empty() || missing_index[j] < 0) return nullptr;
+  return &missing_pool[missing_index[j]];
+}
+
+bool DatasetMeta::frame_is_char(int k) const {
+  for (int j = 0; j < nvar; ++j)
+    if (frame_of_var[j] == k) return type[j] == 'C' || type[j] == char_type_flag;
+  return false;
+}
+
+// ---- Statement parsers. ----
+
+void read_variable_statement(char* position) {
+  PendingVariable var;
+  unsigned given = 0;
+  char keyword[33];
+  bool any = false;
+  for (;;) {
+    position = next_keyword(keyword, skip_blanks(position));
+    if (keyword[0] == '\0') break;
+    any = true;
+    apply_variable_attribute(var, keyword, position, given);
+  }
+  if (!any) error_exit("No variable attribute keywords");
+  if (var.name.empty()) error_exit("Missing variable name");
+  if (var.type != 0 && var.width > 0) {
+    bool fits = (var.type != 'I' || var.width == 1 || var.width == 2 || var.width == 4) &&
+                (var.type != 'F' || var.width == 4 || var.width == 8);
+    if (!fits) error_exitf("Type and width inconsistent for variable %s", var.name.c_str());
+  }
+  state.var_by_key.emplace(upper_text(var.name), static_cast<int>(state.vars.size()));
+  state.vars.push_back(std::move(var));
+}
+
+void read_codeframe_statement(char* position) {
+  char keyword[33];
+  position = next_keyword(keyword, skip_blanks(position));
+  if (!is_word(keyword, "NAME")) error_exitf("Keyword %s not recognized", keyword);
+  PendingFrame frame;
+  position = read_value(frame.name, name_field, position);
+  if (frame.name.empty()) error_exit("Missing codeframe name");
+  std::string key = upper_text(frame.name);
+  if (state.frame_by_key.count(key) != 0) error_exitf("Duplicate codeframe %s", frame.name.c_str());
+  if (state.frames.size() >= static_cast<std::size_t>(max_codeframes))
+    error_exitf("Too many codeframes (at most %d)", max_codeframes);
+  for (;;) {
+    position = skip_blanks(position);
+    if (*position == ',') {
+      position = skip_blanks(position + 1);
+      if (*position == '\0') error_exit("Missing code value");
+    }
+    if (*position == '\0') break;
+    std::string code;
+    position = read_code(code, position);
+    if (*position == '\0') error_exit("Missing code label");
+    std::string label;
+    std::vector<char> buffer(label_field + 1);
+    position = next_value(buffer.data(), label_field, position);
+    label = buffer.data();
+    if (code[0] != '.') frame.pairs.emplace_back(std::move(code), std::move(label));
+  }
+  if (frame.pairs.empty()) error_exit("Missing code values");
+  state.frame_by_key.emplace(std::move(key), static_cast<int>(state.frames.size()));
+  state.frames.push_back(std::move(frame));
+}
+
+// ---- Statement level. ----
+
+void metadata_begin() {
+  dataset = DatasetMeta();
+  state = ReaderState();
+  reset_list_walker();
+}
+
+bool metadata_has_variables() { return !state.vars.empty(); }
+
+bool metadata_statement() {
+  char* statement = statement_text();
+  char keyword[33];
+  char* position = next_keyword(keyword, statement);
+  if (is_word(keyword, "END")) return false;
+  if (has_prefix(keyword, "DEL", 3)) {
+    read_delimiters(position);
+    state.mode = ReaderState::none;
+  } else if (is_word(keyword, "ID")) {
+    if (state.id_given) error_exit("Repeated ID keyword");
+    read_value(state.id_name, name_field, position);
+    if (state.id_name.empty()) error_exit("Missing ID variable name");
+    state.id_given = true;
+  } else if (is_word(keyword, "MULT")) {
+    if (state.mult_given) error_exit("Repeated multiple keyword");
+    read_value(state.mult_name, name_field, position);
+    if (state.mult_name.empty()) error_exit("Missing multiple variable name");
+    state.mult_given = true;
+  } else if (has_prefix(keyword, "REC", 3)) {
+    if (state.reclen_given) error_exit("Repeated record length statement");
+    if (dataset.delimiters) error_exit("Delimiters and record length statements");
+    if (dataset.table) error_exit("Table and record length statements");
+    state.reclen = read_count(position, "Missing record length", "Invalid record length");
+    if (state.reclen < 1 || state.reclen > INT32_MAX) error_exit("Invalid record length");
+    state.reclen_given = true;
+    state.mode = ReaderState::none;
+  } else if (is_word(keyword, "SKIP")) {
+    if (state.skip_given) error_exit("Repeated SKIP statement");
+    if (dataset.table) error_exit("Table and skip statements");
+    std::int64_t skip = read_count(position, "SKIP value missing", "SKIP negative");
+    if (skip < 0) error_exit("SKIP negative");
+    if (skip > INT32_MAX) error_exit("SKIP value too large");
+    dataset.skip = static_cast<std::int32_t>(skip);
+    state.skip_given = true;
+  } else if (has_prefix(keyword, "STAND", 5)) {
+    if (dataset.standard) error_exit("Repeated standard statement");
+    dataset.standard = 1;
+  } else if (has_prefix(keyword, "TAB", 3)) {
+    if (dataset.table) error_exit("Repeated table statement");
+    if (state.reclen_given && state.reclen > 0) error_exit("Record length and table statements");
+    dataset.table = 1;
+  } else if (has_prefix(keyword, "VAR", 3)) {
+    state.mode = ReaderState::variables;
+    if (*skip_blanks(position) != '\0') read_variable_statement(position);
+  } else if (has_prefix(keyword, "CODE", 4)) {
+    state.mode = ReaderState::codeframes;
+    if (*skip_blanks(position) != '\0') read_codeframe_statement(position);
+  } else if (state.mode == ReaderState::variables) {
+    read_variable_statement(statement);
+  } else if (state.mode == ReaderState::codeframes) {
+    read_codeframe_statement(statement);
+  } else {
+    error_exitf("Keyword %s not recognized", keyword);
+  }
+  return true;
+}
+
+void metadata_end() {
+  if (dataset.table && !dataset.standard) {
+    // A text table: its header names the variables; the program that reads it completes them.
+    if (!dataset.delimiters) dataset.delimiters = default_delimiters;
+    return;
+  }
+  if (state.vars.empty()) error_exit("No variable statements");
+  complete_variables();
+  store_variables();
+  dataset.id_var = resolve_name(state.id_given, state.id_name);
+  dataset.mult_var = resolve_name(state.mult_given, state.mult_name);
+  complete_codeframes();
+}
+
+std::vector<char> table_given_types() {
+  std::vector<char> types;
+  for (const PendingVariable& var : state.vars) types.push_back(var.type);
+  return types;
+}
+
+void complete_table(const std::vector<std::string>& header, const std::vector<char>& types) {
+  if (state.vars.empty()) {
+    for (const std::string& name : header) {
+      PendingVariable var;
+      var.name = name;
+      state.vars.push_back(std::move(var));
+    }
+  } else if (state.vars.size() != header.size()) {
+    error_exitf("Header has %zu fields, the metadata %zu variables", header.size(),
+                state.vars.size());
+  } else {
+    for (std::size_t j = 0; j < header.size(); ++j)
+      if (strcasecmp(header[j].c_str(), state.vars[j].name.c_str()) != 0)
+        error_exitf("Header field %zu is %s, the metadata names %s", j + 1, header[j].c_str(),
+                    state.vars[j].name.c_str());
+  }
+  for (std::size_t j = 0; j < state.vars.size() && j < types.size(); ++j)
+    if (state.vars[j].type == 0) state.vars[j].type = types[j];
+  dataset.table = 0;  // completed like any delimited file from here on
+  metadata_end();
+  dataset.table = 1;
+}
+
+void read_metadata() {
+  metadata_begin();
+  while (read_statement())
+    if (!metadata_statement()) break;
+  metadata_end();
+}
+
+int open_dataset() {
+  char path[max_path_length + 1];
+  if (host_mode != HOST_NONE) {
+    std::snprintf(path, sizeof path, "%s", companion_path(".met"));
+  } else {
+    open_setup(nullptr);
+    bool found = false;
+    while (!found) {
+      if (!read_statement()) error_exit("Can't read setup file");
+      char keyword[33];
+      char* position = next_keyword(keyword, statement_text());
+      if (is_word(keyword, "RUN")) error_exit("DATAIN statement missing");
+      if (!is_word(keyword, "DATAIN")) continue;
+      std::string name;
+      read_value(name, max_path_length, position);
+      if (name.empty()) error_exit("DATAIN name missing");
+      make_path(path, nullptr, name.c_str(), "met");
+      found = true;
+    }
+  }
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) error_exit("Can't open metadata input file");
+  open_setup(file);
+  read_metadata();
+  close_setup(file);
+  if (!dataset.standard) error_exit("Not a standard Ambrel dataset; run Emitdata first");
+  for (auto& type : dataset.type) type = type == 'C' ? char_type_flag : 0;
+  return dataset.nvar;
+}

@@ -1,0 +1,288 @@
+// Metadata reader and writer: round trips over many dataset shapes, the defaults and inheritance
+// rules, and the errors that stop a run.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/dataset/dataset_test_util.h"
+
+// Identity of this test binary, so that the frame's banner resolves it before the default one.
+extern const char program_title[] = "Dataset library tests";
+bool new_log = true;
+
+using dstest::expect_metadata_error;
+using dstest::read_metadata_text;
+using testsupport::TempDir;
+
+namespace {
+
+// Compares every field of two dataset descriptions.
+void expect_same_meta(const DatasetMeta& a, const DatasetMeta& b) {
+  EXPECT_EQ(a.nvar, b.nvar);
+  EXPECT_EQ(a.names, b.names);
+  EXPECT_EQ(a.labels, b.labels);
+  EXPECT_EQ(a.type, b.type);
+  EXPECT_EQ(a.location, b.location);
+  EXPECT_EQ(a.width, b.width);
+  EXPECT_EQ(a.decimals, b.decimals);
+  EXPECT_EQ(a.missing_index, b.missing_index);
+  EXPECT_EQ(a.missing_count, b.missing_count);
+  EXPECT_EQ(a.missing_pool, b.missing_pool);
+  EXPECT_EQ(a.standard, b.standard);
+  EXPECT_EQ(a.table, b.table);
+  EXPECT_EQ(a.delimiters, b.delimiters);
+  EXPECT_EQ(a.declared_reclen, b.declared_reclen);
+  EXPECT_EQ(a.reclen, b.reclen);
+  EXPECT_EQ(a.skip, b.skip);
+  EXPECT_EQ(a.id_var, b.id_var);
+  EXPECT_EQ(a.mult_var, b.mult_var);
+  EXPECT_EQ(a.frame_of_var, b.frame_of_var);
+  EXPECT_EQ(a.nframes, b.nframes);
+  EXPECT_EQ(a.frame_names, b.frame_names);
+  EXPECT_EQ(a.frame_end, b.frame_end);
+  EXPECT_EQ(a.ncodes, b.ncodes);
+  EXPECT_EQ(a.codes, b.codes);
+  EXPECT_EQ(a.code_labels, b.code_labels);
+}
+
+// Text of the metadata writer for `meta`.
+std::string written_text(const TempDir& dir, const DatasetMeta& meta) {
+  write_metadata(dir.file("written.met").c_str(), meta);
+  return testsupport::read_text(dir.file("written.met"));
+}
+
+// Double stored in code slot `c`.
+double numeric_code(int c) {
+  double value = 0;
+  std::memcpy(&value, &dataset.codes[static_cast<std::size_t>(c) * code_field], sizeof value);
+  return value;
+}
+
+// Dataset shapes for the round trip: each is read, written, read again and compared.
+const char* const round_trip_shapes[] = {
+    // Fixed text records: numeric and character, decimals, labels with blanks and quotes.
+    "standard;\nreclen 40;\nvariables\n"
+    "  name=id type=num width=6;\n"
+    "  name=income label=\"Household income, \"\"net\"\"\" width=9 dec=2;\n"
+    "  name=region label='It''s the region' type=char width=3;\n"
+    "  name=town label=\"a  b\" width=12;\n",
+    // Binary fields of every width, with gaps, a type change on equal width and inherited widths.
+    "standard;\nvariables\n"
+    "  name=b1 type=int width=1; name=b2 width=2; name=b4 type=int width=4 loc=10;\n"
+    "  name=f4 type=float width=4; name=f8 width=8; name=f8b; name=n3 type=num width=3;\n"
+    "  name=c3 type=char width=3; name=n3b type=num width=3 dec=1;\n",
+    // Missing-data texts: inherited by type, switched, stopped, with blanks and commas.
+    "standard;\nvariables\n"
+    "  name=a miss=-9; name=b; name=c miss=\"no answer, refused\"; name=d type=char miss='  ';\n"
+    "  name=e; name=f type=num; name=g miss=-9; name=h miss=\"\"; name=i;\n",
+    // Delimited files: default delimiters, id, mult and decimals.
+    "standard;\ndelim;\nid key;\nmult imp;\nvariables\n"
+    "  name=imp; name=key type=char; name=x type=num dec=3 miss=.; name=y;\n",
+    "table;\nstandard;\ndelim \"\\t;\";\nvariables name=a type=char; name=b type=num;\n",
+    "delim csv;\nvariables name=a; name=b type=char label=\"x=y\";\n",
+    // Skip and a declared record length longer than the fields.
+    "skip 3;\nreclen 100;\nvariables name=a width=10; name=b loc=50 width=2;\n",
+    // Codeframes: shared, distinct, numeric and character, unused, odd codes and labels.
+    "standard;\nvariables\n"
+    "  name=sex code=sexes; name=sex2 code=SEXES; name=agegrp code=ages width=2;\n"
+    "  name=none; name=state type=char width=2 code=states; name=st2 code=states;\n"
+    "  name=big type=num code=bigs;\n"
+    "codeframes\n"
+    "  name=sexes 1=Male 2=Female;\n"
+    "  name=ages 1=\"under 20\", 2='20 to 64' 3=\"65, and \"\"more\"\"\";\n"
+    "  name=unused 9=Nothing;\n"
+    "  name=states NY=\"New York\" CA=California LONGCODE12=Cut .X=Dropped;\n"
+    "  name=bigs 1234567.125=\"a\" -0.5=b 1e300=\"\" 3 three;\n",
+};
+
+TEST(metadata, round_trip_over_dataset_shapes) {
+  for (const char* shape : round_trip_shapes) {
+    SCOPED_TRACE(shape);
+    TempDir dir;
+    read_metadata_text(dir, shape);
+    DatasetMeta first = dataset;
+    std::string text = written_text(dir, first);
+    SCOPED_TRACE(text);
+    read_metadata_text(dir, text, "again.met");
+    expect_same_meta(first, dataset);
+    // Writing the re-read description gives the same text again.
+    EXPECT_EQ(written_text(dir, dataset), text);
+  }
+}
+
+TEST(metadata, round_trip_keeps_codeframe_links_and_kinds) {
+  TempDir dir;
+  read_metadata_text(dir, round_trip_shapes[7]);
+  // The unused frame is dropped and the rest renumbered in order.
+  ASSERT_EQ(dataset.nframes, 4);
+  EXPECT_EQ(dataset.frame_name(0), "sexes");
+  EXPECT_EQ(dataset.frame_name(1), "ages");
+  EXPECT_EQ(dataset.frame_name(2), "states");
+  EXPECT_EQ(dataset.frame_of_var, (std::vector<std::int16_t>{0, 0, 1, -1, 2, 2, 3}));
+  EXPECT_EQ(dataset.frame_end, (std::vector<std::int32_t>{2, 5, 8, 12}));
+  EXPECT_EQ(numeric_code(0), 1.0);
+  EXPECT_EQ(numeric_code(1), 2.0);
+  EXPECT_EQ(dataset.code_labels[4], "65, and \"more\"");
+  EXPECT_EQ(std::string(&dataset.codes[5 * code_field], code_field), "NY      ");
+  EXPECT_EQ(std::string(&dataset.codes[7 * code_field], code_field), "LONGCODE");
+  EXPECT_EQ(numeric_code(8), 1234567.125);
+  EXPECT_EQ(numeric_code(10), 1e300);
+  EXPECT_EQ(dataset.code_labels[11], "three");
+}
+
+TEST(metadata, fixed_records_inherit_type_width_and_location) {
+  TempDir dir;
+  read_metadata_text(dir, "variables name=a type=int width=2;\n name=b;\n");
+  EXPECT_EQ(dataset.type[1], 'I');
+  EXPECT_EQ(dataset.width[1], 2);
+  EXPECT_EQ(dataset.location[1], 2);
+  EXPECT_EQ(dataset.declared_reclen, 4);  // computed, because binary fields exist
+  read_metadata_text(dir, "variables name=a; name=b type=char; name=c type=float; name=d type=num;");
+  EXPECT_EQ(dataset.type, (std::vector<std::int16_t>{'N', 'C', 'F', 'N'}));
+  EXPECT_EQ(dataset.width, (std::vector<std::int16_t>{1, 1, 8, 1}));
+  EXPECT_EQ(dataset.location, (std::vector<std::int32_t>{0, 1, 2, 10}));
+  EXPECT_EQ(dataset.reclen, 11);
+  EXPECT_EQ(dataset.declared_reclen, 11);
+  read_metadata_text(dir, "variables name=a width=5; name=b;");
+  EXPECT_EQ(dataset.declared_reclen, 0);  // text fields only: no declared length
+  EXPECT_EQ(dataset.reclen, 10);
+}
+
+TEST(metadata, delimiter_statement_forms) {
+  TempDir dir;
+  read_metadata_text(dir, "delim;\nvariables name=a;");
+  EXPECT_EQ(*dataset.delimiters, "\t, ");
+  read_metadata_text(dir, "delim '\\t';\nvariables name=a;");
+  EXPECT_EQ(*dataset.delimiters, "\t");
+  read_metadata_text(dir, "delimiters CSV;\nvariables name=a;");
+  EXPECT_EQ(*dataset.delimiters, ",");
+  read_metadata_text(dir, "delim \"csv\";\nvariables name=a;");
+  EXPECT_EQ(*dataset.delimiters, "csv");
+  read_metadata_text(dir, "delim;\nvariables name=a type=char; name=b dec=2; name=c type=num dec=2;");
+  EXPECT_EQ(dataset.location, (std::vector<std::int32_t>{0, 1, 2}));
+  EXPECT_EQ(dataset.width, (std::vector<std::int16_t>{0, 0, 0}));
+  EXPECT_EQ(dataset.decimals, (std::vector<std::int16_t>{0, 0, 2}));
+}
+
+TEST(metadata, missing_values_inherit_within_a_type) {
+  TempDir dir;
+  read_metadata_text(dir, "variables name=a miss=-9; name=b; name=c; name=d type=char; name=e;");
+  EXPECT_EQ(dataset.missing_index, (std::vector<std::int32_t>{0, 0, 0, -1, -1}));
+  EXPECT_EQ(dataset.missing_pool, (std::vector<std::string>{"-9"}));
+  read_metadata_text(dir, "variables name=a; name=b;");
+  EXPECT_TRUE(dataset.missing_index.empty());
+  EXPECT_EQ(dataset.missing_count, 0);
+}
+
+TEST(metadata, id_and_mult_resolve_and_intercept_means_none) {
+  TempDir dir;
+  read_metadata_text(dir, "id INTERCPT;\nmult M;\nvariables name=x; name=m;");
+  EXPECT_EQ(dataset.id_var, -1);
+  EXPECT_EQ(dataset.mult_var, 1);
+  read_metadata_text(dir, "id x;\nvariables name=x; name=m;");
+  EXPECT_EQ(dataset.id_var, 0);
+  EXPECT_EQ(dataset.mult_var, -1);
+}
+
+TEST(metadata, codeframe_of_character_variables_keeps_text_codes) {
+  TempDir dir;
+  read_metadata_text(dir, "variables name=s type=char width=2 code=st;\ncodeframes name=st a=x, b = y;");
+  ASSERT_EQ(dataset.ncodes, 2);
+  EXPECT_EQ(std::string(&dataset.codes[0], 8), "a       ");
+  EXPECT_EQ(dataset.code_labels[1], "y");
+  EXPECT_TRUE(dataset.frame_is_char(0));
+}
+
+TEST(metadata, statement_errors_stop_the_run) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"delim;\nvariables name=a loc=2;", "Delimited variable a has location"},
+      {"delim;\nvariables name=a width=2;", "Delimited variable a has width"},
+      {"delim;\nvariables name=a; name=b type=int;", "Delimited variable b is binary"},
+      {"reclen 10;\nvariables name=a loc=10 width=4;", "Specified record length too short"},
+      {"reclen 10;\ndelim;", "Record length and delimiters statements"},
+      {"delim;\nreclen 10;", "Delimiters and record length statements"},
+      {"table;\nskip 1;", "Table and skip statements"},
+      {"reclen 0;", "Invalid record length"},
+      {"reclen;", "Missing record length"},
+      {"skip -1;", "SKIP negative"},
+      {"variables name=a; name=A;", "Duplicate variable A"},
+      {"variables name=a type=int width=3;", "Type and width inconsistent for variable a"},
+      {"variables name=a type=float; name=b width=2;", "Type and width inconsistent for variable b"},
+      {"variables name=a type=x;", "Variable type not recognized"},
+      {"variables name=a loc=0;", "Variable location out of range"},
+      {"variables name=a width=0;", "Variable width nonpositive"},
+      {"variables name=a dec=21;", "Variable decimals value error"},
+      {"variables name=a dec=x;", "Variable decimals value error"},
+      {"variables name=a miss=;", "Missing variable missing data value"},
+      {"variables name=a color=red;", "Keyword color not recognized"},
+      {"variables label=x;", "Missing variable name"},
+      {"variables name=a name=b;", "Repeated variable name keyword"},
+      {"bogus;", "Keyword bogus not recognized"},
+      {"standard;", "No variable statements"},
+      {"id y;\nvariables name=a;", "Variable y missing"},
+      {"variables name=a code=f;\ncodeframes name=f 1a=One;", "Invalid code for frame f"},
+      {"variables name=a code=f;\ncodeframes name=f nan=One;", "Invalid code for frame f"},
+      {"variables name=a code=f;\ncodeframes name=f 1;", "Missing code label"},
+      {"variables name=a code=f;\ncodeframes name=f 1=a,;", "Missing code value"},
+      {"variables name=a code=f;\ncodeframes name=f .1=a;", "Missing code values"},
+      {"variables name=a code=f;\ncodeframes name=f 1=a; name=F 2=b;", "Duplicate codeframe F"},
+      {"variables name=a code=f;\ncodeframes label=f 1=a;", "Keyword label not recognized"},
+      {"variables name=a code=f;", "Missing variable codeframe: f"},
+      {"variables name=a code=g;\ncodeframes name=f 1=a;", "Missing variable codeframe: g"},
+      {"variables name=a code=f; name=b type=char code=f;\ncodeframes name=f 1=Male 2=Female;",
+       "Frame f and variable b have inconsistent types"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    expect_metadata_error(c.text, c.message);
+  }
+}
+
+TEST(metadata, open_dataset_reads_the_datain_metadata_and_requires_standard) {
+  TempDir dir;
+  testsupport::write_text(dir.file("d.met"), "standard;\nvariables name=a type=char; name=b type=num;\n");
+  testsupport::write_text(dir.file("plain.met"), "variables name=a;\n");
+  EXPECT_EXIT(
+      {
+        dstest::start_in(dir);
+        testsupport::write_text(dir.file("job.set"), "title x;\ndatain d;\nrun;\n");
+        int n = open_dataset();
+        std::exit(n == 2 && dataset.type[0] == char_type_flag && dataset.type[1] == 0 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  dstest::expect_error(
+      [&](const TempDir& d) {
+        testsupport::write_text(d.file("plain.met"), "variables name=a;\n");
+        testsupport::write_text(d.file("job.set"), "datain plain;\nrun;\n");
+        open_dataset();
+      },
+      "Not a standard Ambrel dataset; run Emitdata first");
+  dstest::expect_error(
+      [](const TempDir& d) {
+        testsupport::write_text(d.file("job.set"), "title x;\nrun;\n");
+        open_dataset();
+      },
+      "DATAIN statement missing");
+  dstest::expect_error(
+      [](const TempDir& d) {
+        testsupport::write_text(d.file("job.set"), "datain nothere;\nrun;\n");
+        open_dataset();
+      },
+      "Can't open metadata input file");
+}
+
+TEST(metadata, writer_refuses_texts_that_cannot_be_read_back) {
+  dstest::expect_error(
+      [](const TempDir& d) {
+        read_metadata_text(d, "variables name=a label=x;");
+        store_field(&dataset.labels[0], "see /* here", label_field);
+        write_metadata(d.file("out.met").c_str(), dataset);
+      },
+      "Label of a cannot be written to a metadata file");
+}
+
+}  // namespace
