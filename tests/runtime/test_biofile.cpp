@@ -64,12 +64,14 @@ TEST(biofile, buffer_is_rounded_to_whole_records_or_dropped) {
   EXPECT_EQ(bbuffer_length(too_small), 0);
   biofile* two_records = bopen(dir.file("c").c_str(), nullptr, B_WRITE, 80, 40);
   EXPECT_EQ(bbuffer_length(two_records), 80);
-  // The default follows the free memory but never exceeds 256 MiB.
+  // The default follows the free memory but never exceeds 4 MiB.
   biofile* automatic = bopen(dir.file("d").c_str(), nullptr, B_WRITE, -1, 64);
   EXPECT_GT(bbuffer_length(automatic), 0);
-  EXPECT_LE(bbuffer_length(automatic), std::int64_t{256} << 20);
+  EXPECT_LE(bbuffer_length(automatic), std::int64_t{4} << 20);
   EXPECT_EQ(bbuffer_length(automatic) % 64, 0);
-  for (biofile* bf : {rounded, too_small, two_records, automatic}) bclose(bf, B_DELETE);
+  biofile* odd = bopen(dir.file("e").c_str(), nullptr, B_WRITE, -1, 1000);
+  EXPECT_EQ(bbuffer_length(odd) % 1000, 0);
+  for (biofile* bf : {rounded, too_small, two_records, automatic, odd}) bclose(bf, B_DELETE);
 }
 
 TEST(biofile, read_buffer_shrinks_to_the_file) {
