@@ -1,0 +1,444 @@
+// The import: one streaming pass over the input (two for a text table whose column types turn
+// out to differ from the first guess), converting each kept field to an 8-byte output field.
+#include "getdata/import.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string_view>
+
+#include "dataset/metadata.h"
+#include "dataset/text_util.h"
+#include "dataset/variable_list.h"
+#include "getdata/output.h"
+#include "getdata/text_input.h"
+#include "runtime/biofile.h"
+#include "runtime/frame.h"
+
+namespace {
+
+// The value written for a missing number: the most negative double.
+constexpr double missing_number = -DBL_MAX;
+// Buffer of a binary input file.
+constexpr std::int64_t input_buffer = 8 << 20;
+// Most characters of a field quoted in a message.
+constexpr int quoted_text = 40;
+// Records between two polls of the user interrupt.
+constexpr long long poll_interval = 65536;
+
+// How one kept variable is read and converted.
+struct Column {
+  int var = 0;                   // input variable index
+  std::string name;              // its name, for messages
+  char type = 'N';               // 'C', 'N', 'I' or 'F'
+  int location = 0;              // byte offset (fixed) or field number (delimited)
+  int width = 0;                 // field width (fixed records)
+  int decimals = 0;              // implied decimals of numeric text
+  bool has_missing = false;      // the variable has a missing-data text
+  std::string missing;           // that text, without surrounding blanks
+  bool missing_is_number = false;  // the text is a number too
+  double missing_value = 0;      // and this is its value
+  bool inferred = false;         // the type is a guess from a table's data, not from metadata
+};
+
+// Layout of the input as a whole.
+enum class Layout { fixed_text, fixed_binary, delimited };
+
+// Bit pattern test for NaN and infinity without any floating-point operation.
+bool is_finite_bits(std::uint64_t bits) { return (bits & 0x7ff0000000000000ULL) != 0x7ff0000000000000ULL; }
+bool is_nan_bits(std::uint64_t bits) { return !is_finite_bits(bits) && (bits & 0x000fffffffffffffULL) != 0; }
+
+// Stores a double into an output field.
+void put_number(char* out, double value) { std::memcpy(out, &value, sizeof value); }
+
+// Stores text blank-padded into an output field.
+void put_text(char* out, std::string_view text) {
+  std::memset(out, ' ', 8);
+  std::memcpy(out, text.data(), text.size());
+}
+
+// The first characters of a field for a message.
+std::string shown(std::string_view text) {
+  return std::string(text.substr(0, quoted_text)) + (text.size() > quoted_text ? "..." : "");
+}
+
+// Little-endian signed integer of 1, 2 or 4 bytes.
+double binary_integer(const unsigned char* p, int width) {
+  switch (width) {
+    case 1: return static_cast<std::int8_t>(p[0]);
+    case 2: return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
+    default:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                       static_cast<std::uint32_t>(p[2]) << 16 |
+                                       static_cast<std::uint32_t>(p[3]) << 24);
+  }
+}
+
+// The converting state of one import.
+class Importer {
+ public:
+  Importer(const GetdataSettings& settings, ImportResult& result)
+      : settings_(settings), result_(result) {}
+
+  void run();
+
+ private:
+  void read_table_header(LineReader& reader);
+  void resolve_keep();
+  void plan_columns();
+  bool convert_text_pass(LineReader& reader);
+  void convert_binary();
+  void convert_fields(const std::vector<Field>& fields);
+  void convert_fixed_text(std::string_view line);
+  void convert_binary_record(const unsigned char* record);
+  void convert_text(Column& column, std::string_view text, bool quoted, char* out);
+  void store_number(Column& column, double value, char* out);
+  void store_missing(const Column& column, char* out);
+  void finish_record();
+  void reset_output();
+  [[noreturn]] void record_error(const char* what, const Column& column, std::string_view text);
+
+  const GetdataSettings& settings_;     // what the setup asked for
+  ImportResult& result_;                // what the import did
+  Layout layout_ = Layout::fixed_text;  // input layout
+  bool text_table_ = false;             // the input is a text table with a header line
+  std::vector<Column> columns_;         // kept variables, in output order
+  std::vector<Field> fields_;           // fields of the current delimited record
+  std::string joined_;                  // a delimited record that spans several lines
+  long long record_number_ = 0;         // number of the current record in the input
+  bool inferring_ = false;              // column types may still change in this pass
+  bool types_changed_ = false;          // a guessed numeric column held text
+  char* out_ = nullptr;                 // output record being filled
+  std::unique_ptr<DatasetWriter> writer_;  // output data file
+  int record_length_ = 0;               // bytes per output record
+  std::set<int> inferred_;              // table columns whose type is guessed from the data
+};
+
+void Importer::record_error(const char* what, const Column& column, std::string_view text) {
+  error_exitf("Record %lld, variable %s: %s '%s'", record_number_, column.name.c_str(), what,
+              shown(text).c_str());
+}
+
+void Importer::store_missing(const Column& column, char* out) {
+  if (column.type == 'C') put_text(out, "");
+  else put_number(out, missing_number);
+  ColumnSummary& summary = result_.summary[static_cast<std::size_t>(&column - columns_.data())];
+  ++summary.missing;
+}
+
+void Importer::store_number(Column& column, double value, char* out) {
+  if (column.missing_is_number && value == column.missing_value) {
+    store_missing(column, out);
+    return;
+  }
+  put_number(out, value);
+  ColumnSummary& summary = result_.summary[static_cast<std::size_t>(&column - columns_.data())];
+  if (summary.valid == 0 || value < summary.low) summary.low = value;
+  if (summary.valid == 0 || value > summary.high) summary.high = value;
+  ++summary.valid;
+}
+
+void Importer::convert_text(Column& column, std::string_view text, bool quoted, char* out) {
+  std::string_view trimmed = trim_blanks(text);
+  bool missing = trimmed.empty() || (column.has_missing && trimmed == column.missing);
+  if (!missing && text_table_ && !quoted) missing = trimmed == "NA" || trimmed == ".";
+  if (missing) {
+    store_missing(column, out);
+    return;
+  }
+  if (column.type != 'C') {
+    double value = 0;
+    bool ok = column.decimals > 0 ? parse_implied_decimals(trimmed, column.decimals, value)
+                                  : parse_number(trimmed, value);
+    if (ok) {
+      store_number(column, value, out);
+      return;
+    }
+    if (!(inferring_ && column.inferred)) record_error("not a number:", column, text);
+    // A guessed numeric column holds text: it is character data, and the data are read again.
+    column.type = 'C';
+    types_changed_ = true;
+  }
+  std::string_view value = layout_ == Layout::delimited ? text : text.substr(0, text.find_last_not_of(' ') + 1);
+  if (value.size() > 8)
+    error_exitf("Record %lld, variable %s: text longer than 8 bytes '%s'; leave the variable out "
+                "with KEEP",
+                record_number_, column.name.c_str(), shown(value).c_str());
+  put_text(out, value);
+  ++result_.summary[static_cast<std::size_t>(&column - columns_.data())].valid;
+}
+
+void Importer::convert_fields(const std::vector<Field>& fields) {
+  if (fields.size() != static_cast<std::size_t>(dataset.nvar))
+    error_exitf("Record %lld has %zu fields, the metadata %d variables", record_number_, fields.size(),
+                dataset.nvar);
+  char* out = out_;
+  for (Column& column : columns_) {
+    const Field& field = fields[static_cast<std::size_t>(column.location)];
+    convert_text(column, field.text, field.quoted, out);
+    out += 8;
+  }
+}
+
+void Importer::convert_fixed_text(std::string_view line) {
+  char* out = out_;
+  for (Column& column : columns_) {
+    if (line.size() < static_cast<std::size_t>(column.location) + static_cast<std::size_t>(column.width))
+      error_exitf("Record %lld is too short for variable %s: %zu bytes, %d needed", record_number_,
+                  column.name.c_str(), line.size(), column.location + column.width);
+    convert_text(column, line.substr(static_cast<std::size_t>(column.location), static_cast<std::size_t>(column.width)),
+                 false, out);
+    out += 8;
+  }
+}
+
+void Importer::convert_binary_record(const unsigned char* record) {
+  char* out = out_;
+  for (Column& column : columns_) {
+    const unsigned char* p = record + column.location;
+    if (column.type == 'I') {
+      store_number(column, binary_integer(p, column.width), out);
+    } else if (column.type == 'F') {
+      double value = 0;
+      std::uint64_t bits = 0;
+      if (column.width == 8) {
+        std::memcpy(&bits, p, 8);  // records are little-endian, as is this machine
+        std::memcpy(&value, &bits, 8);
+      } else {
+        std::uint32_t bits32 = 0;
+        std::memcpy(&bits32, p, 4);
+        // Widen the float's bit pattern without arithmetic: NaN and infinity stay recognisable.
+        std::uint64_t exponent = (bits32 >> 23) & 0xff;
+        std::uint64_t mantissa = bits32 & 0x7fffff;
+        std::uint64_t sign = static_cast<std::uint64_t>(bits32 >> 31) << 63;
+        float single = 0;
+        std::memcpy(&single, &bits32, 4);
+        if (exponent == 0xff) bits = sign | 0x7ff0000000000000ULL | mantissa << 29;
+        else value = static_cast<double>(single);
+        if (exponent != 0xff) std::memcpy(&bits, &value, 8);
+      }
+      if (is_nan_bits(bits)) {
+        store_missing(column, out);  // a host's missing value
+      } else if (!is_finite_bits(bits)) {
+        error_exitf("Record %lld, variable %s: not a finite number", record_number_, column.name.c_str());
+      } else {
+        store_number(column, value, out);
+      }
+    } else {
+      std::string_view text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(column.width));
+      if (column.type == 'C') text = text.substr(0, text.find_last_not_of(std::string_view(" \0", 2)) + 1);
+      convert_text(column, text, false, out);
+    }
+    out += 8;
+  }
+}
+
+void Importer::finish_record() {
+  if (result_.first_records.size() < static_cast<std::size_t>(settings_.print) * static_cast<std::size_t>(record_length_))
+    result_.first_records.insert(result_.first_records.end(), out_, out_ + record_length_);
+  if (writer_->records() % poll_interval == 0 && interrupted()) error_exit("User interrupt");
+}
+
+void Importer::reset_output() {
+  result_.summary.assign(columns_.size(), ColumnSummary());
+  result_.first_records.clear();
+}
+
+bool Importer::convert_text_pass(LineReader& reader) {
+  long long line_number = 0;
+  long long data_records = 0;
+  std::string_view line;
+  FieldSplitter splitter(layout_ == Layout::delimited ? *dataset.delimiters : std::string());
+  if (text_table_) {
+    reader.next(line);  // the header, already read
+    line_number = 1;
+  }
+  for (long long s = 0; s < dataset.skip && reader.next(line); ++s) ++line_number;
+  while (settings_.nobs < 0 || data_records < settings_.nobs) {
+    if (!reader.next(line)) break;
+    record_number_ = ++line_number;
+    if (layout_ == Layout::delimited) {
+      if (!splitter.split(line, fields_)) {
+        // A quoted field goes on over the line break: join lines until the quote closes.
+        joined_.assign(line);
+        do {
+          std::string_view more;
+          if (!reader.next(more))
+            error_exitf("Record %lld: quote not closed before the end of the file", record_number_);
+          ++line_number;
+          joined_ += '\n';
+          joined_ += more;
+        } while (!splitter.split(joined_, fields_));
+      }
+      if (fields_.empty()) continue;  // blank lines carry no record
+    }
+    out_ = writer_->next_record();
+    if (layout_ == Layout::delimited) convert_fields(fields_);
+    else convert_fixed_text(line);
+    finish_record();
+    ++data_records;
+  }
+  return !types_changed_;
+}
+
+void Importer::convert_binary() {
+  biofile* input = bopen(settings_.datain.c_str(), nullptr, B_READ, input_buffer, dataset.reclen);
+  long long size = bfile_size(input);
+  if (size % dataset.reclen != 0)
+    error_exitf("Input file %s ends inside record %lld (record length %d)", settings_.datain.c_str(),
+                size / dataset.reclen + 1, dataset.reclen);
+  long long data_records = 0;
+  for (long long s = 0; s < dataset.skip; ++s)
+    if (bread(input, nullptr, 0) == nullptr) break;
+  record_number_ = dataset.skip;
+  while (settings_.nobs < 0 || data_records < settings_.nobs) {
+    const void* record = bread(input, nullptr, 0);
+    if (record == nullptr) break;
+    ++record_number_;
+    out_ = writer_->next_record();
+    convert_binary_record(static_cast<const unsigned char*>(record));
+    finish_record();
+    ++data_records;
+  }
+  bclose(input, B_RELEASE);
+}
+
+void Importer::read_table_header(LineReader& reader) {
+  std::string_view line;
+  if (!reader.next(line)) error_exitf("Input file %s is empty: no header line", settings_.datain.c_str());
+  FieldSplitter splitter(*dataset.delimiters);
+  std::vector<Field> fields;
+  if (!splitter.split(line, fields)) error_exit("Header line: quote not closed");
+  std::vector<std::string> header;
+  for (const Field& field : fields) header.emplace_back(field.text);
+  if (dataset.standard) {
+    // A complete table description: the header must name its variables in order.
+    if (header.size() != static_cast<std::size_t>(dataset.nvar))
+      error_exitf("Header has %zu fields, the metadata %d variables", header.size(), dataset.nvar);
+    for (int j = 0; j < dataset.nvar; ++j)
+      if (strcasecmp(header[static_cast<std::size_t>(j)].c_str(), dataset.name(j).c_str()) != 0)
+        error_exitf("Header field %d is %s, the metadata names %s", j + 1, header[static_cast<std::size_t>(j)].c_str(),
+                    dataset.name(j).c_str());
+    return;
+  }
+  std::vector<char> given = table_given_types();
+  std::vector<std::string> names = given.empty() ? valid_header_names(header) : header;
+  std::vector<char> types(names.size(), 'N');
+  complete_table(names, types);
+  for (std::size_t j = 0; j < given.size() || (given.empty() && j < names.size()); ++j)
+    if (given.empty() || given[j] == 0) inferred_.insert(static_cast<int>(j));
+}
+
+void Importer::resolve_keep() {
+  std::vector<bool> kept(static_cast<std::size_t>(dataset.nvar), settings_.keep.empty());
+  if (!settings_.keep.empty()) {
+    reset_list_walker();
+    const char* position = settings_.keep.c_str();
+    int index = 0;
+    char name[33];
+    while (next_list_variable(position, dataset.names.data(), dataset.nvar, &index, name, &position) != -1) {
+      if (index == intercept_index) error_exit("INTERCPT not allowed in KEEP");
+      kept[static_cast<std::size_t>(index)] = true;
+    }
+  }
+  for (int j = 0; j < dataset.nvar; ++j)
+    if (kept[static_cast<std::size_t>(j)]) result_.keep.push_back(j);
+  if (result_.keep.empty()) error_exit("No variables to keep");
+}
+
+void Importer::plan_columns() {
+  for (int j : result_.keep) {
+    Column column;
+    column.var = j;
+    column.name = dataset.name(j);
+    column.type = static_cast<char>(dataset.type[j]);
+    column.location = dataset.location[j];
+    column.width = dataset.width[j];
+    column.decimals = column.type == 'N' ? dataset.decimals[j] : 0;
+    column.inferred = inferred_.count(j) != 0;
+    if (const std::string* text = dataset.missing_text(j)) {
+      column.has_missing = true;
+      column.missing = std::string(trim_blanks(*text));
+      column.missing_is_number = parse_number(column.missing, column.missing_value);
+    }
+    columns_.push_back(column);
+  }
+  record_length_ = 8 * static_cast<int>(columns_.size());
+}
+
+void Importer::run() {
+  bool delimited = dataset.delimiters.has_value();
+  text_table_ = dataset.table != 0;
+  std::unique_ptr<LineReader> reader;
+  if (delimited || text_table_) {
+    layout_ = Layout::delimited;
+  } else {
+    bool binary = std::any_of(dataset.type.begin(), dataset.type.end(), [](std::int16_t t) { return t == 'I' || t == 'F'; });
+    layout_ = binary ? Layout::fixed_binary : Layout::fixed_text;
+  }
+  if (layout_ != Layout::fixed_binary) reader = std::make_unique<LineReader>(settings_.datain);
+  if (text_table_) read_table_header(*reader);
+  resolve_keep();
+  plan_columns();
+  writer_ = std::make_unique<DatasetWriter>(settings_.dataout, record_length_);
+  reset_output();
+  if (layout_ == Layout::fixed_binary) {
+    convert_binary();
+  } else {
+    inferring_ = !inferred_.empty();
+    if (!convert_text_pass(*reader)) {
+      log_line(false, "  Some table columns hold text: reading the data again");
+      inferring_ = false;
+      types_changed_ = false;
+      reader->rewind();
+      writer_->restart();
+      reset_output();
+      convert_text_pass(*reader);
+    }
+    for (const Column& column : columns_) dataset.type[column.var] = column.type;
+  }
+  result_.records = writer_->records();
+  writer_->finish(standard_meta(dataset, result_.keep));
+}
+
+}  // namespace
+
+std::vector<std::string> valid_header_names(const std::vector<std::string>& header) {
+  std::vector<std::string> names;
+  std::set<std::string> used;  // upper-cased names taken so far
+  for (std::size_t j = 0; j < header.size(); ++j) {
+    std::string name;
+    for (unsigned char c : header[j])
+      name += (std::isalnum(c) || c == '_' || c >= 128) ? static_cast<char>(c) : '_';
+    if (name.empty()) name = "V" + std::to_string(j + 1);
+    if (name[0] >= '0' && name[0] <= '9') name = "_" + name;
+    if (name.size() > static_cast<std::size_t>(name_field)) name.resize(name_field);
+    std::string key = upper_text(name);
+    for (int n = 2; used.count(key) != 0; ++n) {
+      std::string suffix = "_" + std::to_string(n);
+      std::string stem = name.substr(0, std::min(name.size(), static_cast<std::size_t>(name_field) - suffix.size()));
+      std::string candidate = stem + suffix;
+      key = upper_text(candidate);
+      if (used.count(key) == 0) name = candidate;
+    }
+    used.insert(key);
+    if (name != header[j])
+      log_linef(false, "  Warning: Column %zu name \"%s\" changed to %s", j + 1, shown(header[j]).c_str(),
+                name.c_str());
+    names.push_back(name);
+  }
+  return names;
+}
+
+ImportResult import_data(const GetdataSettings& settings) {
+  ImportResult result;
+  Importer importer(settings, result);
+  importer.run();
+  return result;
+}

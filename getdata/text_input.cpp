@@ -1,0 +1,215 @@
+// Streaming line reader, delimited-record splitter and number parsing of getdata.
+#include "getdata/text_input.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "runtime/frame.h"
+
+namespace {
+
+// Size of the line reader's buffer; lines longer than this grow it.
+constexpr std::size_t read_chunk = 4 << 20;
+
+}  // namespace
+
+// ---- LineReader ----
+
+LineReader::LineReader(const std::string& path) : path_(path), buffer_(read_chunk) {
+  file_ = open_tracked(path.c_str(), "rb");
+  if (file_ == nullptr) error_exitf("Can't open input file %s", path.c_str());
+}
+
+LineReader::~LineReader() {
+  if (file_ != nullptr) close_tracked(file_);
+}
+
+void LineReader::rewind() {
+  std::rewind(file_);
+  begin_ = end_ = 0;
+  at_eof_ = false;
+  bytes_read_ = 0;
+}
+
+bool LineReader::refill() {
+  if (at_eof_) return false;
+  std::size_t rest = end_ - begin_;
+  if (begin_ > 0 && rest > 0) std::memmove(buffer_.data(), buffer_.data() + begin_, rest);
+  begin_ = 0;
+  end_ = rest;
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+  if (got == 0) {
+    if (std::ferror(file_)) error_exitf("Can't read input file %s", path_.c_str());
+    at_eof_ = true;
+    return false;
+  }
+  end_ += got;
+  return true;
+}
+
+bool LineReader::next(std::string_view& line) {
+  std::size_t searched = begin_;
+  for (;;) {
+    const char* start = buffer_.data() + searched;
+    const void* newline = std::memchr(start, '\n', end_ - searched);
+    if (newline != nullptr) {
+      std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer_.data());
+      std::size_t length = stop - begin_;
+      bytes_read_ += static_cast<long long>(length + 1);
+      if (length > 0 && buffer_[stop - 1] == '\r') --length;
+      line = std::string_view(buffer_.data() + begin_, length);
+      begin_ = stop + 1;
+      return true;
+    }
+    std::size_t offset = end_ - begin_;
+    if (!refill()) {
+      // The last line may lack its line end.
+      if (begin_ == end_) return false;
+      std::size_t length = end_ - begin_;
+      bytes_read_ += static_cast<long long>(length);
+      if (buffer_[end_ - 1] == '\r') --length;
+      line = std::string_view(buffer_.data() + begin_, length);
+      begin_ = end_;
+      return true;
+    }
+    searched = begin_ + offset;
+  }
+}
+
+// ---- FieldSplitter ----
+
+FieldSplitter::FieldSplitter(const std::string& delimiters) {
+  for (unsigned char c : delimiters) is_delimiter_[c] = true;
+  blank_delimits_ = is_delimiter_[static_cast<unsigned char>(' ')];
+}
+
+bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
+  fields.clear();
+  unquoted_.clear();
+  unquoted_.reserve(record.size());  // views into it must not move while splitting
+  const char* p = record.data();
+  const char* end = p + record.size();
+  auto skip_blanks = [&] {
+    while (p < end && *p == ' ') ++p;
+  };
+  if (blank_delimits_) skip_blanks();
+  if (p == end) return true;  // an empty record has no fields
+  for (;;) {
+    if (!blank_delimits_) skip_blanks();
+    Field field;
+    if (p < end && *p == '"') {
+      field.quoted = true;
+      const char* start = ++p;
+      bool doubled = false;
+      for (;;) {
+        const void* quote = std::memchr(p, '"', static_cast<std::size_t>(end - p));
+        if (quote == nullptr) return false;  // the quote goes on in the next line
+        p = static_cast<const char*>(quote) + 1;
+        if (p < end && *p == '"') {
+          doubled = true;
+          ++p;
+          continue;
+        }
+        break;
+      }
+      std::string_view inner(start, static_cast<std::size_t>(p - 1 - start));
+      if (doubled) {
+        std::size_t from = unquoted_.size();
+        for (std::size_t i = 0; i < inner.size(); ++i) {
+          unquoted_ += inner[i];
+          if (inner[i] == '"') ++i;
+        }
+        field.text = std::string_view(unquoted_.data() + from, unquoted_.size() - from);
+      } else {
+        field.text = inner;
+      }
+      // Blanks between the closing quote and the delimiter are ignored.
+      skip_blanks();
+    } else {
+      const char* start = p;
+      while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+      field.text = std::string_view(start, static_cast<std::size_t>(p - start));
+      if (!blank_delimits_) field.text = trim_blanks(field.text);
+    }
+    fields.push_back(field);
+    if (blank_delimits_) {
+      skip_blanks();
+      if (p == end) return true;
+      if (*p != ' ' && is_delimiter_[static_cast<unsigned char>(*p)]) {
+        ++p;
+        skip_blanks();
+      }
+      continue;
+    }
+    if (p == end) return true;
+    if (is_delimiter_[static_cast<unsigned char>(*p)]) {
+      ++p;
+      if (p == end) {
+        fields.push_back(Field{});  // a delimiter at the end leaves an empty last field
+        return true;
+      }
+      continue;
+    }
+    // Text glued to a closing quote belongs to no field: keep it so that the caller reports it.
+    const char* start = p;
+    while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+    fields.back().text = std::string_view(start - 1, static_cast<std::size_t>(p - start + 1));
+    fields.back().quoted = false;
+    if (p == end) return true;
+    ++p;
+  }
+}
+
+// ---- Numbers ----
+
+std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool parse_number(std::string_view text, double& value) {
+  text = trim_blanks(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  // Only digits, a point or a sign may start a number: this keeps nan and inf out.
+  char first = text.front() == '-' && text.size() > 1 ? text[1] : text.front();
+  if (!((first >= '0' && first <= '9') || first == '.')) return false;
+  const char* end = text.data() + text.size();
+  double parsed = 0;
+  auto [stop, error] = std::from_chars(text.data(), end, parsed, std::chars_format::general);
+  if (error != std::errc() || stop != end) return false;
+  value = parsed;
+  return true;
+}
+
+bool parse_implied_decimals(std::string_view text, int decimals, double& value) {
+  text = trim_blanks(text);
+  if (decimals == 0 || text.find_first_of(".eE") != std::string_view::npos)
+    return parse_number(text, value);
+  // Write the point in: sign, digits padded with zeros to more than `decimals`, the point, and
+  // the last `decimals` digits.
+  char buffer[128];
+  std::size_t length = 0;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    buffer[length++] = text.front();
+    text.remove_prefix(1);
+  }
+  std::size_t places = static_cast<std::size_t>(decimals);
+  if (text.empty() || text.size() + places + 3 > sizeof buffer) return false;
+  // Digits with leading zeros so that at least one digit stands before the point.
+  char digits[128];
+  std::size_t count = 0;
+  for (std::size_t pad = text.size(); pad <= places; ++pad) digits[count++] = '0';
+  std::memcpy(digits + count, text.data(), text.size());
+  count += text.size();
+  std::size_t whole = count - places;
+  std::memcpy(buffer + length, digits, whole);
+  length += whole;
+  buffer[length++] = '.';
+  std::memcpy(buffer + length, digits + whole, places);
+  length += places;
+  return parse_number(std::string_view(buffer, length), value);
+}

@@ -1,0 +1,71 @@
+// Text input of getdata: a streaming line reader, the splitter of delimited records and the
+// number parser shared by every input layout.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Reads a text file line by line through a large buffer; lines end at "\n" (a "\r" before it is
+// dropped). A line stays valid until the next call.
+class LineReader {
+ public:
+  explicit LineReader(const std::string& path);
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // The next line; false at the end of the file.
+  bool next(std::string_view& line);
+  // Starts again from the first line.
+  void rewind();
+  // Bytes of the file read so far.
+  long long bytes_read() const { return bytes_read_; }
+
+ private:
+  // Moves the unread rest to the buffer start and fills the buffer; false when nothing came.
+  bool refill();
+
+  std::string path_;              // the file's path, for messages
+  std::FILE* file_ = nullptr;     // the open file
+  std::vector<char> buffer_;      // read buffer; grows for lines longer than it
+  std::size_t begin_ = 0;         // start of the unread data
+  std::size_t end_ = 0;           // end of the valid data
+  bool at_eof_ = false;           // the file has been read to its end
+  long long bytes_read_ = 0;      // bytes handed out as lines (with their line ends)
+};
+
+// One field of a delimited record.
+struct Field {
+  std::string_view text;  // the field's text, quotes removed and doubled quotes undoubled
+  bool quoted = false;    // the field was written between double quotes
+};
+
+// Splits delimited records into fields. A field between double quotes may hold delimiters and
+// doubled quotes. When blank is a delimiter, runs of blanks and blanks around another delimiter
+// count as one delimiter; otherwise unquoted fields lose their leading and trailing blanks.
+class FieldSplitter {
+ public:
+  explicit FieldSplitter(const std::string& delimiters);
+
+  // Splits `record` into `fields` (views into `record` or into the splitter's own storage,
+  // valid until the next call). False when a quote is still open at the end of the record.
+  bool split(std::string_view record, std::vector<Field>& fields);
+
+ private:
+  bool is_delimiter_[256] = {};   // delimiter characters
+  bool blank_delimits_ = false;   // blank is one of the delimiters
+  std::string unquoted_;          // storage of fields that held doubled quotes
+};
+
+// Parses a whole text (blanks around it allowed) as a finite decimal number. Texts such as
+// "nan", "inf", hexadecimal or out-of-range numbers are not numbers here.
+bool parse_number(std::string_view text, double& value);
+
+// Parses numeric text with `decimals` implied decimals: a text without a decimal point or an
+// exponent is divided by 10^decimals, exactly as if the point had been written.
+bool parse_implied_decimals(std::string_view text, int decimals, double& value);
+
+// The text without leading and trailing blanks.
+std::string_view trim_blanks(std::string_view text);
