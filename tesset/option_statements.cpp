@@ -1,0 +1,445 @@
+// Statements that attach something to listed variables: MAXPRED, MINRSQD and PERTURB values,
+// OFFSETS variables, BOUNDS expressions and RESTRICT conditions. All but the single-value forms
+// take groups "variable list (contents)" separated by blanks or commas.
+#include <cctype>
+#include <cstring>
+#include <functional>
+
+#include "runtime/frame.h"
+#include "tesset/statements.h"
+
+namespace tesset {
+namespace {
+
+// Messages of one group statement.
+struct GroupMessages {
+  const char* syntax;     // "... syntax error '%.8s'"
+  const char* intercept;  // "No intercept allowed in ..."
+};
+
+// Walks the groups of `p`. For each group, `visit` receives the listed variables and the text
+// between the parentheses (terminated in place for the call).
+void for_each_group(Setup& setup, char* p, const GroupMessages& messages,
+                    const std::function<void(const std::vector<int>&, char*)>& visit) {
+  for (;;) {
+    while (*p == ' ' || *p == ',') ++p;
+    if (*p == '\0') return;
+    char* open = std::strchr(p, '(');
+    if (open == nullptr) statement_error(messages.syntax, p);
+    char* close = std::strchr(open + 1, ')');
+    if (close == nullptr) statement_error(messages.syntax, open + std::strlen(open));
+    std::vector<int> variables;
+    *open = '\0';
+    ListWalker walker(setup.vars.index);
+    const char* position = p;
+    int v = 0;
+    while (walker.next(position, v) >= 0) {
+      if (v == INTERCEPT) error_exit(messages.intercept);
+      variables.push_back(v);
+    }
+    *open = '(';
+    if (variables.empty()) statement_error(messages.syntax, open);
+    *close = '\0';
+    visit(variables, open + 1);
+    *close = ')';
+    p = close + 1;
+  }
+}
+
+// Creates a per-variable table of -1 entries, refusing a second statement.
+void start_table(Setup& setup, PerVariable& table, const char* repeated) {
+  if (!table.empty()) error_exit(repeated);
+  table.assign(static_cast<std::size_t>(setup.vars.count()), -1);
+}
+
+// Stores `value` for every listed variable that has none yet.
+void set_for_group(Setup& setup, PerVariable& table, const std::vector<int>& variables, int value,
+                   const char* keyword) {
+  for (int v : variables) {
+    if (table[v] != -1) error_exitf("Repeated %s for %s", keyword, variable_name(setup, v));
+    table[v] = static_cast<std::int16_t>(value);
+  }
+}
+
+// Reads a whole-number value >= 1 that fits a 16-bit word.
+bool count_value(const char* text, long& value) {
+  while (*text == ' ') ++text;
+  std::string trimmed(text);
+  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+  return parse_integer(trimmed.c_str(), value) && value >= 1 && value <= 32767;
+}
+
+// Reads a perturbation method: digits, NONE, PRED, COEF (first four letters) or SIR.
+bool perturb_method(const char* text, long& method) {
+  while (*text == ' ') ++text;
+  std::string word(text);
+  while (!word.empty() && word.back() == ' ') word.pop_back();
+  if (word.empty()) return false;
+  if (std::isdigit(static_cast<unsigned char>(word[0])))
+    return parse_integer(word.c_str(), method) && method <= 32767;
+  static const struct { const char* prefix; int method; } words[] = {{"NONE", 0}, {"PRED", 1}, {"COEF", 2}};
+  for (const auto& entry : words) {
+    if (word.size() >= 4 && starts_with_word(word, entry.prefix)) {
+      method = entry.method;
+      return true;
+    }
+  }
+  if (same_word(word, "SIR")) {
+    method = 51;
+    return true;
+  }
+  return false;
+}
+
+// Reads a number >= 0 filling the text.
+bool nonnegative_number(const char* text, double& value) {
+  while (*text == ' ') ++text;
+  std::string trimmed(text);
+  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+  return parse_number(trimmed.c_str(), value) && value >= 0;
+}
+
+// Appends `words` to a BOUNDS or RESTRICT block, keeping within its capacity.
+int append_list(std::vector<std::int16_t>& block, const std::vector<std::int16_t>& words, const char* name) {
+  if (block.size() + words.size() > max_block_words) error_exitf("%s block too large", name);
+  int position = static_cast<int>(block.size());
+  block.insert(block.end(), words.begin(), words.end());
+  return position;
+}
+
+}  // namespace
+
+void maxpred_statement(Setup& setup, char* p) {
+  start_table(setup, setup.req.maxpred, "Repeated MAXPREDS statement");
+  const char* syntax = "MAXPREDS syntax error '%.8s'";
+  p = const_cast<char*>(skip_blanks(p));
+  if (std::isdigit(static_cast<unsigned char>(*p))) {
+    long value = 0;
+    if (!count_value(p, value)) statement_error(syntax, p);
+    for (auto& entry : setup.req.maxpred) entry = static_cast<std::int16_t>(value);
+    return;
+  }
+  for_each_group(setup, p, {syntax, "No intercept allowed in MAXPREDS"},
+                 [&](const std::vector<int>& variables, char* text) {
+                   long value = 0;
+                   if (!count_value(text, value)) statement_error(syntax, text);
+                   set_for_group(setup, setup.req.maxpred, variables, static_cast<int>(value),
+                                 "MAXPREDS");
+                 });
+}
+
+void minrsqd_statement(Setup& setup, char* p) {
+  start_table(setup, setup.req.minrsqd, "Repeated MINRSQD statement");
+  const char* syntax = "MINRSQD syntax error '%.8s'";
+  double value = 0;
+  if (nonnegative_number(p, value) && value > 0) {
+    int index = setup.pool.add_number(value);
+    for (auto& entry : setup.req.minrsqd) entry = static_cast<std::int16_t>(index);
+    return;
+  }
+  for_each_group(setup, p, {syntax, "No intercept allowed in MINRSQD"},
+                 [&](const std::vector<int>& variables, char* text) {
+                   double group_value = 0;
+                   if (!nonnegative_number(text, group_value)) statement_error(syntax, text);
+                   set_for_group(setup, setup.req.minrsqd, variables, setup.pool.add_number(group_value),
+                                 "MINRSQD");
+                 });
+}
+
+void perturb_statement(Setup& setup, char* p) {
+  start_table(setup, setup.req.perturb, "Repeated PERTURB statement");
+  setup.req.impute_requested = true;
+  const char* syntax = "PERTURB syntax error '%.8s'";
+  long method = 0;
+  if (std::strchr(p, '(') == nullptr && perturb_method(p, method)) {
+    for (auto& entry : setup.req.perturb) entry = static_cast<std::int16_t>(method);
+    return;
+  }
+  for_each_group(setup, p, {syntax, "No intercept allowed in PERTURB"},
+                 [&](const std::vector<int>& variables, char* text) {
+                   long group_method = 0;
+                   if (!perturb_method(text, group_method)) statement_error(syntax, text);
+                   set_for_group(setup, setup.req.perturb, variables, static_cast<int>(group_method),
+                                 "PERTURB");
+                 });
+}
+
+void offsets_statement(Setup& setup, char* p) {
+  start_table(setup, setup.req.offsets, "Repeated OFFSETS statement");
+  const char* intercept = "No intercept allowed in offsets";
+  for_each_group(setup, p, {"OFFSETS syntax error '%.8s'", intercept},
+                 [&](const std::vector<int>& variables, char* text) {
+                   std::string name;
+                   const char* after = scan_name(name, text);
+                   if (name.empty() || *skip_blanks(after) != '\0')
+                     statement_error("OFFSETS syntax error: '%.8s'", after);
+                   int offset = setup.vars.index.find(name);
+                   if (offset == INTERCEPT) error_exit(intercept);
+                   for (int v : variables) {
+                     if (setup.req.offsets[v] != -1) error_exitf("Repeated offset for %s", variable_name(setup, v));
+                     if (setup.vars.type(v) == 0) setup.vars.flags[v] |= TYPE_COUNT;
+                     if (setup.vars.type(v) != TYPE_COUNT)
+                       error_exitf("Offset variable %s not count type", variable_name(setup, v));
+                     check_character_type(setup, v);
+                     setup.req.offsets[v] = static_cast<std::int16_t>(offset);
+                   }
+                   if (setup.vars.type(offset) == TYPE_CATEGORICAL)
+                     error_exitf("Offsetting variable %s is categorical", variable_name(setup, offset));
+                   if (setup.vars.type(offset) == 0) {
+                     if (setup.vars.is_character(offset))
+                       error_exitf("Offsetting variable %s is not numeric", variable_name(setup, offset));
+                     setup.vars.flags[offset] |= TYPE_CONTINUOUS;
+                   }
+                 });
+}
+
+namespace {
+
+// Reads one BOUNDS group's bounds into `words` (a bound list ended by -1). Returns false when
+// an operand is a variable, so that the range check does not apply.
+bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
+  const char* syntax = "BOUNDS syntax error '%.8s'";
+  bool all_constant = true;
+  bool has_lower = false, has_upper = false;
+  long double largest_lower = 0, smallest_upper = 0;
+  const char* p = text;
+  int bound_count = 0;
+  for (;;) {
+    while (*p == ' ' || *p == ',') ++p;
+    if (*p == '\0') break;
+    int comparison = 0;
+    if (*p == '<') comparison = p[1] == '=' ? 3 : 2;
+    else if (*p == '>') comparison = p[1] == '=' ? 5 : 4;
+    else statement_error(syntax, p);
+    p += (comparison == 3 || comparison == 5) ? 2 : 1;
+    std::size_t record = words.size();
+    words.push_back(static_cast<std::int16_t>(comparison));
+    words.push_back(0);  // operand count, filled below
+    int operator_code = 0;
+    p = skip_blanks(p);
+    if (*p == '-') {
+      operator_code = 1;
+      p = skip_blanks(p + 1);
+    }
+    bool expression_constant = true;
+    long double value = 0;
+    int operands = 0;
+    for (;;) {
+      p = skip_blanks(p);
+      double number = 0;
+      int operand = 0;
+      if (scan_number(p, number)) {
+        operand = setup.pool.add_number(number);
+        if (expression_constant) {
+          long double x = number;
+          switch (operator_code) {
+            case 0: value = x; break;
+            case 1: value = -x; break;
+            case 2: value += x; break;
+            case 3: value -= x; break;
+            case 4: value *= x; break;
+            case 5:
+              if (x == 0) error_exit(" Bounds divide by zero");
+              value /= x;
+              break;
+          }
+        }
+      } else {
+        std::string name;
+        const char* after = scan_name(name, p);
+        if (name.empty()) statement_error("BOUNDS syntax error: '%.8s'", after);
+        int v = setup.vars.index.find(name);
+        if (v == INTERCEPT) error_exit("No intercept allowed in bounds");
+        if (setup.vars.type(v) == TYPE_CATEGORICAL)
+          error_exitf("Bounding variable %s is categorical", variable_name(setup, v));
+        give_default_type(setup, v);
+        operand = ~v;
+        expression_constant = false;
+        p = after;
+      }
+      words.push_back(static_cast<std::int16_t>(operator_code));
+      words.push_back(static_cast<std::int16_t>(operand));
+      ++operands;
+      p = skip_blanks(p);
+      if (*p == '+') operator_code = 2;
+      else if (*p == '-') operator_code = 3;
+      else if (*p == '*') operator_code = 4;
+      else if (*p == '/') operator_code = 5;
+      else break;
+      ++p;
+    }
+    if (operands > 32767) statement_error(syntax, p);
+    words[record + 1] = static_cast<std::int16_t>(operands);
+    ++bound_count;
+    if (!expression_constant) {
+      all_constant = false;
+    } else if (comparison >= 4) {
+      largest_lower = has_lower && largest_lower > value ? largest_lower : value;
+      has_lower = true;
+    } else {
+      smallest_upper = has_upper && smallest_upper < value ? smallest_upper : value;
+      has_upper = true;
+    }
+    if (*p != '\0' && *p != ' ' && *p != ',' && *p != '<' && *p != '>') statement_error(syntax, p);
+  }
+  if (bound_count == 0) statement_error(syntax, text);
+  words.push_back(-1);
+  if (all_constant && has_lower && has_upper && !(largest_lower < smallest_upper)) error_exit("Bounds range error");
+  return all_constant;
+}
+
+}  // namespace
+
+void bounds_statement(Setup& setup, char* p) {
+  Requested& req = setup.req;
+  if (!req.bounds.empty()) error_exit("Repeated BOUNDS statement");
+  req.bounds.assign(static_cast<std::size_t>(setup.vars.count()), 0);
+  req.impute_requested = true;
+  for_each_group(setup, p, {"BOUNDS syntax error '%.8s'", "No intercept allowed in bounds"},
+                 [&](const std::vector<int>& variables, char* text) {
+                   for (int v : variables) {
+                     if (req.bounds[v] != 0) error_exitf("Repeated bounds for %s", variable_name(setup, v));
+                     give_default_type(setup, v);
+                   }
+                   std::vector<std::int16_t> words;
+                   read_bounds(setup, text, words);
+                   int position = append_list(req.bounds, words, "BOUNDS");
+                   for (int v : variables) req.bounds[v] = static_cast<std::int16_t>(position);
+                 });
+}
+
+namespace {
+
+// True at a comparison or "=" that starts a condition's relation.
+bool at_relation(const char* p) { return *p == '=' || *p == '<' || *p == '>'; }
+
+// Reads one restriction value of condition variable `cv` at `p` into the pool. False when no
+// value is there.
+bool restriction_value(Setup& setup, int cv, const char*& p, int& index) {
+  p = skip_blanks(p);
+  if (setup.vars.is_character(cv)) {
+    std::string text;
+    if (*p == '\'' || *p == '"') {
+      char quote = *p;
+      const char* end = std::strchr(p + 1, quote);
+      if (end == nullptr) error_exit("Unbalanced quotes");
+      text.assign(p + 1, end);
+      p = end + 1;
+    } else {
+      while (*p && !std::strchr(" ,()=<>-", *p)) text.push_back(*p++);
+      if (text.empty()) return false;
+    }
+    if (text.size() > 8) error_exit("Alphabetic restriction value too long");
+    index = setup.pool.add_text(text);
+    return true;
+  }
+  const char* q = p;
+  bool negative = *q == '-';
+  if (negative) q = skip_blanks(q + 1);
+  double number = 0;
+  if (!scan_number(q, number)) return false;
+  p = q;
+  index = setup.pool.add_number(negative ? -number : number);
+  return true;
+}
+
+// True when the pool entry `a` orders after `b` (numbers by value, texts byte by byte).
+bool orders_after(const Setup& setup, int cv, int a, int b) {
+  if (setup.vars.is_character(cv))
+    return std::memcmp(setup.pool.entries()[a].data(), setup.pool.entries()[b].data(), 8) > 0;
+  return setup.pool.number(a) > setup.pool.number(b);
+}
+
+// True when the text at `p` starts another condition (a name followed by a relation).
+bool starts_condition(const char* p) {
+  std::string name;
+  const char* after = scan_name(name, p);
+  return !name.empty() && at_relation(skip_blanks(after));
+}
+
+// Reads one RESTRICT group's conditions into `words` (a condition list ended by -1).
+void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words) {
+  const char* syntax = "RESTRICT syntax error '%.8s'";
+  const char* p = text;
+  int conditions = 0;
+  for (;;) {
+    while (*p == ' ' || *p == ',') ++p;
+    if (*p == '\0') break;
+    std::string name;
+    const char* after = scan_name(name, p);
+    if (name.empty()) statement_error("RESTRICT syntax error: '%.8s'", after);
+    int cv = setup.vars.index.find(name);
+    if (cv == INTERCEPT) error_exit("No intercept allowed in restriction");
+    give_default_type(setup, cv);
+    p = skip_blanks(after);
+    std::size_t record = words.size();
+    words.push_back(static_cast<std::int16_t>(cv));
+    words.push_back(0);  // entry word count, filled below
+    int value = 0;
+    if (*p == '=') {
+      ++p;
+      bool first = true;
+      for (;;) {
+        const char* before = p;
+        if (!first) {
+          while (*p == ' ' || *p == ',') ++p;
+          if (*p == '\0' || (setup.vars.is_character(cv) && starts_condition(p))) {
+            p = before;
+            break;
+          }
+        }
+        if (!restriction_value(setup, cv, p, value)) {
+          if (first) error_exit("Restriction value missing");
+          p = before;
+          break;
+        }
+        first = false;
+        const char* q = skip_blanks(p);
+        if (*q == '-') {
+          p = q + 1;
+          int high = 0;
+          if (!restriction_value(setup, cv, p, high)) error_exit("Restriction value missing");
+          if (orders_after(setup, cv, value, high)) std::swap(value, high);
+          words.insert(words.end(), {1, static_cast<std::int16_t>(value), static_cast<std::int16_t>(high)});
+        } else {
+          words.insert(words.end(), {0, static_cast<std::int16_t>(value)});
+        }
+      }
+    } else if (*p == '<' || *p == '>') {
+      int code = *p == '<' ? (p[1] == '=' ? 3 : 2) : (p[1] == '=' ? 5 : 4);
+      p += (code == 3 || code == 5) ? 2 : 1;
+      if (!restriction_value(setup, cv, p, value)) error_exit("Restriction value missing");
+      if (*skip_blanks(p) == '-') error_exit("RESTRICT syntax error '-'");
+      words.insert(words.end(), {static_cast<std::int16_t>(code), static_cast<std::int16_t>(value)});
+    } else {
+      statement_error(syntax, p);
+    }
+    words[record + 1] = static_cast<std::int16_t>(words.size() - record - 2);
+    ++conditions;
+    if (*p != '\0' && *p != ' ' && *p != ',') statement_error(syntax, p);
+  }
+  if (conditions == 0) statement_error(syntax, text);
+  words.push_back(-1);
+}
+
+}  // namespace
+
+void restrict_statement(Setup& setup, char* p) {
+  Requested& req = setup.req;
+  if (!req.restrict.empty()) error_exit("Repeated RESTRICT statement");
+  req.restrict.assign(static_cast<std::size_t>(setup.vars.count()), 0);
+  req.impute_requested = true;
+  for_each_group(setup, p, {"RESTRICT syntax error '%.8s'", "No intercept allowed in restriction"},
+                 [&](const std::vector<int>& variables, char* text) {
+                   for (int v : variables) {
+                     if (req.restrict[v] != 0) error_exitf("Repeated restriction for %s", variable_name(setup, v));
+                     give_default_type(setup, v);
+                   }
+                   std::vector<std::int16_t> words;
+                   read_conditions(setup, text, words);
+                   int position = append_list(req.restrict, words, "RESTRICT");
+                   for (int v : variables) req.restrict[v] = static_cast<std::int16_t>(position);
+                 });
+}
+
+}  // namespace tesset

@@ -1,0 +1,156 @@
+// The setup checker's state: the dataset's variables with their flag words, what the setup's
+// statements asked for, and what the checks after RUN settled. Every stage of tesset reads and
+// updates this one structure; the control writer turns it into the control file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tesset/constant_pool.h"
+#include "tesset/names.h"
+
+namespace tesset {
+
+// Bits of a variable's flag word.
+inline constexpr std::uint16_t TYPE_MASK = 0x000F;
+inline constexpr std::uint16_t DROP = 0x0010;
+inline constexpr std::uint16_t TRANSFER = 0x0020;
+inline constexpr std::uint16_t USED = 0x0040;
+inline constexpr std::uint16_t SYNTHESIZE = 0x0080;
+inline constexpr std::uint16_t DIAGNOSE = 0x0100;
+inline constexpr std::uint16_t DIAGNOSE_ALL = 0x0200;
+inline constexpr std::uint16_t CHARACTER = 0x0400;
+
+// Imputation type codes (low four bits of the flag word).
+inline constexpr int TYPE_CONTINUOUS = 1;
+inline constexpr int TYPE_CATEGORICAL = 2;
+inline constexpr int TYPE_MIXED = 3;
+inline constexpr int TYPE_COUNT = 5;
+inline constexpr int TYPE_ABB = 8;
+inline constexpr int TYPE_ABB_FINAL = 9;
+inline constexpr int TYPE_GH = 15;
+
+// Flag words of design variables: used + transfer + categorical, and the weight's continuous form.
+inline constexpr std::uint16_t DESIGN_FLAGS = 0x62;
+inline constexpr std::uint16_t WEIGHT_FLAGS = 0x61;
+
+// Link codes of regression setups.
+inline constexpr int LINK_LINEAR = 1;
+inline constexpr int LINK_LOGISTIC = 2;
+inline constexpr int LINK_LOG = 5;
+inline constexpr int LINK_HAZARDS = 7;
+inline constexpr int LINK_TOBIT = 9;
+
+// Bits of the dependency matrix.
+inline constexpr std::uint8_t DEP_INTERACTION = 1;
+inline constexpr std::uint8_t DEP_OFFSET = 2;
+inline constexpr std::uint8_t DEP_RESTRICTION = 4;
+inline constexpr std::uint8_t DEP_BOUND = 8;
+inline constexpr std::uint8_t DEP_TRANSITIVE = 16;
+
+// Most 16-bit words a BOUNDS or RESTRICT block may hold.
+inline constexpr std::size_t max_block_words = 16384;
+
+// The dataset's variables as the statements see them: dataset order, before compaction.
+struct Variables {
+  std::vector<std::string> names;          // names without padding
+  std::vector<std::string> labels;         // labels without padding
+  std::vector<std::uint16_t> flags;        // flag words (bits above)
+  std::vector<std::int16_t> frame_of_var;  // codeframe index per variable, -1 none
+  NameIndex index;                         // name -> index lookup for statements
+
+  int count() const { return static_cast<int>(flags.size()); }
+  int type(int v) const { return flags[v] & TYPE_MASK; }
+  bool is_character(int v) const { return (flags[v] & CHARACTER) != 0; }
+};
+
+// The dataset's codeframes, carried into the control file for the variables kept.
+struct Codeframes {
+  std::vector<std::string> names;            // frame names
+  std::vector<std::int32_t> frame_end;       // cumulative code count after each frame
+  std::vector<std::uint8_t> codes;           // 8 bytes per code: a double or blank-padded text
+  std::vector<std::string> labels;           // one label per code
+};
+
+// An interaction pseudo-variable: the dataset indexes of its components, in term order.
+struct Interaction {
+  std::vector<int> components;
+};
+
+// Per-variable option tables of MAXPRED, MINRSQD, PERTURB and OFFSETS: one value per variable,
+// -1 where the variable got none. Empty when the statement was not given.
+using PerVariable = std::vector<std::int16_t>;
+
+// What the setup's statements asked for, with the defaults of a setup that says nothing.
+struct Requested {
+  std::vector<std::string> datain;                           // DATAIN names
+  std::string dataout;                                       // DATAOUT name, empty when absent
+  bool concatenate = false;                                  // DATAOUT ... ALL/CON
+  std::string estout, repout, predout, sortout;              // output names, empty when absent
+  std::vector<std::pair<std::string, std::string>> libnames; // LIBNAME libref/path pairs (SAS)
+  std::string title;                                         // TITLE text
+  bool has_title = false, has_libname = false, has_dataout = false, has_estout = false;
+  bool has_repout = false, has_predout = false, has_sortout = false, has_nobs = false;
+  bool has_seed = false, has_implicates = false, has_multiples = false, has_mdata = false;
+  bool has_link = false, has_plot = false;
+  int nobs = 0;                                              // NOBS
+  int default_type = 0;                                      // DEFAULT code, 0 until set
+  bool type_list_seen = false;                               // any type list statement so far
+  int multiples = 0;                                         // MULTIPLES count
+  int implicates = 0;                                        // IMPLICATES count
+  int iterations = 1;                                        // ITERATIONS count
+  long seed = -1;                                            // SEED, -1 when not given
+  int maxlogi = 50;                                          // MAXLOGI
+  int mincodi = -1;                                          // MINCODI pool index, -1 none
+  int print_level = 1;                                       // PRINT level
+  int mdata = 0;                                             // MDATA method, 0 until given
+  int link = 0;                                              // LINK code, 0 until given
+  bool plot = false;                                         // PLOT
+  bool no_intercept = false;                                 // NOINTERCEPT given
+  int intercept = -1;                                        // intercept flag, -1 not yet settled
+
+  // Which kind of setup the statements belong to.
+  bool impute_requested = false;
+  bool synthesize = false;
+  bool diagnose = false;
+  bool describe = false;
+  bool regress = false;
+
+  // Single variables named by statements (dataset indexes, -1 none).
+  int id_var = -1, mult_var = -1, stratum_var = -1, cluster_var = -1, weight_var = -1;
+  int dependent_var = -1, dependent_code = -1;  // code: pool index
+  int censor_var = -1, censor_code = -1;        // code: pool index
+  bool has_id = false, has_dependent = false, has_censor = false;
+
+  PerVariable maxpred, minrsqd, perturb, offsets;  // per-variable option tables
+
+  // BOUNDS and RESTRICT blocks: nvar position words, then the bound or condition lists.
+  std::vector<std::int16_t> bounds, restrict;
+
+  std::vector<Interaction> interactions;        // pseudo-variables in creation order
+  std::vector<int> by_vars;                     // BY variables
+  std::vector<int> predictors;                  // predictor indexes; pseudo-variables as
+                                                // variable count + interaction number
+  // Statement blocks of describe and regression setups (16-bit words, dataset indexes).
+  std::vector<std::int16_t> mean_block, table_block, model_block;
+  std::vector<std::int16_t> contrast_factors, contrast_coefficients, estimates_block;
+  int estimate_count = 0;                       // number of ESTIMATES
+  bool has_mean = false, has_table = false, has_model = false, has_contrast = false;
+  bool has_by = false, has_estimates = false;
+};
+
+// Everything tesset knows during one run.
+struct Setup {
+  Variables vars;
+  Codeframes frames;
+  Requested req;
+  ConstantPool pool;
+  int host_mode = 0;  // copy of the command line's host mode
+};
+
+// A pseudo-variable's index in predictor lists before compaction.
+inline int pseudo_index(const Setup& setup, int interaction) { return setup.vars.count() + interaction; }
+
+}  // namespace tesset
