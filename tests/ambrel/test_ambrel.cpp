@@ -311,3 +311,13 @@ TEST(ambrel, master_setup_syntax_errors_end_the_driver) {
         << c.master << "\n" << log;
   }
 }
+
+TEST(ambrel, failed_write_of_a_new_setup_file_ends_the_driver) {
+  DriverFolder folder;
+  folder.write("job.set", "impute;\n datain a.met;\nrun;\n");
+  fs::create_symlink("/dev/full", folder.path("job_1.set"));
+  EXPECT_EQ(folder.run().exit_code, 3);
+  EXPECT_EQ(folder.calls(), "");
+  const std::string log = folder.log();
+  EXPECT_NE(log.find("\nError: Can't write new setup file\n"), std::string::npos) << log;
+}
