@@ -1,0 +1,474 @@
+// Host extraction programs for R, SAS, SPSS and Stata. Each program reads the DATAIN files in
+// order, sorts them when the analysis needs sorted data and imputation will not do it later,
+// and writes the data file: the host's missing-value code in the first 8 bytes, then one
+// record of 8-byte fields per case in variable order.
+#include "tesset/host_programs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+
+#include "runtime/frame.h"
+
+namespace {
+
+// Width of every field of the data file.
+constexpr int field_width = 8;
+// Flag bits of the variables that the SAS keep statement carries (all but drop and character).
+constexpr std::uint16_t kept_output_bits = FLAG_TYPE_MASK | FLAG_TRANSFER | FLAG_USED | FLAG_SYNTHESIZE |
+                                           FLAG_DIAGNOSE | FLAG_DIAGNOSE_ALL;
+// Shortest SAS record length of the data file.
+constexpr int min_sas_record_length = 256;
+
+// A program text grown by printf-style pieces.
+class Program {
+ public:
+  // Every program file begins with an empty line.
+  Program() : text_("\n") {}
+  [[gnu::format(printf, 2, 3)]] void add(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    const std::size_t old_size = text_.size();
+    text_.resize(old_size + static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(text_.data() + old_size, static_cast<std::size_t>(length) + 1, format, args);
+    text_.resize(old_size + static_cast<std::size_t>(length));
+    va_end(args);
+  }
+  std::string& text() { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// A name without its NUL padding and trailing blanks.
+std::string trimmed(const VarName& name) {
+  std::string text = name_text(name);
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+// What every host program needs to know about the run.
+struct RunShape {
+  bool impute = false;            // imputation requested
+  bool analysis = false;          // describe or regression setup
+  bool several_files = false;     // more than one DATAIN file
+  bool mult_column = false;       // a multiple-number column follows the variables
+  bool obs_column = false;        // an observation-number column follows (PREDOUT without ID)
+  bool sort = false;              // the extraction program sorts the cases
+  std::vector<std::string> kept;  // kept variable names
+  std::vector<bool> character;    // per kept variable: character data
+  std::vector<std::string> sort_vars;  // multiple variable, BY, stratum, cluster
+  std::string data_path;          // the data file
+};
+
+// The name of kept variable `index`, or empty for -1.
+std::string variable_name(const ControlFile& control, int index) {
+  return index >= 0 ? trimmed(control.names[static_cast<std::size_t>(index)]) : std::string();
+}
+
+RunShape run_shape(const ControlFile& control, const HostProgramInputs& inputs) {
+  RunShape shape;
+  shape.impute = (control.kind & KIND_IMPUTE) != 0;
+  shape.analysis = (control.kind & (KIND_DESCRIBE | KIND_REGRESS)) != 0;
+  shape.several_files = control.datain.size() > 1;
+  shape.mult_column = shape.analysis && shape.several_files;
+  shape.obs_column = shape.analysis && !control.predout.empty() && control.id_var < 0;
+  for (int v = 0; v < control.nvar(); ++v) {
+    shape.kept.push_back(variable_name(control, v));
+    shape.character.push_back((control.flags[static_cast<std::size_t>(v)] & FLAG_CHARACTER) != 0);
+  }
+  // Sorted data matter only to the analyses; with imputation the staging step sorts later.
+  if (shape.analysis && !shape.impute) {
+    if (control.multiples > 1 && !shape.several_files && control.multiple_var >= 0)
+      shape.sort_vars.push_back(variable_name(control, control.multiple_var));
+    for (std::int16_t by : control.by_vars) shape.sort_vars.push_back(variable_name(control, by));
+    for (int design : {control.stratum_var, control.cluster_var})
+      if (design >= 0) shape.sort_vars.push_back(variable_name(control, design));
+  }
+  shape.sort = !shape.sort_vars.empty();
+  shape.data_path = companion_file(inputs.setup_path, ".dat");
+  return shape;
+}
+
+// The extension of a file name, lower-cased, from its last "." (empty when there is none).
+std::string lower_extension(const std::string& name) {
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return {};
+  std::string extension = name.substr(dot);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+// ---- R ----
+
+void r_read_file(Program& p, const std::string& name) {
+  const std::string extension = lower_extension(name);
+  if (extension == ".csv") {
+    p.add("ds <-read.csv(\"%s\")\n", name.c_str());
+  } else if (extension == ".dta") {
+    p.add("library(foreign)\n");
+    p.add("ds <-read.dta(\"%s\")\n", name.c_str());
+  } else if (extension == ".rda" || extension == ".rdata") {
+    p.add("ds <- get(load(\"%s\"))\n", name.c_str());
+  } else if (extension == ".sav") {
+    p.add("library(foreign)\n");
+    p.add("ds <-read.spss(\"%s\", to.data.frame = TRUE)\n", name.c_str());
+  } else if (extension == ".txt") {
+    p.add("ds <-read.delim(\"%s\")\n", name.c_str());
+  } else if (extension == ".xpt") {
+    p.add("library(foreign)\n");
+    p.add("ds <-read.xport(\"%s\")\n", name.c_str());
+  } else {
+    p.add("ds <- get(load(\"%s.rda\"))\n", name.c_str());
+  }
+}
+
+// Writes the records. data.matrix would turn a character column into factor codes, so when a
+// character variable is written each column becomes 8 raw bytes per case instead: numbers as
+// little-endian doubles, texts cut or blank-padded to 8 bytes (missing texts as blanks).
+void r_write_records(Program& p, const RunShape& shape) {
+  std::vector<std::string> characters;
+  for (std::size_t v = 0; v < shape.kept.size(); ++v)
+    if (shape.character[v]) characters.push_back(shape.kept[v]);
+  if (characters.empty()) {
+    p.add("dv <- as.double(as.vector(t(data.matrix(ds[vars]))))\n");
+    p.add("writeBin(dv, f)\n");
+    return;
+  }
+  p.add("chars <- c(");
+  for (std::size_t k = 0; k < characters.size(); ++k) p.add("%s\"%s\"", k ? ", " : "", characters[k].c_str());
+  p.add(")\n");
+  p.add("text8 <- function(s) {\n");
+  p.add("  r <- charToRaw(s)[seq_len(min(8, nchar(s, type = \"bytes\")))]\n");
+  p.add("  c(r, rep(as.raw(32), 8 - length(r)))\n");
+  p.add("}\n");
+  p.add("column <- function(v) {\n");
+  p.add("  x <- ds[[v]]\n");
+  p.add("  if (!(v %%in%% chars))\n");
+  p.add("    return(matrix(writeBin(as.double(x), raw(), endian = \"little\"), nrow = 8))\n");
+  p.add("  x <- as.character(x)\n");
+  p.add("  x[is.na(x)] <- \"\"\n");
+  p.add("  matrix(vapply(x, text8, raw(8), USE.NAMES = FALSE), nrow = 8)\n");
+  p.add("}\n");
+  p.add("writeBin(as.vector(do.call(rbind, lapply(vars, column))), f)\n");
+}
+
+std::string r_program(const ControlFile& control, const RunShape& shape) {
+  Program p;
+  for (std::size_t file = 0; file < control.datain.size(); ++file) {
+    if (file == 1) p.add("all <- ds\n");
+    if (file > 1) p.add("all <- rbind(all, ds)\n");
+    r_read_file(p, control.datain[file]);
+    if (shape.mult_column) p.add("ds$MULT_ <- %d.\n", static_cast<int>(file + 1));
+    if (shape.obs_column) p.add("ds$OBS_ <- 1:nrow(ds)\n");
+    if (shape.sort) {
+      p.add("ds <- ds[order(");
+      const char* separator = "";
+      for (const auto& name : shape.sort_vars) {
+        p.add("%sds$%.*s", separator, static_cast<int>(name.size()), name.c_str());
+        separator = ", ";
+      }
+      p.add("),]\n");
+    }
+  }
+  if (shape.several_files) p.add("ds <-rbind(all, ds)\n");
+  p.add("f = file(\"%s\", \"wb\")\n", shape.data_path.c_str());
+  p.add("writeBin(as.double(NA), f)\n");
+  p.add("vars <- c(\n");
+  std::vector<std::string> columns = shape.kept;
+  if (shape.mult_column) columns.push_back("MULT_");
+  if (shape.obs_column) columns.push_back("OBS_");
+  for (std::size_t k = 0; k < columns.size(); ++k) p.add("%s\"%s\"", k ? ",\n" : "", columns[k].c_str());
+  p.add("\n  )\n");
+  RunShape written = shape;
+  written.kept = columns;
+  written.character.resize(columns.size(), false);
+  r_write_records(p, written);
+  p.add("close(f)\n");
+  return std::move(p.text());
+}
+
+// ---- SAS ----
+
+// One column of a SAS data step.
+struct SasColumn {
+  std::string name;
+  bool character;          // written as text
+  bool generated = false;  // a multiple or observation number made by the steps, never missing
+};
+
+// The data step that writes the data file from `dataset`.
+void sas_data_step(Program& p, const std::string& dataset, const std::vector<SasColumn>& columns,
+                   const std::string& delete_line) {
+  const int record_length = std::max(field_width * static_cast<int>(columns.size()), min_sas_record_length);
+  p.add("data _null_;\n");
+  p.add("  set %s;\n", dataset.c_str());
+  p.add("  file \"&path..dat\" recfm=n lrecl=%d;\n", record_length);
+  p.add("  if (_N_ eq 1) then do;\n");
+  p.add("    mdata = .;\n");
+  p.add("    put mdata rb%d.;\n", field_width);
+  p.add("  end;\n");
+  p.add("%s", delete_line.c_str());
+  // Special missing values .A to .Z become the ordinary missing value.
+  for (const auto& column : columns)
+    if (!column.character && !column.generated)
+      p.add("  if %s le .Z then %s = .;\n", column.name.c_str(), column.name.c_str());
+  p.add("  put\n");
+  for (const auto& column : columns) {
+    if (column.character) p.add("    %s $%d.\n", column.name.c_str(), field_width);
+    else p.add("    %s rb%d.\n", column.name.c_str(), field_width);
+  }
+  p.add("    ;\n");
+  p.add("run;\n");
+}
+
+// The steps of a describe or regression setup: complete, number, stack and sort the data,
+// then write the data file over the used variables.
+void sas_analysis_steps(Program& p, const ControlFile& control, const RunShape& shape, const HostProgramInputs& inputs) {
+  std::string current = control.datain.front();
+  if (shape.impute) {
+    if (control.multiples <= 1 && control.dataout.empty()) {
+      p.add("%%emitdata(name=&name, dir=&dir, dataout=data1);\n");
+      current = "data1";
+    } else if (control.multiples > 1 && !shape.several_files && control.concatenate == 0) {
+      p.add("%%emitdata(name=&name, dir=&dir, dataout=data1, mult=all);\n");
+      current = "data1";
+    } else if (!control.dataout.empty()) {
+      // The completed data are in the DATAOUT dataset.
+      current = control.dataout;
+    }
+  }
+  if (shape.obs_column && !shape.several_files) {
+    p.add("data data2;\n");
+    p.add("  set %s;\n", current.c_str());
+    if (control.multiples > 1) {
+      p.add("  retain _OBS_ 0;\n");
+      p.add("  if (_MULT_ eq 1) then _OBS_ = _OBS_ + 1;\n");
+    } else {
+      p.add("  _OBS_ = _N_;\n");
+    }
+    p.add("run;\n");
+    current = "data2";
+  }
+  if (shape.several_files) {
+    p.add("data data1;\n");
+    p.add("  set ");
+    for (std::size_t file = 0; file < control.datain.size(); ++file) {
+      // Files alternate between the two flags, so a change of flag marks the next multiple.
+      if (file % 2 == 0) p.add("%s(in=_odd_)\n      ", control.datain[file].c_str());
+      else p.add("%s(in=_even_)\n      ", control.datain[file].c_str());
+    }
+    p.add(";\n");
+    p.add(shape.obs_column ? "  retain _MULT_ _OBS_ 0;\n" : "  retain _MULT_ 0;\n");
+    p.add("  if (mod(_MULT_, 2) ne _odd_) then do;\n");
+    p.add("    _MULT_ = _MULT_ + 1;\n");
+    if (shape.obs_column) p.add("    _OBS_ = 0;\n");
+    p.add("  end;\n");
+    if (shape.obs_column) p.add("  _OBS_ = _OBS_ + 1;\n");
+    p.add("run;\n");
+    current = "data1";
+  }
+  const std::string mult_name = control.multiple_var >= 0 ? variable_name(control, control.multiple_var) : "_MULT_";
+  if (!inputs.sortout.empty()) {
+    p.add("proc sort data=%s out=%s;\n", current.c_str(), inputs.sortout.c_str());
+    p.add("  by");
+    if (control.multiples > 1) p.add(" %s", mult_name.c_str());
+    for (std::int16_t by : control.by_vars) p.add(" %s", variable_name(control, by).c_str());
+    for (int design : {control.stratum_var, control.cluster_var})
+      if (design >= 0) p.add(" %s", variable_name(control, design).c_str());
+    p.add(";\n");
+    p.add("run;\n");
+    current = inputs.sortout;
+  }
+  std::vector<SasColumn> columns;
+  for (int v = 0; v < control.nvar(); ++v)
+    if (control.flags[static_cast<std::size_t>(v)] & FLAG_USED) columns.push_back({shape.kept[static_cast<std::size_t>(v)], shape.character[static_cast<std::size_t>(v)]});
+  // Completed data from emitdata and stacked files carry _MULT_.
+  if (control.multiples > 1 && control.multiple_var < 0) columns.push_back({"_MULT_", false, true});
+  if (shape.obs_column) columns.push_back({"_OBS_", false, true});
+  std::string delete_line;
+  if (control.multiples > 1 && !shape.several_files && !shape.impute) {
+    char line[96];
+    std::snprintf(line, sizeof line, "  if (%s gt %d) then delete;\n", mult_name.c_str(), control.multiples);
+    delete_line = line;
+  }
+  sas_data_step(p, current, columns, delete_line);
+}
+
+std::string sas_input_statements(const ControlFile& control, const RunShape& shape) {
+  std::string text = "select (_vnum_);\n";
+  char line[128];
+  for (int v = 0; v < control.nvar(); ++v) {
+    const auto index = static_cast<std::size_t>(v);
+    if (control.flags[index] & (FLAG_DROP | FLAG_TRANSFER)) continue;
+    if (shape.character[index])
+      std::snprintf(line, sizeof line, "  when (%d) input %s $char%d.;\n", v, shape.kept[index].c_str(), field_width);
+    else
+      std::snprintf(line, sizeof line, "  when (%d) input %s rb%d.;\n", v, shape.kept[index].c_str(), field_width);
+    text += line;
+  }
+  return text + "end;\n";
+}
+
+std::string sas_keep_statement(const ControlFile& control, const RunShape& shape) {
+  std::string text = "keep\n";
+  for (int v = 0; v < control.nvar(); ++v)
+    if (control.flags[static_cast<std::size_t>(v)] & kept_output_bits) text += "  " + shape.kept[static_cast<std::size_t>(v)] + "\n";
+  if (control.multiples > 1) text += "  _MULT_\n";
+  if (control.implicates > 1 || (control.multiples > 0 && control.implicates > 0)) text += "  _IMPL_\n";
+  return text + "  ;\n";
+}
+
+void sas_programs(const ControlFile& control, const RunShape& shape, const HostProgramInputs& inputs,
+                  HostProgramTexts& texts) {
+  Program inp;
+  for (const auto& [libref, path] : inputs.libnames) {
+    inp.add("libname %s ", libref.c_str());
+    inp.add("\"%s\";\n", path.c_str());
+  }
+  if (shape.impute) {
+    std::vector<SasColumn> columns;
+    for (std::size_t v = 0; v < shape.kept.size(); ++v) columns.push_back({shape.kept[v], shape.character[v]});
+    sas_data_step(inp, control.datain.front(), columns, "");
+    texts.imv = sas_input_statements(control, shape);
+    texts.kpv = sas_keep_statement(control, shape);
+  }
+  if (shape.analysis) {
+    if (shape.impute) {
+      Program imp;
+      sas_analysis_steps(imp, control, shape, inputs);
+      texts.imp = std::move(imp.text());
+    } else {
+      sas_analysis_steps(inp, control, shape, inputs);
+    }
+  }
+  texts.inp = std::move(inp.text());
+}
+
+// ---- SPSS ----
+
+std::string spss_program(const ControlFile& control, const RunShape& shape, const HostProgramInputs& inputs) {
+  Program p;
+  const std::string stack_path = companion_file(inputs.setup_path, ".agg");
+  const std::size_t files = control.datain.size();
+  for (std::size_t file = 0; file < files; ++file) {
+    const std::string& name = control.datain[file];
+    if (lower_extension(name) == ".sav") p.add("get file=\"%s\".\n", name.c_str());
+    else p.add("get file=\"%s.sav\".\n", name.c_str());
+    if (shape.mult_column) p.add("compute MULT_ = %d.\n", static_cast<int>(file + 1));
+    if (shape.obs_column) p.add("compute OBS_ = $casenum.\n");
+    if (shape.sort) {
+      p.add("sort cases");
+      for (const auto& sort_var : shape.sort_vars) p.add(" %.*s", static_cast<int>(sort_var.size()), sort_var.c_str());
+      p.add(".\n");
+    }
+    if (file > 0) p.add("add files /file=\"%s\" /file=*.\n", stack_path.c_str());
+    if (file + 1 < files) p.add("save outfile=\"%s\".\n", stack_path.c_str());
+  }
+  p.add("file handle dat /name=\"%s\" /mode=image /lrecl=%d.\n", shape.data_path.c_str(), field_width);
+  p.add("do if $casenum=1.\n");
+  p.add("write outfile=dat / $sysmis (rb%d).\n", field_width);
+  p.add("end if.\n");
+  for (std::size_t v = 0; v < shape.kept.size(); ++v) {
+    if (shape.character[v]) p.add("write outfile=dat / %s (a%d).\n", shape.kept[v].c_str(), field_width);
+    else p.add("write outfile=dat / %s (rb%d).\n", shape.kept[v].c_str(), field_width);
+  }
+  if (shape.mult_column) p.add("write outfile=dat / MULT_ (rb%d).\n", field_width);
+  if (shape.obs_column) p.add("write outfile=dat / OBS_ (rb%d).\n", field_width);
+  p.add("execute.\n");
+  p.add("new file.\n");
+  return std::move(p.text());
+}
+
+// ---- Stata ----
+
+std::string stata_program(const ControlFile& control, const RunShape& shape) {
+  Program p;
+  const std::string& first = shape.kept.front();
+  const std::string& last = shape.kept.back();
+  for (std::size_t file = 0; file < control.datain.size(); ++file) {
+    p.add("use \"%s\", clear\n", control.datain[file].c_str());
+    p.add("keep");
+    for (const auto& name : shape.kept) p.add(" %s", name.c_str());
+    p.add("\n");
+    if (shape.sort) {
+      p.add("sort");
+      for (const auto& sort_var : shape.sort_vars) p.add(" %.*s", static_cast<int>(sort_var.size()), sort_var.c_str());
+      p.add(", stable\n");
+    }
+    if (file == 0) {
+      p.add("file open dat using \"%s\", binary replace write\n", shape.data_path.c_str());
+      p.add("file write dat %%8z (.)\n");
+    } else {
+      p.add("file open dat using \"%s\", binary append write\n", shape.data_path.c_str());
+    }
+    p.add("local nobs = _N\n");
+    p.add("forvalues obs = 1/`nobs' {\n");
+    p.add("foreach var of varlist %.*s - %.*s {\n", static_cast<int>(first.size()), first.c_str(),
+          static_cast<int>(last.size()), last.c_str());
+    p.add("local vtype : type `var'\n");
+    p.add("if substr(\"`vtype'\", 1, 3) == \"str\" {\n");
+    p.add("file write dat %%8s (`var'[`obs'])\n");
+    p.add("}\n");
+    p.add("else if missing(`var'[`obs']) {\n");
+    p.add("file write dat %%8z (.)\n");
+    p.add("}\n");
+    p.add("else {\n");
+    p.add("file write dat %%8z (`var'[`obs'])\n");
+    p.add("}\n");
+    p.add("}\n");
+    if (shape.several_files && control.multiples > 1) p.add("file write dat %%8z (%d)\n", static_cast<int>(file + 1));
+    if (shape.obs_column) p.add("file write dat %%8z (`obs')\n");
+    p.add("}\n");
+    p.add("file close dat\n");
+  }
+  if (shape.analysis) p.add("global impute %d\n", shape.impute ? 1 : 0);
+  return std::move(p.text());
+}
+
+// Writes one program file; the kind names the file in the failure messages.
+void write_program_file(const std::string& path, const std::string& text, const char* kind) {
+  FILE* file = open_tracked(path.c_str(), "w");
+  if (file == nullptr) error_exitf("Could not open %s file", kind);
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+  close_tracked(file);
+  if (!written) error_exitf("Could not write %s file", kind);
+}
+
+}  // namespace
+
+std::string companion_file(const std::string& setup_path, const char* extension) {
+  const std::size_t dot = setup_path.find_last_of('.');
+  return (dot == std::string::npos ? setup_path : setup_path.substr(0, dot)) + extension;
+}
+
+HostProgramTexts host_program_texts(const ControlFile& control, const HostProgramInputs& inputs) {
+  HostProgramTexts texts;
+  if (control.datain.empty() || control.nvar() == 0) return texts;
+  const RunShape shape = run_shape(control, inputs);
+  switch (inputs.host_mode) {
+    case HOST_R: texts.inp = r_program(control, shape); break;
+    case HOST_SAS: sas_programs(control, shape, inputs, texts); break;
+    case HOST_SPSS: texts.inp = spss_program(control, shape, inputs); break;
+    case HOST_STATA: texts.inp = stata_program(control, shape); break;
+    default: break;
+  }
+  return texts;
+}
+
+void write_host_programs(const ControlFile& control, const HostProgramInputs& inputs) {
+  if (inputs.host_mode == HOST_NONE) return;
+  // Steps left from an earlier SAS run must not be taken for this one's.
+  if (inputs.host_mode == HOST_SAS) std::remove(companion_file(inputs.setup_path, ".imp").c_str());
+  const HostProgramTexts texts = host_program_texts(control, inputs);
+  write_program_file(companion_file(inputs.setup_path, ".inp"), texts.inp, "INP");
+  if (!texts.imp.empty()) write_program_file(companion_file(inputs.setup_path, ".imp"), texts.imp, "IMP");
+  if (!texts.imv.empty()) write_program_file(companion_file(inputs.setup_path, ".imv"), texts.imv, "IMV");
+  if (!texts.kpv.empty()) write_program_file(companion_file(inputs.setup_path, ".kpv"), texts.kpv, "KPV");
+}
