@@ -27,6 +27,7 @@ constexpr int max_path_value = 260;
 constexpr int max_selection_value = 12;
 constexpr int max_word_value = 32;
 
+// Keywords, command words and option values are compared without regard to case.
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -75,65 +76,81 @@ char* options_text(char* rest) {
   return rest + 1;
 }
 
+// An option whose value is kept as text, with the messages of its checks.
+struct TextOption {
+  int max;                    // longest value; longer ones are cut
+  const char* repeated;       // the option appears twice
+  const char* emitdata_only;  // given to another command than emitdata; null: any command
+  const char* missing;        // no value
+  const char* syntax;         // not a selection (a positive number or ALL/CON); null: any text
+};
+
+constexpr TextOption dataout_option{max_path_value, "Repeated dataout keyword", "Dataout only with emitdata",
+                                    "Missing dataout path", nullptr};
+constexpr TextOption directory_option{max_path_value, "Repeated directory keyword", nullptr,
+                                      "Missing directory path", nullptr};
+constexpr TextOption impl_option{max_selection_value, "Repeated impl keyword", "Implcate only with emitdata",
+                                 "Missing impl value", "Implicate syntax"};
+constexpr TextOption mult_option{max_selection_value, "Repeated mult keyword", "Multiple only with emitdata",
+                                 "Missing mult value", "Multiple syntax"};
+constexpr TextOption name_option{max_word_value, "Repeated name keyword", nullptr, "Missing name", nullptr};
+
+// Reads the value of a text option into `target` (empty until the option is given).
+char* read_text_option(std::string& target, const TextOption& option, bool emitdata, char* position) {
+  char value[max_path_value + 1];
+  position = read_value(value, option.max, position);
+  if (!target.empty()) error_exit(option.repeated);
+  if (option.emitdata_only != nullptr && !emitdata) error_exit(option.emitdata_only);
+  if (value[0] == '\0') error_exit(option.missing);
+  if (option.syntax == nullptr) {
+    target = value;
+  } else {
+    target = selection_value(value);
+    if (target.empty()) error_exit(option.syntax);
+  }
+  return position;
+}
+
+// Reads MODE: BATCH or DEBUG/TEST switch that mode on for the command's children.
+char* read_mode(Command& command, char* position) {
+  char value[max_word_value + 1];
+  position = read_value(value, max_word_value, position);
+  if (command.mode_given) error_exit("Repeated mode keyword");
+  if (value[0] == '\0') error_exit("Missing mode type");
+  if (equal_ignoring_case(value, "batch")) command.batch = true;
+  else if (equal_ignoring_case(value, "debug") || equal_ignoring_case(value, "test")) command.debug = true;
+  else error_exitf("Mode not recognized: %s", value);
+  command.mode_given = true;
+  return position;
+}
+
+// Reads SETUP: NEW or OLD.
+char* read_setup_kind(Command& command, char* position) {
+  char value[max_word_value + 1];
+  position = read_value(value, max_word_value, position);
+  if (command.setup != SetupKind::unset) error_exit("Repeated setup keyword");
+  if (value[0] == '\0') error_exit("Missing setup type");
+  if (equal_ignoring_case(value, "new")) command.setup = SetupKind::fresh;
+  else if (equal_ignoring_case(value, "old")) command.setup = SetupKind::existing;
+  else error_exitf("Setup type not recognized: %s", value);
+  return position;
+}
+
 // Applies one keyword and its value to the command; syntax errors end the run.
 char* read_option(Command& command, std::string_view keyword, char* position) {
   const bool emitdata = std::strcmp(command.kind->name, "emitdata") == 0;
   if (matches_leading(keyword, "dataout", 3)) {
-    char value[max_path_value + 1];
-    position = read_value(value, max_path_value, position);
-    if (!command.dataout.empty()) error_exit("Repeated dataout keyword");
-    if (!emitdata) error_exit("Dataout only with emitdata");
-    if (value[0] == '\0') error_exit("Missing dataout path");
-    command.dataout = value;
-  } else if (matches_leading(keyword, "dir", 3)) {
-    char value[max_path_value + 1];
-    position = read_value(value, max_path_value, position);
-    if (!command.directory.empty()) error_exit("Repeated directory keyword");
-    if (value[0] == '\0') error_exit("Missing directory path");
-    command.directory = value;
-  } else if (equal_ignoring_case(keyword, "impl")) {
-    char value[max_selection_value + 1];
-    position = read_value(value, max_selection_value, position);
-    if (!command.impl.empty()) error_exit("Repeated impl keyword");
-    if (!emitdata) error_exit("Implcate only with emitdata");
-    if (value[0] == '\0') error_exit("Missing impl value");
-    command.impl = selection_value(value);
-    if (command.impl.empty()) error_exit("Implicate syntax");
-  } else if (equal_ignoring_case(keyword, "mode")) {
-    char value[max_word_value + 1];
-    position = read_value(value, max_word_value, position);
-    if (command.mode_given) error_exit("Repeated mode keyword");
-    if (value[0] == '\0') error_exit("Missing mode type");
-    if (equal_ignoring_case(value, "batch")) command.batch = true;
-    else if (equal_ignoring_case(value, "debug") || equal_ignoring_case(value, "test")) command.debug = true;
-    else error_exitf("Mode not recognized: %s", value);
-    command.mode_given = true;
-  } else if (equal_ignoring_case(keyword, "mult")) {
-    char value[max_selection_value + 1];
-    position = read_value(value, max_selection_value, position);
-    if (!command.mult.empty()) error_exit("Repeated mult keyword");
-    if (!emitdata) error_exit("Multiple only with emitdata");
-    if (value[0] == '\0') error_exit("Missing mult value");
-    command.mult = selection_value(value);
-    if (command.mult.empty()) error_exit("Multiple syntax");
-  } else if (equal_ignoring_case(keyword, "name")) {
-    char value[max_word_value + 1];
-    position = read_value(value, max_word_value, position);
-    if (!command.name.empty()) error_exit("Repeated name keyword");
-    if (value[0] == '\0') error_exit("Missing name");
-    command.name = value;
-  } else if (equal_ignoring_case(keyword, "setup")) {
-    char value[max_word_value + 1];
-    position = read_value(value, max_word_value, position);
-    if (command.setup != SetupKind::unset) error_exit("Repeated setup keyword");
-    if (value[0] == '\0') error_exit("Missing setup type");
-    if (equal_ignoring_case(value, "new")) command.setup = SetupKind::fresh;
-    else if (equal_ignoring_case(value, "old")) command.setup = SetupKind::existing;
-    else error_exitf("Setup type not recognized: %s", value);
-  } else {
-    error_exitf("Keyword not recognized: %.*s", static_cast<int>(keyword.size()), keyword.data());
+    return read_text_option(command.dataout, dataout_option, emitdata, position);
   }
-  return position;
+  if (matches_leading(keyword, "dir", 3)) {
+    return read_text_option(command.directory, directory_option, emitdata, position);
+  }
+  if (equal_ignoring_case(keyword, "impl")) return read_text_option(command.impl, impl_option, emitdata, position);
+  if (equal_ignoring_case(keyword, "mode")) return read_mode(command, position);
+  if (equal_ignoring_case(keyword, "mult")) return read_text_option(command.mult, mult_option, emitdata, position);
+  if (equal_ignoring_case(keyword, "name")) return read_text_option(command.name, name_option, emitdata, position);
+  if (equal_ignoring_case(keyword, "setup")) return read_setup_kind(command, position);
+  error_exitf("Keyword not recognized: %.*s", static_cast<int>(keyword.size()), keyword.data());
 }
 
 // A path beside the master setup (or in the command's folder) named after the command.
