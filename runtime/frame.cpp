@@ -84,6 +84,8 @@ void on_floating_point_trap(int) {
 void install_handler(int signal_number, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
+  // A console read interrupted by Ctrl+C resumes instead of failing; the flag does the rest.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   if (sigaction(signal_number, &action, nullptr) != 0) error_exit(nullptr);
 }
@@ -280,7 +282,11 @@ void start_procedure(int argc, char** argv) {
     else if (strcasecmp(word, "STATA") == 0) host_mode = HOST_STATA;
   }
 
-  const char* last_dot = std::strrchr(setup_buffer, '.');
+  // Only a dot in the file name starts the extension: "../run/a" or "./a" must get "../run/a.log",
+  // not a name cut inside the folder part.
+  const char* last_slash = std::strrchr(setup_buffer, '/');
+  const char* name_start = last_slash != nullptr ? last_slash + 1 : setup_buffer;
+  const char* last_dot = std::strrchr(name_start, '.');
   extension_position = last_dot != nullptr ? static_cast<std::size_t>(last_dot - setup_buffer) : length;
   if (extension_position > max_base_length) {
     error_exitf("Setup file name longer than %zu characters without its extension", max_base_length);
@@ -555,6 +561,13 @@ FILE* open_tracked(const char* path, const char* mode) {
   FILE* file = std::fopen(path, mode);
   if (file != nullptr) tracked_files.push_back(file);
   return file;
+}
+
+bool is_tracked(FILE* file) {
+  for (FILE* tracked : tracked_files) {
+    if (tracked == file) return true;
+  }
+  return false;
 }
 
 void close_tracked(FILE* file) {

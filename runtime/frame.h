@@ -109,3 +109,6 @@ int copy_text(char* destination, const char* source, int max, int mode);
 
 FILE* open_tracked(const char* path, const char* mode);
 void close_tracked(FILE* file);
+// Whether `file` came from open_tracked and is still open (close_setup closes such a file
+// through close_tracked, so that the shutdown does not close it a second time).
+bool is_tracked(FILE* file);

@@ -2,6 +2,7 @@
 #include "runtime/setup_reader.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -66,6 +67,17 @@ bool load_next_line(Source& source, std::size_t write) {
   }
 }
 
+// The earliest character a syntax message may quote for a value read from `position`: the
+// statement start when the text is the current statement, else `position` itself (a caller's
+// own copy, whose start the reader does not know).
+const char* quoting_floor(const char* position) {
+  if (sources.empty()) return position;
+  const char* buffer = sources.back()->buffer.data();
+  std::less_equal<const char*> at_or_before;
+  if (at_or_before(buffer, position) && at_or_before(position, buffer + setup_buffer_size)) return buffer;
+  return position;
+}
+
 }  // namespace
 
 void open_setup(FILE* file) {
@@ -110,7 +122,9 @@ void close_setup(FILE* file) {
     return;
   }
   if (sources.empty() || sources.back()->file != file) error_exit("Setup files closed out of sequence");
-  std::fclose(file);
+  // A tracked file leaves the tracked table too, or the shutdown would close it a second time.
+  if (is_tracked(file)) close_tracked(file);
+  else std::fclose(file);
   sources.pop_back();
 }
 
@@ -197,6 +211,7 @@ char* next_keyword(char* keyword, char* position) {
 
 char* next_value(char* value, int max, char* position) {
   const std::size_t limit = max > 0 ? static_cast<std::size_t>(max) : static_cast<std::size_t>(-1);
+  const char* floor = quoting_floor(position);
   char* p = skip_blanks(position);
   std::size_t length = 0;
 
@@ -214,7 +229,7 @@ char* next_value(char* value, int max, char* position) {
     }
     ++p;  // past the closing quote
     if (*p != '\0' && *p != ' ' && *p != ',') {
-      syntax_error("Keyvalue syntax error: '%.8s'", statement_text(), p);
+      syntax_error("Keyvalue syntax error: '%.8s'", floor, p);
     }
     value[length] = '\0';
     p = skip_blanks(p);
@@ -236,7 +251,9 @@ char* next_value(char* value, int max, char* position) {
 }
 
 void setup_listing() {
-  Source& source = current_source();
+  if (sources.empty()) error_exit("Setup file not open");
+  // The listing shows the setup file itself, the bottom source, even while others are pushed.
+  Source& source = *sources.front();
   source.restart();
   list_line("Setup listing:", 1);
   list_line("", 1);

@@ -1,0 +1,160 @@
+// A test-only console program over the runtime: it starts like every program of the suite and
+// then does one thing named on its command line, so that tests can watch exit codes, logs,
+// console output and files left on disk from outside the process.
+//
+//   frame_probe <setup path> <action> <new_log 0|1> [switches]
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/biofile.h"
+#include "runtime/frame.h"
+#include "runtime/setup_reader.h"
+
+const char program_title[] = "Frame probe";
+bool new_log = true;
+
+namespace {
+
+// Writes an empty marker file beside the setup, telling the test that the probe got this far.
+void write_marker(const char* extension) {
+  char path[260];
+  make_path(path, nullptr, "probe", extension);
+  FILE* marker = std::fopen(path, "w");
+  if (marker != nullptr) std::fclose(marker);
+}
+
+// Waits for Ctrl+C the way long loops of the programs do: by polling `interrupted`.
+void wait_for_interrupt() {
+  log_line(false, "  Waiting for an interrupt");
+  write_marker("rdy");
+  for (int waited = 0; waited < 60000; ++waited) {
+    if (interrupted()) error_exit("User interrupt");
+    usleep(1000);
+  }
+  log_line(false, "  No interrupt came");
+}
+
+// Computations that an armed trap must stop; volatile keeps the compiler from folding them.
+void divide_by_zero() {
+  volatile double one = 1.0;
+  volatile double zero = 0.0;
+  volatile double result = one / zero;
+  log_linef(false, "  Quotient %g", static_cast<double>(result));
+}
+
+void overflow() {
+  volatile double big = 1e308;
+  volatile double result = big * 10.0;
+  log_linef(false, "  Product %g", static_cast<double>(result));
+}
+
+void invalid_operation() {
+  volatile double zero = 0.0;
+  volatile double result = zero / zero;
+  log_linef(false, "  Ratio %g", static_cast<double>(result));
+}
+
+// Writes 100 records of 64 bytes through a buffer bigger than the file, then fails: the
+// shutdown must still put every record on disk.
+void fail_while_writing_records() {
+  char path[260];
+  make_path(path, nullptr, "probe", "bin");
+  biofile* bf = bopen(path, nullptr, B_WRITE, 1 << 16, 64);
+  unsigned char record[64];
+  for (int i = 0; i < 100; ++i) {
+    std::memset(record, i, sizeof record);
+    bwrite(bf, record, 64);
+  }
+  log_line(false, "  100 records written");
+  error_exit("Probe failed while writing records");
+}
+
+// Takes one statement apart with the token readers, the way the programs do; `in_place`
+// terminates the values inside the statement itself.
+int take_apart(bool in_place) {
+  char keyword[33];
+  static char value[setup_buffer_size + 1];
+  int tokens = 0;
+  char* position = statement_text();
+  while (*position != '\0') {
+    char* before = position;
+    position = next_keyword(keyword, position);
+    position = next_value(in_place ? position : value, 0, position);
+    if (*position == ',') ++position;
+    ++tokens;
+    if (position == before) break;
+  }
+  return tokens;
+}
+
+// Lists the setup and reads it twice (the second time terminating values in place), as a
+// program that scans its setup in several passes would.
+void read_whole_setup() {
+  open_listing("Frame probe", nullptr);
+  open_setup(nullptr);
+  setup_listing();
+  for (int pass = 0; pass < 2; ++pass) {
+    int statements = 0;
+    int tokens = 0;
+    while (read_statement()) {
+      ++statements;
+      tokens += take_apart(pass == 1);
+    }
+    log_linef(false, "  Pass %d: %d statements, %d tokens", pass + 1, statements, tokens);
+  }
+}
+
+void program_body(int argc, char** argv) {
+  if (argc < 4) error_exit("Usage: frame_probe <setup> <action> <new_log>");
+  const std::string action = argv[2];
+  new_log = std::strcmp(argv[3], "0") != 0;
+
+  if (action == "quiet-error") error_exit("Probe failed before its log");
+  log_line(true, "  Probe started");
+
+  if (action == "normal") {
+    log_line(false, "  Probe done");
+  } else if (action == "warning") {
+    warning_exit("Probe stopped with a warning");
+  } else if (action == "error") {
+    error_exit("Probe failed");
+  } else if (action == "interrupt-text") {
+    error_exit("User interrupt");
+  } else if (action == "interrupt-text-plus") {
+    error_exit("User interrupt.");
+  } else if (action == "long-error") {
+    error_exit(std::string(200, 'e').c_str());
+  } else if (action == "long-warning") {
+    warning_exit(std::string(200, 'w').c_str());
+  } else if (action == "system-error") {
+    errno = ENOENT;
+    error_exit(nullptr);
+  } else if (action == "plain-system-error") {
+    errno = 0;
+    error_exit(nullptr);
+  } else if (action == "sigint") {
+    wait_for_interrupt();
+  } else if (action == "divzero") {
+    divide_by_zero();
+  } else if (action == "overflow") {
+    overflow();
+  } else if (action == "invalid") {
+    invalid_operation();
+  } else if (action == "records") {
+    fail_while_writing_records();
+  } else if (action == "setup") {
+    read_whole_setup();
+  } else {
+    error_exitf("Unknown probe action %s", action.c_str());
+  }
+  log_line(false, "  Probe ended normally");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run_procedure(argc, argv, program_body); }
