@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
+
+#include <sys/wait.h>
 
 #include "runtime/frame.h"
 #include "tests/support/test_support.h"
@@ -366,4 +369,34 @@ TEST(control_file_death, writer_refuses_inconsistent_content) {
   f = regress_setup();
   f.estimate_count = 3;
   EXPECT_EXIT(write_control_file(path.c_str(), f), ::testing::ExitedWithCode(3), "ESTIMATES block too short");
+}
+
+// Random damage to valid files: every read ends normally or with exit code 3, never with a
+// crash or a sanitizer report.
+TEST(control_file_death, damaged_files_end_cleanly) {
+  TempDir dir;
+  std::mt19937 random(20261208);
+  const auto clean_end = [](int status) {
+    return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3);
+  };
+  for (const ControlFile& f : {impute_setup(), describe_setup(), regress_setup()}) {
+    const auto good = written_bytes(dir, f);
+    for (int trial = 0; trial < 120; ++trial) {
+      auto bytes = good;
+      if (trial % 10 == 9) {
+        bytes.resize(random() % bytes.size());
+      } else {
+        // Every other trial damages the header, where one byte changes the meaning of the rest.
+        const std::size_t span = trial % 2 ? CONTROL_HEADER_BYTES : bytes.size();
+        for (int k = 0; k < 1 + trial % 3; ++k) bytes[random() % span] = static_cast<std::uint8_t>(random());
+      }
+      EXPECT_EXIT(
+          {
+            read_back(dir, bytes);
+            std::exit(0);
+          },
+          clean_end, "")
+          << "trial " << trial;
+    }
+  }
 }
