@@ -317,6 +317,7 @@ void Importer::read_table_header(LineReader& reader) {
   if (!splitter.split(line, fields)) error_exit("Header line: quote not closed");
   std::vector<std::string> header;
   for (const Field& field : fields) header.emplace_back(field.text);
+  reader.rewind();  // each pass reads the header line again before the data
   if (dataset.standard) {
     // A complete table description: the header must name its variables in order.
     if (header.size() != static_cast<std::size_t>(dataset.nvar))
