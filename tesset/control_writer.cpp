@@ -10,9 +10,13 @@
 
 namespace tesset {
 
+// Most dataset variables a setup may work with.
+static constexpr int max_variables = 8192;
+
 void bind_dataset(Setup& setup) {
   open_dataset();
   const DatasetMeta& meta = dataset;
+  if (meta.nvar > max_variables) error_exitf("Dataset has %d variables; at most %d are allowed", meta.nvar, max_variables);
   Variables& vars = setup.vars;
   vars.names.resize(static_cast<std::size_t>(meta.nvar));
   vars.labels.resize(static_cast<std::size_t>(meta.nvar));
