@@ -208,7 +208,11 @@ void check_setup(Setup& setup) {
   if (req.describe && req.regress) error_exit("Can't have both Describe and Regress");
   settle_imputation(req);
   if (req.impute_requested) check_imputation_setup(setup);
-  if (req.describe || req.regress) check_analysis_multiples(setup);
+  if (req.describe || req.regress) {
+    check_analysis_multiples(setup);
+    // Data that are not multiply imputed still hold one set of values.
+    if (req.multiples == 0) req.multiples = 1;
+  }
   if (req.has_model && !has_structure(req)) {
     log_line(false, "    Warning: Can't have models without structure; Models cancelled");
     req.model_block.clear();

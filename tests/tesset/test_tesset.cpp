@@ -381,3 +381,79 @@ TEST(tesset, end_of_run_removes_companion_files) {
   EXPECT_TRUE(debug.exists("a.met"));
   EXPECT_FALSE(debug.exists("a.lst"));
 }
+
+TEST(tesset, warnings_are_logged_and_the_run_goes_on) {
+  struct Warned {
+    const char* body;
+    const char* warning;
+  };
+  const Warned cases[] = {
+      {"libname lib '/data'; categorical sex reg;", "    Warning: LIBNAME used only with SAS"},
+      {"sortout sorted; stratum st; mean inc;", "    Warning: SORTOUT used only with SAS"},
+      {"categorical sex reg; implicates 2;", "    Warning: No variables to synthesize; Synthesis cancelled"},
+      {"mean inc; bounds x (< 5);", "    Warning: Mdata option isn't impute; Imputation cancelled"},
+      {"mean inc; multiples 1 _MULT_;", "    Warning: No multiples; mult var _MULT_ ignored"},
+      {"categorical sex reg; multiples 2 _MULT_;", "    Warning: Impute setup; mult var _MULT_ ignored"},
+      {"dependent y; predictor age; repout r;", "    Warning: No repout without replicates; Repout cancelled"},
+      {"dependent sex (1); predictor age; plot;",
+       "    Warning: Plot option currently implemented only for linear model; Plot cancelled"},
+      {"dependent y; predictor a*b; maxpred 3;", "    Warning: No maxpred with interactions"},
+  };
+  for (const auto& warned : cases) {
+    Checker checker;
+    CheckerRun run = checker.run_body(warned.body);
+    EXPECT_EQ(run.exit_code, 0) << warned.body << "\n" << run.log;
+    EXPECT_NE(run.log.find(std::string("\n") + warned.warning + "\n"), std::string::npos) << warned.body << "\n"
+                                                                                           << run.log;
+  }
+  // Imputation statements of a describe setup are dropped with the warning.
+  Checker cancelled;
+  ASSERT_EQ(cancelled.run_body("mean inc; bounds x (< 5); maxpred 2;").exit_code, 0);
+  ControlFile control = cancelled.control();
+  EXPECT_EQ(control.kind, KIND_DESCRIBE);
+  EXPECT_TRUE(control.bounds.empty());
+  EXPECT_TRUE(control.maxpred.empty());
+  EXPECT_EQ(control.multiples, 1);
+  // With MDATA IMPUTE they stay: the describe setup imputes first.
+  Checker imputing;
+  ASSERT_EQ(imputing.run_body("mean inc; mdata impute; categorical sex reg; bounds x (< 5);").exit_code, 0);
+  EXPECT_EQ(imputing.control().kind, KIND_IMPUTE + KIND_DESCRIBE);
+  EXPECT_FALSE(imputing.control().bounds.empty());
+}
+
+TEST(tesset, single_value_statements_check_their_values) {
+  const Refusal cases[] = {
+      {"NOBS zero", "nobs 0;", "NOBS not positive"},
+      {"NOBS text", "nobs many;", "NOBS value many not an integer"},
+      {"SEED negative", "seed -4;", "SEED negative"},
+      {"repeated SEED", "seed 4; seed 5;", "Repeated SEED statement"},
+      {"PRINT word", "print loud;", "PRINT parameter not recognized"},
+      {"MDATA word", "mdata guess;", "Invalid missing data method parameter"},
+      {"LINK word", "link probit;", "LINK parameter not recognized"},
+      {"DATAOUT word", "dataout out merge;", "DATAOUT concatenation syntax error"},
+      {"MINCODI negative", "mincodi -1;", "MINCODI negative"},
+      {"weight categorical", "categorical sex reg; weight sex;", "Weight var sex categorical"},
+      {"weight character", "weight reg;", "Weight var reg not numeric"},
+      {"stratum twice", "stratum st; cluster st;", "Cluster var st conflicting definition"},
+      {"BY continuous", "default mixed; continuous a; by a;", "BY var a not categorical"},
+      {"multiple variable in use", "mean inc; stratum st; multiples 3 st;", "Multiple var st conflicting definition"},
+      {"intercept after predictor", "dependent y; predictor intercpt age; nointercept;", "Intercept already specified"},
+      {"offset of categorical", "categorical sex reg; offsets a (sex);", "Offsetting variable sex is categorical"},
+      {"offset on continuous", "default mixed; continuous a; offsets a (b);", "Offset variable a not count type"},
+  };
+  for (const auto& refusal : cases) expect_refused(refusal);
+
+  Checker checker;
+  ASSERT_EQ(checker.run_body("categorical sex reg; nobs 100; print de co; dataout done concatenate; "
+                             "multiples 2; maxlogi 9; iterations 3;")
+                .exit_code,
+            0);
+  ControlFile control = checker.control();
+  EXPECT_EQ(control.nobs, 100);
+  EXPECT_EQ(control.print_level, 6);
+  EXPECT_EQ(control.dataout, "done");
+  EXPECT_EQ(control.concatenate, 1);
+  EXPECT_EQ(control.maxlogi, 9);
+  EXPECT_EQ(control.iterations, 3);
+  EXPECT_EQ(control.mincodi, -1);
+}
