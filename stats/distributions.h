@@ -7,7 +7,7 @@
 // not accepted.
 #pragma once
 
-// Natural logarithm of the gamma function for x > 0 (six-term Lanczos series).
+// Natural logarithm of the gamma function for 0 < x <= 1e300 (six-term Lanczos series).
 double ln_gamma(double x);
 
 // Regularised incomplete beta function I_x(a, b) for a, b > 0 and 0 <= x <= 1, evaluated by the

@@ -47,11 +47,6 @@ TEST(distributions, incomplete_beta_agrees_with_reference_grid) {
   }
 }
 
-TEST(distributions, incomplete_beta_is_exact_at_the_ends) {
-  EXPECT_EQ(incomplete_beta(2.5, 0.5, 0.0), 0.0);
-  EXPECT_EQ(incomplete_beta(2.5, 0.5, 1.0), 1.0);
-}
-
 TEST(distributions, ln_gamma_matches_factorials_and_half_integers) {
   double log_factorial = 0;
   for (int n = 1; n <= 30; ++n) {
@@ -105,9 +100,13 @@ TEST(distributions, t_routines_give_the_textbook_five_percent_point_for_10_df) {
   EXPECT_NEAR(t_pvalue(10, 2.228), 0.05, 1e-4);
 }
 
-TEST(distributions, t_pinverse_ends_at_p_zero_and_one) {
+TEST(distributions, exact_values_at_the_ends) {
+  EXPECT_EQ(incomplete_beta(2.5, 0.5, 0.0), 0.0);
+  EXPECT_EQ(incomplete_beta(2.5, 0.5, 1.0), 1.0);
   EXPECT_EQ(t_pinverse(7, 0.0), 1.7976931348623157e308);
   EXPECT_EQ(t_pinverse(7, 1.0), 0.0);
+  EXPECT_EQ(t_pvalue(7, 0.0), 1.0);
+  EXPECT_EQ(t_pvalue(7, INFINITY), 0.0);
 }
 
 TEST(distributions, f_pvalue_agrees_with_reference_grid) {

@@ -18,10 +18,7 @@ TEST(random, uniform_sequence_from_seed_1) {
   EXPECT_EQ(uniform(seed), 2083249653 / 2147483647.0);
   EXPECT_EQ(uniform(seed), 858616159 / 2147483647.0);
   EXPECT_EQ(seed, 858616159);
-}
-
-TEST(random, largest_state_does_not_overflow) {
-  std::int32_t seed = 2147483646;
+  seed = 2147483646;  // the largest state
   uniform(seed);
   EXPECT_EQ(seed, 1750279553);
 }
@@ -80,7 +77,7 @@ TEST(random, poisson_from_mean_100_up_is_the_rounded_normal_approximation) {
 
 // Inversion below a mean of 100: one uniform step per draw, and the sample mean and variance
 // of many draws agree with the mean.
-TEST(random, poisson_below_mean_100_inverts_one_uniform) {
+TEST(random, poisson_below_mean_100_inverts_one_uniform_step) {
   for (double mean : {0.2, 3.5, 99.5}) {
     std::int32_t seed = 4242;
     std::int32_t copy = seed;
@@ -103,11 +100,8 @@ TEST(random, poisson_below_mean_100_inverts_one_uniform) {
     EXPECT_NEAR(sum_squares / draws - sample_mean * sample_mean, mean,
                 4 * mean * std::sqrt(2.0 / draws) + 4 * std::sqrt(mean / draws)) << mean;
   }
-}
-
-TEST(random, poisson_with_a_negative_or_zero_mean_is_0) {
   std::int32_t seed = 99;
-  EXPECT_EQ(poisson(-5, seed), 0.0);
+  EXPECT_EQ(poisson(-5, seed), 0.0);  // a negative mean counts as 0
   EXPECT_EQ(poisson(0, seed), 0.0);
 }
 
