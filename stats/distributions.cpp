@@ -12,11 +12,12 @@
 
 namespace {
 
-// Degrees of freedom beyond which the tails are computed as at this value. There the t, F and
-// chi-square tails differ from their limits by less than 1e-9, while larger values would push
-// x = df/(df + t^2) so close to 1 that its rounding spoils the continued fraction, and the
-// bisection of the t inverse, which resolves x only to 2^-50, could no longer reach 1e-6 in p.
-// Capping also keeps every product of a degree of freedom and a logarithm finite.
+// Degrees of freedom beyond which the t and F tails are computed as at this value, for the
+// same t or the same F ratio: there they differ from their limits by less than 1e-9, while
+// larger values would push x = df/(df + t^2) so close to 1 that its rounding spoils the
+// continued fraction, and the bisection of the t inverse, which resolves x only to 2^-50, could
+// no longer reach 1e-6 in p. Capping also keeps every product of a degree of freedom and a
+// logarithm finite.
 constexpr double df_ceiling = 1e10;
 
 // Continued fraction limits: iterations, relative stop, floor of denominators and factors.
@@ -118,6 +119,14 @@ double beta_at(double a, double b, const BetaPoint& p) {
   else
     value = 1.0 - bounded_exp(log_front - std::log(b)) * betacf(b, a, p.y);
   return std::clamp(value, 0.0, 1.0);
+}
+
+// Upper tail of F(d1, d2) at the ratio e^log_f: I_z(d2/2, d1/2) with z = d2/(d2 + d1 F), whose
+// odds are d1 F/d2.
+double f_tail(double d1, double d2, double log_f) {
+  d1 = std::min(d1, df_ceiling);
+  d2 = std::min(d2, df_ceiling);
+  return beta_at(d2 * 0.5, d1 * 0.5, point_from_log_odds(std::log(d1) + log_f - std::log(d2)));
 }
 
 // ---- Cody's rational approximations of erf and erfc. ----
@@ -269,21 +278,14 @@ double chi_pvalue(double df, double x) {
   if (df <= 0) error_exit("chi_pvalue: Nonpositive degrees of freedom");
   if (x <= 0) error_exit("chi_pvalue: Nonpositive Chi value");
   if (std::isinf(x)) return 0.0;
-  df = std::min(df, df_ceiling);
-  // z = 20000000/(20000000 + x), whose odds are x/20000000.
-  const BetaPoint z = point_from_log_odds(std::log(x) - std::log(20000000.0));
-  return beta_at(10000000.0, df * 0.5, z);
+  return f_tail(df, 20000000.0, std::log(x) - std::log(df));
 }
 
 double f_pvalue(double d1, double d2, double f) {
   if (d1 <= 0 || d2 <= 0) error_exit("f_pvalue: Nonpositive degrees of freedom");
   if (f <= 0) error_exit("f_pvalue: Nonpositive F value");
   if (std::isinf(f)) return 0.0;
-  d1 = std::min(d1, df_ceiling);
-  d2 = std::min(d2, df_ceiling);
-  // z = d2/(d2 + d1 f), whose odds are d1 f/d2.
-  const BetaPoint z = point_from_log_odds(std::log(d1) + std::log(f) - std::log(d2));
-  return beta_at(d2 * 0.5, d1 * 0.5, z);
+  return f_tail(d1, d2, std::log(f));
 }
 
 double normal_cdf(double x) {
