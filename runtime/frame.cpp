@@ -38,6 +38,7 @@ volatile std::sig_atomic_t trap_resume_set = 0;  // run_procedure has set the re
 bool traps_armed = false;
 
 FILE* log_file = nullptr;
+bool log_started = false;    // this run has opened its log once; later opens continue it
 bool in_fatal_exit = false;  // an error_exit is under way: a nested one only ends the process
 bool releasing = false;      // release_all is under way
 
@@ -267,6 +268,7 @@ void start_procedure(int argc, char** argv) {
   }
   std::memcpy(setup_buffer, argv[1], length + 1);
 
+  log_started = false;
   batch_mode = debug_mode = command_mode = false;
   host_mode = HOST_NONE;
   for (int i = 2; i < argc; ++i) {
@@ -365,8 +367,15 @@ void syntax_error(const char* format, const char* statement_start, const char* p
 
 void open_log() {
   if (log_file != nullptr) return;
+  if (log_started) {
+    // Reopened after close_log: continue the log, never truncate what this run wrote.
+    log_file = std::fopen(companion_path(".log"), "a");
+    if (log_file == nullptr) error_exit("Can't open logfile");
+    return;
+  }
   log_file = std::fopen(companion_path(".log"), new_log ? "w" : "a");
   if (log_file == nullptr) error_exit("Can't open logfile");
+  log_started = true;
   if (new_log) write_banner(log_file);
   std::fputc('\n', log_file);
   std::fflush(log_file);

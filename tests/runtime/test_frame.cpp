@@ -203,6 +203,24 @@ TEST(frame, user_interrupt_is_exact) {
   EXPECT_EXIT(warning_exit(nullptr), ::testing::ExitedWithCode(3), "^System error");
 }
 
+TEST(frame, a_log_closed_and_reopened_is_continued) {
+  TempDir dir;
+  start_on(dir.file("run.set"), {"/BATCH"});
+  log_line(false, "  first");
+  close_log();
+  log_line(false, "  second");
+  release_all();
+  std::string log = testsupport::read_text(dir.file("run.log"));
+  EXPECT_EQ(log.substr(log.find("\n\n") + 2), "  first\n  second\n");
+  EXPECT_EQ(log.compare(0, 20, "Tessary frame tests\n"), 0);
+  // A new run on the same setup starts its log afresh.
+  start_on(dir.file("run.set"), {"/BATCH"});
+  log_line(false, "  third");
+  release_all();
+  log = testsupport::read_text(dir.file("run.log"));
+  EXPECT_EQ(log.substr(log.find("\n\n") + 2), "  third\n");
+}
+
 TEST(frame, clock_text_has_24_characters) {
   char text[25];
   clock_text(text);
