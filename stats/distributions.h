@@ -21,15 +21,19 @@ double incomplete_beta(double a, double b, double x);
 // P(|T| >= |t|). Ends the run with "t_pvalue: Nonpositive degrees of freedom" when df <= 0.
 double t_pvalue(double df, double t);
 
-// The t value whose two-sided tail probability is p, found by bisection to within 1e-6 in p.
+// The t value whose two-sided tail probability is p, found by at most 50 halvings of
+// x = df/(df + t^2) until the tail is within 1e-6 of p (so below p = 1e-6 any t with a tail that
+// close is taken, and far quantiles of df well below 1 end at the 50th halving).
 // p = 0 gives the largest double, p = 1 gives 0. Ends the run with
 // "t_pinverse: Nonpositive degrees of freedom" when df <= 0 and with
 // "t_pinverse: Invalid pval" when p lies outside [0, 1].
 double t_pinverse(double df, double p);
 
 // Upper tail probability of a chi-square with `df` degrees of freedom at x, taken as the upper
-// tail of F(df, 20000000) at x/df. Ends the run with "chi_pvalue: Nonpositive degrees of freedom"
-// when df <= 0 and with "chi_pvalue: Nonpositive Chi value" when x <= 0.
+// tail of F(df, 20000000) at x/df (relative error about x^2/8e7 against the exact tail). Ends
+// the run with "chi_pvalue: Nonpositive degrees of freedom" when df <= 0 and with
+// "chi_pvalue: Nonpositive Chi value" when x <= 0; from df of about 1e5 up the continued
+// fraction no longer settles near the centre and the run ends as incomplete_beta says.
 double chi_pvalue(double df, double x);
 
 // Upper tail probability of F with d1 and d2 degrees of freedom at f. Ends the run with
