@@ -1,5 +1,9 @@
 // Starting one child program through the shell and judging it by its exit code.
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cctype>
@@ -38,11 +42,21 @@ std::string shell_word(const std::string& text) {
 // Runs the command line through the shell and decodes the wait status: the child's exit code
 // when it ended by itself, else 3 (killed by a signal, or no shell could be started). The
 // shell's own codes for a program that is missing (127) or cannot be run (126) are failures.
+// The shell is spawned and awaited here rather than through system(), which would ignore the
+// interrupt key in the driver while a child runs, so that the driver could not stop the run.
 int run_command_line(const std::string& line) {
   // Output written so far must come before the child's, on the console and in files.
   std::fflush(nullptr);
-  const int status = std::system(line.c_str());
-  if (status == -1 || !WIFEXITED(status)) return abnormal_end;
+  const char* arguments[] = {"sh", "-c", line.c_str(), nullptr};
+  pid_t child = 0;
+  if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(arguments), environ) != 0) {
+    return abnormal_end;
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return abnormal_end;
+  }
+  if (!WIFEXITED(status)) return abnormal_end;
   return WEXITSTATUS(status);
 }
 
