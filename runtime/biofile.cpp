@@ -260,10 +260,12 @@ void reopen_for_read(biofile& bf) {
   if (!is_virtual(bf)) {
     open_path(bf, "rb");
     if (bf.buffer_offset != 0) {
+      // The buffer holds a later part of the file: start again from the file.
       bf.buffer_offset = 0;
       bf.end = start;
     } else if (bf.end != start && fseeko(bf.file, bf.end - start, SEEK_SET) != 0) {
-      // The buffer still holds the file's first bytes: serve them, then continue after them.
+      // The buffer still holds the file's first bytes: they are served first, and the file
+      // continues after them.
       fail("seek", bf);
     }
   }
