@@ -18,7 +18,7 @@ struct GroupMessages {
 };
 
 // Walks the groups of `p`. For each group, `visit` receives the listed variables and the text
-// between the parentheses (terminated in place for the call).
+// after the "(", which ends at the group's ")" (see at_group_end).
 void for_each_group(Setup& setup, char* p, const GroupMessages& messages,
                     const std::function<void(const std::vector<int>&, char*)>& visit) {
   for (;;) {
@@ -39,11 +39,20 @@ void for_each_group(Setup& setup, char* p, const GroupMessages& messages,
     }
     *open = '(';
     if (variables.empty()) statement_error(messages.syntax, open);
-    *close = '\0';
     visit(variables, open + 1);
-    *close = ')';
     p = close + 1;
   }
+}
+
+// The contents of a group end at its ")" (the statement's end stands in for a missing one).
+bool at_group_end(const char* p) { return *p == '\0' || *p == ')'; }
+
+// The text of a group's contents without surrounding blanks.
+std::string group_text(const char* text) {
+  while (*text == ' ') ++text;
+  std::string trimmed(text, std::strcspn(text, ")"));
+  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+  return trimmed;
 }
 
 // Creates a per-variable table of -1 entries, refusing a second statement.
@@ -63,17 +72,13 @@ void set_for_group(Setup& setup, PerVariable& table, const std::vector<int>& var
 
 // Reads a whole-number value >= 1 that fits a 16-bit word.
 bool count_value(const char* text, long& value) {
-  while (*text == ' ') ++text;
-  std::string trimmed(text);
-  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+  std::string trimmed = group_text(text);
   return parse_integer(trimmed.c_str(), value) && value >= 1 && value <= 32767;
 }
 
 // Reads a perturbation method: digits, NONE, PRED, COEF (first four letters) or SIR.
 bool perturb_method(const char* text, long& method) {
-  while (*text == ' ') ++text;
-  std::string word(text);
-  while (!word.empty() && word.back() == ' ') word.pop_back();
+  std::string word = group_text(text);
   if (word.empty()) return false;
   if (std::isdigit(static_cast<unsigned char>(word[0])))
     return parse_integer(word.c_str(), method) && method <= 32767;
@@ -93,9 +98,7 @@ bool perturb_method(const char* text, long& method) {
 
 // Reads a number >= 0 filling the text.
 bool nonnegative_number(const char* text, double& value) {
-  while (*text == ' ') ++text;
-  std::string trimmed(text);
-  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+  std::string trimmed = group_text(text);
   return parse_number(trimmed.c_str(), value) && value >= 0;
 }
 
@@ -171,7 +174,7 @@ void offsets_statement(Setup& setup, char* p) {
                  [&](const std::vector<int>& variables, char* text) {
                    std::string name;
                    const char* after = scan_name(name, text);
-                   if (name.empty() || *skip_blanks(after) != '\0')
+                   if (name.empty() || !at_group_end(skip_blanks(after)))
                      statement_error("OFFSETS syntax error: '%.8s'", after);
                    int offset = setup.vars.index.find(name);
                    if (offset == INTERCEPT) error_exit(intercept);
@@ -206,7 +209,7 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
   int bound_count = 0;
   for (;;) {
     while (*p == ' ' || *p == ',') ++p;
-    if (*p == '\0') break;
+    if (at_group_end(p)) break;
     int comparison = 0;
     if (*p == '<') comparison = p[1] == '=' ? 3 : 2;
     else if (*p == '>') comparison = p[1] == '=' ? 5 : 4;
@@ -280,7 +283,7 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
       smallest_upper = has_upper && smallest_upper < value ? smallest_upper : value;
       has_upper = true;
     }
-    if (*p != '\0' && *p != ' ' && *p != ',' && *p != '<' && *p != '>') statement_error(syntax, p);
+    if (!at_group_end(p) && *p != ' ' && *p != ',' && *p != '<' && *p != '>') statement_error(syntax, p);
   }
   if (bound_count == 0) statement_error(syntax, text);
   words.push_back(-1);
@@ -364,7 +367,7 @@ void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words)
   int conditions = 0;
   for (;;) {
     while (*p == ' ' || *p == ',') ++p;
-    if (*p == '\0') break;
+    if (at_group_end(p)) break;
     std::string name;
     const char* after = scan_name(name, p);
     if (name.empty()) statement_error("RESTRICT syntax error: '%.8s'", after);
@@ -383,7 +386,7 @@ void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words)
         const char* before = p;
         if (!first) {
           while (*p == ' ' || *p == ',') ++p;
-          if (*p == '\0' || (setup.vars.is_character(cv) && starts_condition(p))) {
+          if (at_group_end(p) || (setup.vars.is_character(cv) && starts_condition(p))) {
             p = before;
             break;
           }
@@ -416,7 +419,7 @@ void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words)
     }
     words[record + 1] = static_cast<std::int16_t>(words.size() - record - 2);
     ++conditions;
-    if (*p != '\0' && *p != ' ' && *p != ',') statement_error(syntax, p);
+    if (!at_group_end(p) && *p != ' ' && *p != ',') statement_error(syntax, p);
   }
   if (conditions == 0) statement_error(syntax, text);
   words.push_back(-1);

@@ -115,7 +115,7 @@ TEST(tesset, per_variable_options_take_one_value_or_groups) {
   for (std::int16_t value : control.perturb) EXPECT_EQ(value, 2);
 
   const Refusal cases[] = {
-      {"group value 0", "maxpred a (0);", "MAXPREDS syntax error ' a (0'"},
+      {"group value 0", "maxpred a (0);", "MAXPREDS syntax error ' a (0)'"},
       {"negative single value", "maxpred -3;", "MAXPREDS syntax error 'red -3'"},
       {"missing parenthesis", "maxpred a b;", "MAXPREDS syntax error 'red a b'"},
       {"repeated statement", "maxpred 3; maxpred 4;", "Repeated MAXPREDS statement"},
@@ -159,8 +159,8 @@ TEST(tesset, bounds_check_constant_ranges_and_division) {
       {"range from expressions", "categorical sex reg; bounds x (>= 2 * 3, <= 12 / 2);", "Bounds range error"},
       {"constant division by zero", "categorical sex reg; bounds x (< 4 / 0);", " Bounds divide by zero"},
       {"categorical operand", "categorical sex reg; bounds x (< sex);", "Bounding variable sex is categorical"},
-      {"no comparison", "categorical sex reg; bounds x (10);", "BOUNDS syntax error ' x (10'"},
-      {"missing operand", "categorical sex reg; bounds x (< );", "BOUNDS syntax error: ' (< '"},
+      {"no comparison", "categorical sex reg; bounds x (10);", "BOUNDS syntax error ' x (10)'"},
+      {"missing operand", "categorical sex reg; bounds x (< );", "BOUNDS syntax error: ' (< )'"},
       {"repeated variable", "categorical sex reg; bounds x (< 1) x (< 2);", "Repeated bounds for x"},
       {"repeated statement", "categorical sex reg; bounds x (< 1); bounds a (< 2);", "Repeated BOUNDS statement"},
       {"intercept", "categorical sex reg; bounds intercpt (< 1);", "No intercept allowed in bounds"},
@@ -175,7 +175,7 @@ TEST(tesset, restrictions_check_values_and_ranges) {
       {"range after comparison", "categorical sex reg; restrict x (age > 5 - 7);", "RESTRICT syntax error '-'"},
       {"long text", "categorical sex reg; restrict x (reg = Northwest);", "Alphabetic restriction value too long"},
       {"no value", "categorical sex reg; restrict x (age = );", "Restriction value missing"},
-      {"no relation", "categorical sex reg; restrict x (age 5);", "RESTRICT syntax error 'age 5'"},
+      {"no relation", "categorical sex reg; restrict x (age 5);", "RESTRICT syntax error 'age 5)'"},
       {"intercept", "categorical sex reg; restrict x (intercpt = 1);", "No intercept allowed in restriction"},
       {"repeated variable", "categorical sex reg; restrict x (age = 1) x (age = 2);", "Repeated restriction for x"},
       {"character default type", "restrict x (reg = N);", "Character variable reg not categorical"},
