@@ -100,7 +100,7 @@ void check_analysis_multiples(Setup& setup) {
     }
   } else if (files > 1) {
     forget_mult_var(setup, "Multiple files");
-  } else if (req.multiples == 1) {
+  } else if (req.multiples <= 1) {
     forget_mult_var(setup, "No multiples");
   }
 }

@@ -230,7 +230,7 @@ void by_statement(Setup& setup, char* p) {
   }
 }
 
-// The MODEL message shows the text from the design specification that failed.
+// The MODEL message shows the text from the design word that failed onwards.
 [[noreturn]] static void model_syntax_error(const char* text) { error_exitf("MODEL statement syntax error: '%s.4'", text); }
 
 void model_statement(Setup& setup, char* p) {
