@@ -80,7 +80,9 @@ int take_apart(bool in_place) {
   char keyword[33];
   static char value[setup_buffer_size + 1];
   int tokens = 0;
-  char* position = statement_text();
+  // The first word names the statement; keyword-value pairs follow.
+  char* position = next_value(in_place ? statement_text() : value, 0, statement_text());
+  if (*position == ',') ++position;
   while (*position != '\0') {
     char* before = position;
     position = next_keyword(keyword, position);

@@ -213,6 +213,35 @@ std::string random_setup(std::mt19937& generator, std::size_t size, bool syntax_
   return text;
 }
 
+// Well-formed statements of random keyword-value pairs, values of every kind and separators
+// of every kind, so that the token readers are exercised in both passes of the probe.
+std::string random_statements(std::mt19937& generator, std::size_t count) {
+  static const char* const values[] = {"v1", "'a  b'", "\"x\"\"y\"", "'it''s'", "''", "3.5"};
+  static const char* const separators[] = {" ", ", ", " ,\n ", "\t", " /* c; */ ", "\r\n  "};
+  static const char* const equals[] = {" ", "=", " = ", "\n=\n"};
+  auto pick = [&generator](auto& table) {
+    std::uniform_int_distribution<int> index(0, static_cast<int>(std::size(table)) - 1);
+    return table[index(generator)];
+  };
+  std::uniform_int_distribution<int> pairs(0, 6);
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i % 7 == 0) {
+      text += "* a comment statement, 'quoted;' too;\n";
+      continue;
+    }
+    text += "KEY";
+    for (int n = pairs(generator); n > 0; --n) {
+      text += pick(separators);
+      text += "name";
+      text += pick(equals);
+      text += pick(values);
+    }
+    text += ";\n";
+  }
+  return text;
+}
+
 TEST(frame_process, random_setups_end_with_an_error_or_normally) {
   std::mt19937 generator(20261208);
   int normal = 0;
@@ -221,7 +250,8 @@ TEST(frame_process, random_setups_end_with_an_error_or_normally) {
     SCOPED_TRACE(round);
     TempDir dir;
     const std::size_t size = round % 6 == 5 ? 150000 : 3000;
-    testsupport::write_text(dir.file("run.set"), random_setup(generator, size, round % 2 == 0));
+    if (round % 3 == 2) testsupport::write_text(dir.file("run.set"), random_statements(generator, size / 20));
+    else testsupport::write_text(dir.file("run.set"), random_setup(generator, size, round % 2 == 0));
     RunResult result = run_probe(dir, "setup", true, "/BATCH");
     ASSERT_TRUE(result.exit_code == 0 || result.exit_code == 3) << "exit " << result.exit_code << "\n" << result.errors;
     EXPECT_EQ(result.output, "");
@@ -236,7 +266,7 @@ TEST(frame_process, random_setups_end_with_an_error_or_normally) {
   }
   // Both outcomes occur, so the rounds reach past the first statement.
   EXPECT_GT(rejected, 0);
-  EXPECT_GT(normal + rejected, 0);
+  EXPECT_GT(normal, 0);
 }
 
 TEST(frame_process, setup_pitfalls_end_with_their_own_message) {
@@ -248,11 +278,11 @@ TEST(frame_process, setup_pitfalls_end_with_their_own_message) {
   const std::string long_line = "a " + std::string(70000, 'x') + " b;\n";
   const Case cases[] = {
       {"title 'unterminated;\nmore;\n", 3, "Error: Setup line incomplete"},
-      {"a = 1;\n/* never closed\nb = 2;\n", 0, "  Pass 2: 1 statements"},
-      {"a = 1; /* closed */ b = 2 /* never closed\n", 3, "Error: Setup line incomplete"},
+      {"SET a = 1;\n/* never closed\nSET b = 2;\n", 0, "  Pass 2: 1 statements"},
+      {"SET a = 1; /* closed */ SET b = 2 /* never closed\n", 3, "Error: Setup line incomplete"},
       {long_line, 3, "Error: Setup line overflow"},
-      {"x='ab'c;\n", 3, "Error: Keyvalue syntax error: ''ab'c'"},
-      {"a = 'it''s';\n\"\";\n", 0, "  Pass 2: 2 statements"},
+      {"SET x='ab'c;\n", 3, "Error: Keyvalue syntax error: ''ab'c'"},
+      {"SET a = 'it''s';\nNAME \"\";\n", 0, "  Pass 2: 2 statements"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 40));
