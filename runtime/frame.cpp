@@ -39,6 +39,7 @@ bool traps_armed = false;
 
 FILE* log_file = nullptr;
 bool log_started = false;    // this run has opened its log once; later opens continue it
+bool listing_started = false;  // likewise for the listing
 bool in_fatal_exit = false;  // an error_exit is under way: a nested one only ends the process
 bool releasing = false;      // release_all is under way
 
@@ -268,7 +269,7 @@ void start_procedure(int argc, char** argv) {
   }
   std::memcpy(setup_buffer, argv[1], length + 1);
 
-  log_started = false;
+  log_started = listing_started = false;
   batch_mode = debug_mode = command_mode = false;
   host_mode = HOST_NONE;
   for (int i = 2; i < argc; ++i) {
@@ -426,8 +427,10 @@ void log_linef(bool stamp, const char* format, ...) {
 
 void open_listing(const char* title, const char* subtitle) {
   if (listing.file != nullptr) return;
-  listing.file = std::fopen(companion_path(".lst"), new_log ? "w" : "a");
+  // Reopened in the same run, the listing is continued: what the run printed stays.
+  listing.file = std::fopen(companion_path(".lst"), new_log && !listing_started ? "w" : "a");
   if (listing.file == nullptr) error_exit("Can't open lstfile");
+  listing_started = true;
   listing.page_length = 55;
   listing.width = 82;
   listing.page = 0;

@@ -422,11 +422,19 @@ TEST_F(listing, an_appended_listing_starts_with_a_form_feed_only_after_content) 
   ASSERT_EQ(pages.size(), 2u);
   expect_header(pages[1][0], "T, ", 82, 1);
   EXPECT_EQ(pages[1].back(), "second run");
-  // A fresh listing replaces it.
+  // A new run with new_log replaces it; within that run a reopened listing continues.
+  release_all();
   new_log = true;
+  start_on(dir_.file("run.set"));
   open_listing("T", nullptr);
   list_line("third run", 1);
-  EXPECT_EQ(pages_of(listed()).size(), 1u);
+  close_listing();
+  open_listing("T", nullptr);
+  list_line("third run again", 1);
+  pages = pages_of(listed());
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0].back(), "third run");
+  EXPECT_EQ(pages[1].back(), "third run again");
 }
 
 TEST_F(listing, writing_to_a_closed_listing_ends_the_run) {
