@@ -8,10 +8,37 @@
 namespace tesset {
 namespace {
 
-// A multiple-number variable that the run does not use: warn with `format` and forget it.
+// The values the checks start from: what the statements asked for.
+Settled asked_for(const Requested& req) {
+  Settled found;
+  found.default_type = req.default_type;
+  found.impute = req.impute_requested;
+  found.multiples = req.multiples;
+  found.implicates = req.implicates;
+  found.iterations = req.iterations;
+  found.seed = req.seed;
+  found.concatenate = req.concatenate;
+  found.mult_var = req.mult_var;
+  found.mdata = req.mdata;
+  found.link = req.link;
+  found.intercept = req.intercept;
+  found.plot = req.plot;
+  found.dataout = req.dataout;
+  found.repout = req.repout;
+  found.sortout = req.sortout;
+  found.keep_restrict = !req.restrict.empty();
+  found.keep_bounds = !req.bounds.empty();
+  found.keep_perturb = !req.perturb.empty();
+  found.keep_maxpred = !req.maxpred.empty();
+  found.keep_minrsqd = !req.minrsqd.empty();
+  found.keep_models = !req.model_block.empty();
+  return found;
+}
+
+// A multiple-number variable that the run does not use: warn and forget it.
 void forget_mult_var(Setup& setup, const char* warning) {
-  log_linef(false, "    Warning: %s; mult var %.*s ignored", warning, 32, variable_name(setup, setup.req.mult_var));
-  setup.req.mult_var = -1;
+  log_linef(false, "    Warning: %s; mult var %.*s ignored", warning, 32, variable_name(setup, setup.found.mult_var));
+  setup.found.mult_var = -1;
 }
 
 bool any_perturbation(const Requested& req) {
@@ -21,131 +48,126 @@ bool any_perturbation(const Requested& req) {
 }
 
 // A seed drawn from the clock for runs that need one.
-void draw_seed(Requested& req) {
-  req.seed = static_cast<long>(std::time(nullptr) & 0x7FFFFFFF);
-  if (req.seed == 0) req.seed = 1;
-  log_linef(false, "  Seed %ld", req.seed);
+void draw_seed(Settled& found) {
+  found.seed = static_cast<long>(std::time(nullptr) & 0x7FFFFFFF);
+  if (found.seed == 0) found.seed = 1;
+  log_linef(false, "  Seed %ld", found.seed);
 }
 
-void check_synthesis(Requested& req) {
+void check_synthesis(const Requested& req, Settled& found) {
   if (!req.synthesize) {
-    if (req.implicates > 0) {
+    if (found.implicates > 0) {
       log_line(false, "    Warning: No variables to synthesize; Synthesis cancelled");
-      req.implicates = 0;
+      found.implicates = 0;
     }
     return;
   }
   if (req.diagnose) error_exit("Can't have Synthesize and Diagnose");
   if (req.describe || req.regress) error_exit("Can't have Synthesize and Describe or Regress");
-  if (req.implicates == 0) req.implicates = 1;
-  if (req.iterations > 1) log_line(false, "    Warning: Only one iteration will be used for the synthesis");
+  if (found.implicates == 0) found.implicates = 1;
+  if (found.iterations > 1) log_line(false, "    Warning: Only one iteration will be used for the synthesis");
 }
 
-void settle_imputation(Requested& req) {
+void settle_imputation(const Requested& req, Settled& found) {
   if (!req.describe && !req.regress) {
-    req.impute_requested = true;
-  } else if (req.mdata == 2) {
-    req.impute_requested = true;
-  } else if (req.impute_requested) {
+    found.impute = true;
+  } else if (found.mdata == 2) {
+    found.impute = true;
+  } else if (found.impute) {
     // The imputation statements of an analysis setup without MDATA IMPUTE are dropped. The
     // MULTIPLES count still describes the input (multiply imputed data), so it is kept.
     log_line(false, "    Warning: Mdata option isn't impute; Imputation cancelled");
-    req.impute_requested = false;
-    req.dataout.clear();
-    req.has_dataout = false;
-    req.restrict.clear();
-    req.bounds.clear();
-    req.perturb.clear();
-    req.maxpred.clear();
-    req.minrsqd.clear();
-    req.iterations = 0;
-    req.seed = 0;
+    found.impute = false;
+    found.dataout.clear();
+    found.keep_restrict = found.keep_bounds = found.keep_perturb = false;
+    found.keep_maxpred = found.keep_minrsqd = false;
+    found.iterations = 0;
+    found.seed = 0;
   }
 }
 
 void check_imputation_setup(Setup& setup) {
-  Requested& req = setup.req;
+  const Requested& req = setup.req;
+  Settled& found = setup.found;
   if (req.datain.size() > 1) error_exit("Can't have multiple input files with imputation");
-  if (!req.has_multiples && !req.has_implicates) req.multiples = 1;
-  if (req.multiples <= 1 && req.implicates <= 1) req.concatenate = false;
-  if (req.mult_var >= 0) forget_mult_var(setup, "Impute setup");
-  if (req.perturb.empty()) {
-    if (req.seed < 0) draw_seed(req);
-  } else if (req.seed == 0) {
+  if (!req.has_multiples && !req.has_implicates) found.multiples = 1;
+  if (found.multiples <= 1 && found.implicates <= 1) found.concatenate = false;
+  if (found.mult_var >= 0) forget_mult_var(setup, "Impute setup");
+  if (!found.keep_perturb) {
+    if (found.seed < 0) draw_seed(found);
+  } else if (found.seed == 0) {
     if (any_perturbation(req)) log_line(false, "    Warning: Seed = 0, perturbations set to none");
-    req.perturb.clear();
+    found.keep_perturb = false;
   } else if (!any_perturbation(req)) {
     log_line(false, "    Warning: No perturbations, seed set to 0");
-    req.seed = 0;
-    req.perturb.clear();
-  } else if (req.seed < 0) {
-    draw_seed(req);
+    found.seed = 0;
+    found.keep_perturb = false;
+  } else if (found.seed < 0) {
+    draw_seed(found);
   }
 }
 
 void check_analysis_multiples(Setup& setup) {
-  Requested& req = setup.req;
+  const Requested& req = setup.req;
+  Settled& found = setup.found;
   int files = static_cast<int>(req.datain.size());
   if (files > 1) {
     if (req.has_multiples && req.multiples != files) error_exit("Number of input files doesn't match number of multiples");
-    req.multiples = files;
+    found.multiples = files;
   }
-  if (req.mult_var < 0) {
-    if (req.multiples > 1 && files == 1) {
-      const char* name = setup.host_mode == 1 || setup.host_mode == 3 ? "MULT_" : "_MULT_";
+  if (found.mult_var < 0) {
+    if (found.multiples > 1 && files == 1) {
+      const char* name = setup.host_mode == HOST_R || setup.host_mode == HOST_SPSS ? "MULT_" : "_MULT_";
       int v = setup.vars.index.lookup(name);
       if (v < 0) error_exit("Multiple variable missing");
       mark_design_variable(setup, v, "Multiple");
-      req.mult_var = v;
+      found.mult_var = v;
     }
   } else if (files > 1) {
     forget_mult_var(setup, "Multiple files");
-  } else if (req.multiples <= 1) {
+  } else if (found.multiples <= 1) {
     forget_mult_var(setup, "No multiples");
   }
+  // Data that are not multiply imputed still hold one set of values.
+  if (found.multiples == 0) found.multiples = 1;
 }
 
 bool has_structure(const Requested& req) {
   return req.cluster_var >= 0 || req.weight_var >= 0 || req.stratum_var >= 0;
 }
 
-void check_regression(Setup& setup) {
-  Requested& req = setup.req;
+// The dependent's type and the link settle each other.
+void settle_dependent(Setup& setup) {
+  const Requested& req = setup.req;
+  Settled& found = setup.found;
   int dep = req.dependent_var;
-  if (dep < 0) error_exit("Dependent variable missing");
   if (req.censor_var >= 0) {
-    if (req.link == 0) req.link = LINK_HAZARDS;
-    else if (req.link != LINK_HAZARDS) error_exit("Censor with non-hazard link");
+    if (found.link == 0) found.link = LINK_HAZARDS;
+    else if (found.link != LINK_HAZARDS) error_exit("Censor with non-hazard link");
   }
   int offset = req.offsets.empty() ? -1 : req.offsets[dep];
   if (offset >= 0) {
-    if (req.link == 0) req.link = LINK_LOG;
-    else if (req.link != LINK_LOG) error_exit("Offset with non-log link");
+    if (found.link == 0) found.link = LINK_LOG;
+    else if (found.link != LINK_LOG) error_exit("Offset with non-log link");
     setup.vars.flags[offset] |= USED;
   }
   if (setup.vars.type(dep) == 0) {
-    if (req.link == 0) {
+    if (found.link == 0) {
       give_default_type(setup, dep);
-      req.link = setup.vars.type(dep);
+      found.link = setup.vars.type(dep);
     } else {
-      setup.vars.flags[dep] |= static_cast<std::uint16_t>(req.link & TYPE_MASK);
+      setup.vars.flags[dep] |= static_cast<std::uint16_t>(found.link & TYPE_MASK);
       check_character_type(setup, dep);
     }
-  } else if (req.link == 0) {
-    req.link = setup.vars.type(dep);
+  } else if (found.link == 0) {
+    found.link = setup.vars.type(dep);
   }
-  if (req.link == LINK_HAZARDS) req.intercept = 0;
-  if (req.predictors.empty()) error_exit("Predictors missing");
-  bool interactions = !req.interactions.empty();
-  if (!req.maxpred.empty() && (interactions || req.has_estimates)) {
-    log_line(false, interactions ? "    Warning: No maxpred with interactions" : "    Warning: No maxpred with estimates");
-    if (!req.impute_requested) req.maxpred.clear();
-  }
-  if (!req.minrsqd.empty() && (interactions || req.has_estimates)) {
-    log_line(false, interactions ? "    Warning: No minrsqd with interactions" : "    Warning: No minrsqd with estimates");
-    if (!req.impute_requested) req.minrsqd.clear();
-  }
-  // Every predictor and interaction component must be free before any of them is marked.
+  if (found.link == LINK_HAZARDS) found.intercept = 0;
+}
+
+// Every predictor and interaction component must be free before any of them is marked.
+void mark_predictors(Setup& setup) {
+  const Requested& req = setup.req;
   int nvar = setup.vars.count();
   for (int p : req.predictors)
     if (p < nvar && (setup.vars.flags[p] & USED)) error_exitf("Predictor %s conflicting definition", variable_name(setup, p));
@@ -156,43 +178,57 @@ void check_regression(Setup& setup) {
     if (p < nvar) setup.vars.flags[p] |= USED;
   for (const Interaction& interaction : req.interactions)
     for (int v : interaction.components) setup.vars.flags[v] |= USED;
-  if (req.intercept < 0) req.intercept = 1;
-  if (!req.repout.empty() && !has_structure(req)) {
-    log_line(false, "    Warning: No repout without replicates; Repout cancelled");
-    req.repout.clear();
+}
+
+void check_regression(Setup& setup) {
+  const Requested& req = setup.req;
+  Settled& found = setup.found;
+  if (req.dependent_var < 0) error_exit("Dependent variable missing");
+  settle_dependent(setup);
+  if (req.predictors.empty()) error_exit("Predictors missing");
+  bool interactions = !req.interactions.empty();
+  if (found.keep_maxpred && (interactions || req.has_estimates)) {
+    log_line(false, interactions ? "    Warning: No maxpred with interactions" : "    Warning: No maxpred with estimates");
+    if (!found.impute) found.keep_maxpred = false;
   }
-  if (req.plot && req.link != LINK_LINEAR) {
+  if (found.keep_minrsqd && (interactions || req.has_estimates)) {
+    log_line(false, interactions ? "    Warning: No minrsqd with interactions" : "    Warning: No minrsqd with estimates");
+    if (!found.impute) found.keep_minrsqd = false;
+  }
+  mark_predictors(setup);
+  if (found.intercept < 0) found.intercept = 1;
+  if (!found.repout.empty() && !has_structure(req)) {
+    log_line(false, "    Warning: No repout without replicates; Repout cancelled");
+    found.repout.clear();
+  }
+  if (found.plot && found.link != LINK_LINEAR) {
     log_line(false, "    Warning: Plot option currently implemented only for linear model; Plot cancelled");
-    req.plot = false;
+    found.plot = false;
   }
 }
 
-void settle_sort(Requested& req) {
+void settle_sort(const Requested& req, Settled& found) {
   bool analysis = req.describe || req.regress;
-  bool needed = analysis && (req.multiples >= 2 || req.cluster_var >= 0 || req.stratum_var >= 0 || !req.by_vars.empty());
+  bool needed = analysis && (found.multiples >= 2 || req.cluster_var >= 0 || req.stratum_var >= 0 || !req.by_vars.empty());
   if (!needed) {
-    if (!req.sortout.empty()) {
+    if (!found.sortout.empty()) {
       log_line(false, "    Warning: Sort unnecessary; cancelled");
-      req.sortout.clear();
+      found.sortout.clear();
     }
-  } else if (req.sortout.empty()) {
-    req.sortout = "data2";
+  } else if (found.sortout.empty()) {
+    found.sortout = "data2";
   }
 }
 
 void settle_final_types(Setup& setup) {
-  Requested& req = setup.req;
+  const Settled& found = setup.found;
   for (int v = 0; v < setup.vars.count(); ++v) {
     std::uint16_t& flags = setup.vars.flags[v];
-    if (!req.impute_requested && !(flags & USED)) flags |= DROP;
+    if (!found.impute && !(flags & USED)) flags |= DROP;
     if ((flags & (TYPE_MASK | DROP | TRANSFER)) == 0) {
-      if (req.impute_requested || (flags & USED)) {
-        int code = req.default_type;
-        flags |= static_cast<std::uint16_t>(code);
-        if (code <= TYPE_MASK) check_character_type(setup, v);
-      } else {
-        flags |= DROP;
-      }
+      int code = found.default_type;
+      flags |= static_cast<std::uint16_t>(code);
+      if (code <= TYPE_MASK) check_character_type(setup, v);
     }
     if ((flags & TYPE_MASK) == TYPE_ABB) flags = static_cast<std::uint16_t>((flags & ~TYPE_MASK) | TYPE_ABB_FINAL);
   }
@@ -201,26 +237,24 @@ void settle_final_types(Setup& setup) {
 }  // namespace
 
 void check_setup(Setup& setup) {
-  Requested& req = setup.req;
+  const Requested& req = setup.req;
+  Settled& found = setup.found;
+  found = asked_for(req);
   if (req.datain.empty()) error_exit("DATAIN statement missing");
-  if (req.default_type == 0) req.default_type = TYPE_CONTINUOUS;
-  check_synthesis(req);
+  if (found.default_type == 0) found.default_type = TYPE_CONTINUOUS;
+  check_synthesis(req, found);
   if (req.describe && req.regress) error_exit("Can't have both Describe and Regress");
-  settle_imputation(req);
-  if (req.impute_requested) check_imputation_setup(setup);
-  if (req.describe || req.regress) {
-    check_analysis_multiples(setup);
-    // Data that are not multiply imputed still hold one set of values.
-    if (req.multiples == 0) req.multiples = 1;
-  }
+  settle_imputation(req, found);
+  if (found.impute) check_imputation_setup(setup);
+  if (req.describe || req.regress) check_analysis_multiples(setup);
   if (req.has_model && !has_structure(req)) {
     log_line(false, "    Warning: Can't have models without structure; Models cancelled");
-    req.model_block.clear();
+    found.keep_models = false;
   }
   if (req.regress) check_regression(setup);
   if (req.describe && !req.has_table && !req.has_mean) error_exit("TABLE and/or MEAN statements missing");
-  if (req.mdata == 0) req.mdata = 1;
-  settle_sort(req);
+  if (found.mdata == 0) found.mdata = 1;
+  settle_sort(req, found);
   settle_final_types(setup);
   if (interrupted()) warning_exit("User interrupt");
 }

@@ -45,8 +45,8 @@ void bind_dataset(Setup& setup) {
 
 namespace {
 
-int kind_of(const Requested& req) {
-  int kind = req.impute_requested ? KIND_IMPUTE : 0;
+int kind_of(const Requested& req, const Settled& found) {
+  int kind = found.impute ? KIND_IMPUTE : 0;
   if (req.describe) kind += KIND_DESCRIBE;
   else if (req.regress) kind += KIND_REGRESS;
   else if (req.synthesize) kind += KIND_SYNTHESIZE;
@@ -135,19 +135,20 @@ void fill_codeframes(const Setup& setup, const Compaction& compaction, ControlFi
 
 ControlFile build_control_file(const Setup& setup) {
   const Requested& req = setup.req;
+  const Settled& found = setup.found;
   Compaction compaction(setup);
   ControlFile control;
-  control.kind = kind_of(req);
+  control.kind = kind_of(req, found);
   control.nobs = req.nobs;
-  control.multiples = req.multiples;
-  control.implicates = req.implicates;
-  control.iterations = req.iterations;
-  control.seed = static_cast<std::int32_t>(req.seed < 0 ? 0 : req.seed);
+  control.multiples = found.multiples;
+  control.implicates = found.implicates;
+  control.iterations = found.iterations;
+  control.seed = static_cast<std::int32_t>(found.seed < 0 ? 0 : found.seed);
   control.maxlogi = req.maxlogi;
   control.mincodi = req.mincodi;
   control.print_level = req.print_level;
   auto single = [&](int v) { return v < 0 ? -1 : compaction.renumber(v); };
-  control.multiple_var = single(req.mult_var);
+  control.multiple_var = single(found.mult_var);
   control.id_var = single(req.id_var);
   control.stratum_var = single(req.stratum_var);
   control.cluster_var = single(req.cluster_var);
@@ -157,28 +158,29 @@ ControlFile build_control_file(const Setup& setup) {
   control.censor_var = single(req.censor_var);
   control.censor_code = req.censor_code;
   control.estimate_count = req.estimate_count;
-  control.mdata = req.mdata;
-  control.link = req.link;
-  control.plot = req.plot ? 1 : 0;
-  control.intercept = req.intercept < 0 ? 1 : req.intercept;
-  control.concatenate = req.concatenate ? 1 : 0;
+  control.mdata = found.mdata;
+  control.link = found.link;
+  control.plot = found.plot ? 1 : 0;
+  control.intercept = found.intercept < 0 ? 1 : found.intercept;
+  control.concatenate = found.concatenate ? 1 : 0;
 
   control.title = req.title;
   control.datain = req.datain;
-  control.dataout = req.dataout;
+  control.dataout = found.dataout;
   control.estout = req.estout;
-  control.repout = req.repout;
+  control.repout = found.repout;
   control.predout = req.predout;
 
   fill_variables(setup, compaction, control);
   control.offsets = compaction.per_variable(req.offsets, true);
-  if (control.seed != 0) control.perturb = compaction.per_variable(req.perturb, false);
-  control.maxpred = compaction.per_variable(req.maxpred, false);
-  control.minrsqd = compaction.per_variable(req.minrsqd, false);
-  control.restrictions = compaction.restrict_block(req.restrict);
-  control.bounds = compaction.bounds_block(req.bounds);
+  // PERTURB travels only with a seed other than 0.
+  if (found.keep_perturb && control.seed != 0) control.perturb = compaction.per_variable(req.perturb, false);
+  if (found.keep_maxpred) control.maxpred = compaction.per_variable(req.maxpred, false);
+  if (found.keep_minrsqd) control.minrsqd = compaction.per_variable(req.minrsqd, false);
+  if (found.keep_restrict) control.restrictions = compaction.restrict_block(req.restrict);
+  if (found.keep_bounds) control.bounds = compaction.bounds_block(req.bounds);
   control.estimates = compaction.estimates_block(req.estimates_block, req.estimate_count);
-  control.models = req.model_block;
+  if (found.keep_models) control.models = req.model_block;
   control.contrast_factors = compaction.nested_groups(req.contrast_factors);
   control.tables = compaction.nested_groups(req.table_block);
   control.means = compaction.counted_list(req.mean_block);
@@ -194,7 +196,7 @@ ControlFile build_control_file(const Setup& setup) {
 
   bool dependencies = !control.interactions.empty() || !control.offsets.empty() || !control.bounds.empty() ||
                       !control.restrictions.empty();
-  if (req.impute_requested && dependencies) build_dependencies(control);
+  if (found.impute && dependencies) build_dependencies(control);
   return control;
 }
 

@@ -49,7 +49,7 @@ void program_body(int, char**) {
   inputs.host_mode = host_mode;
   inputs.setup_path = companion(".set");
   inputs.libnames = setup.req.libnames;
-  inputs.sortout = setup.req.sortout;
+  inputs.sortout = setup.found.sortout;
   write_host_programs(control, inputs);
   finish_run(setup);
   log_line(true, "  End setup checking");

@@ -141,11 +141,32 @@ struct Requested {
   bool has_by = false, has_estimates = false;
 };
 
+// What the checks after RUN settled: the run's values as they reach the control file and the
+// host programs. Starts as a copy of what the setup asked for.
+struct Settled {
+  int default_type = 0;                // DEFAULT, continuous when none was given
+  bool impute = false;                 // imputation requested
+  int multiples = 0, implicates = 0;   // counts of multiples and implicates
+  int iterations = 1;                  // iterations
+  long seed = -1;                      // seed; drawn from the clock when a run needs one
+  bool concatenate = false;            // DATAOUT concatenation
+  int mult_var = -1;                   // multiple-number variable in use, -1 none
+  int mdata = 0;                       // missing-data method
+  int link = 0;                        // regression link
+  int intercept = -1;                  // intercept flag
+  bool plot = false;                   // PLOT kept
+  std::string dataout, repout, sortout;  // output names kept
+  // Which statement tables reach the control file.
+  bool keep_restrict = true, keep_bounds = true, keep_perturb = true;
+  bool keep_maxpred = true, keep_minrsqd = true, keep_models = true;
+};
+
 // Everything tesset knows during one run.
 struct Setup {
   Variables vars;
   Codeframes frames;
-  Requested req;
+  Requested req;   // what the statements asked for
+  Settled found;   // what the checks made of it
   ConstantPool pool;
   int host_mode = 0;  // copy of the command line's host mode
 };
