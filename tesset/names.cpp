@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dataset/variable_list.h"
 #include "runtime/frame.h"
 
 namespace tesset {
@@ -18,8 +19,6 @@ std::string upper(std::string_view text) {
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
 }
-
-bool is_name_char(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 128; }
 
 }  // namespace
 
@@ -53,11 +52,10 @@ const char* skip_blanks(const char* p) {
 }
 
 const char* scan_name(std::string& out, const char* p) {
-  out.clear();
-  p = skip_blanks(p);
-  if (std::isdigit(static_cast<unsigned char>(*p))) return p;
-  while (out.size() < max_name_length && is_name_char(static_cast<unsigned char>(*p))) out.push_back(*p++);
-  return p;
+  char name[max_name_length + 1];
+  const char* after = ::scan_name(name, p, 0);
+  out = name;
+  return after;
 }
 
 bool scan_number(const char*& p, double& value) {

@@ -32,8 +32,9 @@ class NameIndex {
 
 // Skips blanks.
 const char* skip_blanks(const char* p);
-// Copies a name (letters, digits, "_", bytes >= 128; at most 32, not beginning with a digit)
-// after optional blanks into `out`; returns the position after it. Empty when none is there.
+// The dataset library's name scanner with a string result: a name (letters, digits, "_", bytes
+// >= 128; at most 32, not beginning with a digit) after optional blanks; empty when none is
+// there. Returns the position after it.
 const char* scan_name(std::string& out, const char* p);
 
 // Reads an unsigned decimal number (digits, an optional fraction and exponent) at `p`.
