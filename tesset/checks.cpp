@@ -41,6 +41,7 @@ void forget_mult_var(Setup& setup, const char* warning) {
   setup.found.mult_var = -1;
 }
 
+// True when some variable has a perturbation method other than none.
 bool any_perturbation(const Requested& req) {
   for (std::int16_t method : req.perturb)
     if (method > 0) return true;
@@ -54,6 +55,7 @@ void draw_seed(Settled& found) {
   log_linef(false, "  Seed %ld", found.seed);
 }
 
+// Synthesis excludes diagnosis, describe and regression, and works with one iteration.
 void check_synthesis(const Requested& req, Settled& found) {
   if (!req.synthesize) {
     if (found.implicates > 0) {
@@ -68,6 +70,8 @@ void check_synthesis(const Requested& req, Settled& found) {
   if (found.iterations > 1) log_line(false, "    Warning: Only one iteration will be used for the synthesis");
 }
 
+// Whether the run imputes: always without describe or regression statements, with them only
+// under MDATA IMPUTE.
 void settle_imputation(const Requested& req, Settled& found) {
   if (!req.describe && !req.regress) {
     found.impute = true;
@@ -86,6 +90,7 @@ void settle_imputation(const Requested& req, Settled& found) {
   }
 }
 
+// One input file, the multiples and the seed of an imputation setup.
 void check_imputation_setup(Setup& setup) {
   const Requested& req = setup.req;
   Settled& found = setup.found;
@@ -107,6 +112,8 @@ void check_imputation_setup(Setup& setup) {
   }
 }
 
+// Multiples of describe and regression setups: one per input file, or a multiple-number
+// variable in one multiply imputed file.
 void check_analysis_multiples(Setup& setup) {
   const Requested& req = setup.req;
   Settled& found = setup.found;
@@ -132,6 +139,7 @@ void check_analysis_multiples(Setup& setup) {
   if (found.multiples == 0) found.multiples = 1;
 }
 
+// True when the setup names a design variable (stratum, cluster or weight).
 bool has_structure(const Requested& req) {
   return req.cluster_var >= 0 || req.weight_var >= 0 || req.stratum_var >= 0;
 }
@@ -180,6 +188,7 @@ void mark_predictors(Setup& setup) {
     for (int v : interaction.components) setup.vars.flags[v] |= USED;
 }
 
+// The regression checks: dependent, link, predictors and the options that need them.
 void check_regression(Setup& setup) {
   const Requested& req = setup.req;
   Settled& found = setup.found;
@@ -207,6 +216,7 @@ void check_regression(Setup& setup) {
   }
 }
 
+// The sort of describe and regression data, and the SAS dataset that receives it.
 void settle_sort(const Requested& req, Settled& found) {
   bool analysis = req.describe || req.regress;
   bool needed = analysis && (found.multiples >= 2 || req.cluster_var >= 0 || req.stratum_var >= 0 || !req.by_vars.empty());
@@ -220,6 +230,7 @@ void settle_sort(const Requested& req, Settled& found) {
   }
 }
 
+// Unused variables of analysis setups are dropped; untyped ones get the default type.
 void settle_final_types(Setup& setup) {
   const Settled& found = setup.found;
   for (int v = 0; v < setup.vars.count(); ++v) {

@@ -45,6 +45,7 @@ void bind_dataset(Setup& setup) {
 
 namespace {
 
+// The control file's kind: imputation plus describe, regression or synthesis.
 int kind_of(const Requested& req, const Settled& found) {
   int kind = found.impute ? KIND_IMPUTE : 0;
   if (req.describe) kind += KIND_DESCRIBE;
@@ -65,6 +66,7 @@ std::uint16_t pseudo_flags(const Setup& setup, const Interaction& interaction) {
   return numeric ? TYPE_CONTINUOUS : TYPE_CATEGORICAL;
 }
 
+// A pseudo-variable's label: its components' names joined by "*".
 std::string pseudo_label(const Setup& setup, const Interaction& interaction) {
   std::string label;
   for (int v : interaction.components) {
@@ -74,6 +76,8 @@ std::string pseudo_label(const Setup& setup, const Interaction& interaction) {
   return label.substr(0, LABEL_BYTES);
 }
 
+// Names, flag words and labels of the kept variables and the pseudo-variables, the interaction
+// table, and the names and flags before compaction when variables were left out.
 void fill_variables(const Setup& setup, const Compaction& compaction, ControlFile& control) {
   for (int v : compaction.kept()) {
     std::uint16_t flags = setup.vars.flags[v];

@@ -46,6 +46,7 @@ bool next_item_start(const char*& p) {
   return *p != '\0';
 }
 
+// Appends a count and the indexes of a term to a block.
 void append_group(std::vector<std::int16_t>& block, const Term& term) {
   block.push_back(static_cast<std::int16_t>(term.size()));
   for (int v : term) block.push_back(static_cast<std::int16_t>(v));
@@ -84,6 +85,7 @@ std::vector<int> make_interactions(Setup& setup, const std::vector<Term>& terms)
   return created;
 }
 
+// Adds a predictor index unless the list has it already.
 void add_predictor(Setup& setup, int index) {
   for (int p : setup.req.predictors)
     if (p == index) return;

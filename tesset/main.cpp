@@ -16,6 +16,7 @@ bool new_log = true;
 
 namespace {
 
+// A companion file's path, copied out of the frame's shared buffer.
 std::string companion(const char* extension) { return companion_path(extension); }
 
 // Clean-up after the files are written: the imputed values of an earlier run no longer match,
@@ -31,6 +32,7 @@ void finish_run(const tesset::Setup& setup) {
   }
 }
 
+// Dataset, statements, checks, control file, host programs, clean-up.
 void program_body(int, char**) {
   log_line(true, "  Begin setup checking");
   // A control file of an earlier run must not survive a setup that fails its checks.

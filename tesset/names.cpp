@@ -14,6 +14,7 @@
 namespace tesset {
 namespace {
 
+// The text with its letters upper-cased.
 std::string upper(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -77,6 +77,7 @@ int read_single_variable(Setup& setup, char*& p, const char* keyword, const char
   return v;
 }
 
+// LIBNAME libref path ...: library references of the SAS programs.
 void libname_statement(Setup& setup, char* p) {
   if (setup.host_mode != HOST_SAS) {
     log_line(false, "    Warning: LIBNAME used only with SAS");
@@ -94,12 +95,14 @@ void libname_statement(Setup& setup, char* p) {
   if (setup.req.libnames.empty()) error_exit("LIBNAME libraries missing");
 }
 
+// DATAIN name ...: the input datasets.
 void datain_statement(Setup& setup, char* p) {
   if (!setup.req.datain.empty()) error_exit("Repeated DATAIN statement");
   for (std::string name = read_value(p); !name.empty(); name = read_value(p)) setup.req.datain.push_back(name);
   if (setup.req.datain.empty()) error_exit("DATAIN name missing");
 }
 
+// DATAOUT name [ALL|CON...]: the imputed output, optionally with the multiples concatenated.
 void dataout_statement(Setup& setup, char* p) {
   setup.req.dataout = read_name(p, setup.req.has_dataout, "Repeated DATAOUT statement", "DATAOUT name missing");
   std::string word = read_value(p, 32);
@@ -111,12 +114,14 @@ void dataout_statement(Setup& setup, char* p) {
   setup.req.impute_requested = true;
 }
 
+// NOBS n: the number of records to read.
 void nobs_statement(Setup& setup, char* p) {
   if (setup.req.has_nobs) error_exit("Repeated NOBS statement");
   setup.req.nobs = read_integer(p, "NOBS", "NOBS value missing", "NOBS not positive", 1);
   setup.req.has_nobs = true;
 }
 
+// TITLE text: the rest of the statement, or one quoted value.
 void title_statement(Setup& setup, char* p) {
   if (setup.req.has_title) error_exit("Repeated TITLE statement");
   p = const_cast<char*>(skip_blanks(p));
@@ -126,6 +131,7 @@ void title_statement(Setup& setup, char* p) {
   setup.req.has_title = true;
 }
 
+// IMPLICATES n: synthetic implicates per multiple.
 void implicates_statement(Setup& setup, char* p) {
   if (setup.req.has_implicates) error_exit("Repeated IMPLICATES statement");
   setup.req.implicates =
@@ -133,12 +139,14 @@ void implicates_statement(Setup& setup, char* p) {
   setup.req.has_implicates = true;
 }
 
+// ITERATIONS n: passes over the variables.
 void iterations_statement(Setup& setup, char* p) {
   setup.req.iterations =
       read_integer(p, "ITERATIONS", "ITERATIONS count missing", "ITERATIONS not positive", 1);
   setup.req.impute_requested = true;
 }
 
+// SEED n: the random seed; 0 turns perturbation off.
 void seed_statement(Setup& setup, char* p) {
   if (setup.req.has_seed) error_exit("Repeated SEED statement");
   setup.req.seed = read_integer(p, "SEED", "SEED value missing", "SEED negative", 0);
@@ -146,10 +154,12 @@ void seed_statement(Setup& setup, char* p) {
   setup.req.impute_requested = true;
 }
 
+// MAXLOGI n: most iterations of a logistic fit.
 void maxlogi_statement(Setup& setup, char* p) {
   setup.req.maxlogi = read_integer(p, "MAXLOGI", "MAXLOGI count missing", "MAXLOGI not positive", 1);
 }
 
+// MINCODI x: convergence criterion of the logistic fits, kept in the pool.
 void mincodi_statement(Setup& setup, char* p) {
   std::string text = read_value(p, 64);
   if (text.empty()) error_exit("MINCODI value missing");
@@ -159,6 +169,7 @@ void mincodi_statement(Setup& setup, char* p) {
   setup.req.mincodi = setup.pool.add_number(value);
 }
 
+// PRINT level ...: listing detail; several levels add up.
 void print_statement(Setup& setup, char* p) {
   static const struct { const char* prefix; int level; } levels[] = {
       {"NO", 0}, {"ST", 1}, {"DE", 2}, {"CO", 4}, {"AL", 2047}};
@@ -179,6 +190,7 @@ void print_statement(Setup& setup, char* p) {
   setup.req.print_level = level;
 }
 
+// SORTOUT name: the SAS dataset of the sorted data.
 void sortout_statement(Setup& setup, char* p) {
   if (setup.host_mode != HOST_SAS) {
     log_line(false, "    Warning: SORTOUT used only with SAS");
@@ -187,20 +199,24 @@ void sortout_statement(Setup& setup, char* p) {
   setup.req.sortout = read_name(p, setup.req.has_sortout, "Repeated SORTOUT statement", "SORTOUT name missing");
 }
 
+// ESTOUT name: the estimates dataset.
 void estout_statement(Setup& setup, char* p) {
   setup.req.estout = read_name(p, setup.req.has_estout, "Repeated ESTOUT statement", "ESTOUT name missing");
 }
 
+// REPOUT name: the replicate estimates of a regression.
 void repout_statement(Setup& setup, char* p) {
   setup.req.repout = read_name(p, setup.req.has_repout, "Repeated REPOUT statement", "REPOUT name missing");
   setup.req.regress = true;
 }
 
+// PREDOUT name: the predictions of a regression.
 void predout_statement(Setup& setup, char* p) {
   setup.req.predout = read_name(p, setup.req.has_predout, "Repeated PREDOUT statement", "PREDOUT name missing");
   setup.req.regress = true;
 }
 
+// ID variable: the case identifier of a regression.
 void id_statement(Setup& setup, char* p) {
   if (setup.req.has_id) error_exit("Repeated ID statement");
   int v = read_single_variable(setup, p, "ID", "ID variable missing");
@@ -212,6 +228,7 @@ void id_statement(Setup& setup, char* p) {
   setup.req.id_var = v;
 }
 
+// STRATUM variable: the design strata.
 void stratum_statement(Setup& setup, char* p) {
   if (setup.req.stratum_var >= 0) error_exit("Repeated STRATUM statement");
   int v = read_single_variable(setup, p, "STRATUM", "STRATUM variable missing");
@@ -219,6 +236,7 @@ void stratum_statement(Setup& setup, char* p) {
   setup.req.stratum_var = v;
 }
 
+// CLUSTER variable: the design clusters.
 void cluster_statement(Setup& setup, char* p) {
   if (setup.req.cluster_var >= 0) error_exit("Repeated CLUSTER statement");
   int v = read_single_variable(setup, p, "CLUSTER", "CLUSTER variable missing");
@@ -226,6 +244,7 @@ void cluster_statement(Setup& setup, char* p) {
   setup.req.cluster_var = v;
 }
 
+// WEIGHT variable: the design weight, numeric and not categorical.
 void weight_statement(Setup& setup, char* p) {
   if (setup.req.weight_var >= 0) error_exit("Repeated WEIGHT statement");
   int v = read_single_variable(setup, p, "WEIGHT", "WEIGHT variable missing");
@@ -237,6 +256,7 @@ void weight_statement(Setup& setup, char* p) {
   setup.req.weight_var = v;
 }
 
+// MULTIPLES n [variable]: number of multiples and the multiple-number variable of imputed input.
 void multiples_statement(Setup& setup, char* p) {
   Requested& req = setup.req;
   if (req.has_multiples) error_exit("Repeated MULTIPLES statement");
@@ -262,6 +282,7 @@ void multiples_statement(Setup& setup, char* p) {
   }
 }
 
+// MDATA SKIP|IGNORE|IMPUTE|STOP: missing data in describe and regression runs.
 void mdata_statement(Setup& setup, char* p) {
   if (setup.req.has_mdata) error_exit("Repeated MDATA statement");
   std::string word = read_value(p, 32);
@@ -273,6 +294,7 @@ void mdata_statement(Setup& setup, char* p) {
   setup.req.has_mdata = true;
 }
 
+// LINK word: the regression link.
 void link_statement(Setup& setup, char* p) {
   static const struct { const char* word; int code; } links[] = {
       {"LINEAR", LINK_LINEAR}, {"LOGISTIC", LINK_LOGISTIC}, {"LOG", LINK_LOG},
@@ -290,6 +312,7 @@ void link_statement(Setup& setup, char* p) {
   error_exit("LINK parameter not recognized");
 }
 
+// NOINTERCEPT: the regression has no intercept.
 void nointercept_statement(Setup& setup, char*) {
   if (setup.req.intercept == 1) error_exit("Intercept already specified");
   setup.req.no_intercept = true;
@@ -297,6 +320,7 @@ void nointercept_statement(Setup& setup, char*) {
   setup.req.regress = true;
 }
 
+// PLOT: diagnostic plots of a linear regression.
 void plot_statement(Setup& setup, char*) {
   if (setup.req.has_plot) error_exit("Repeated PLOT statement");
   setup.req.has_plot = true;
@@ -312,6 +336,7 @@ struct StatementEntry {
   void (*handler)(Setup&, char*);
 };
 
+// Every statement of impute, synthesize, describe and regression setups.
 const StatementEntry statement_table[] = {
     {"LIBNAME", 0, libname_statement},
     {"DATAIN", 0, datain_statement},
@@ -368,6 +393,7 @@ const StatementEntry statement_table[] = {
     {"VARIABLE", 0, mean_statement},
 };
 
+// True when the statement's first word selects the entry.
 bool keyword_matches(const StatementEntry& entry, std::string_view keyword) {
   if (entry.prefix == 0) return same_word(keyword, entry.keyword);
   return keyword.size() >= entry.prefix && same_word(keyword.substr(0, entry.prefix),

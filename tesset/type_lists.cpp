@@ -18,6 +18,7 @@ struct TypeList {
   bool (*refused)(std::uint16_t flags, std::uint16_t code);
 };
 
+// Helpers of the refusal rules below: character or dropped, and the type code.
 bool char_or_dropped(std::uint16_t f) { return (f & (CHARACTER | DROP)) != 0; }
 int type_of(std::uint16_t f) { return f & TYPE_MASK; }
 
@@ -49,6 +50,7 @@ bool refuse_synthesize(std::uint16_t f, std::uint16_t) {
 }
 bool refuse_diagnose(std::uint16_t f, std::uint16_t) { return (f & 0xF0) != 0; }
 
+// Every type list with its refusal rule.
 const TypeList type_lists[] = {
     {"CONTINUOUS", TYPE_CONTINUOUS, TYPE_CONTINUOUS, refuse_continuous},
     {"CATEGORICAL", TYPE_CATEGORICAL, TYPE_CATEGORICAL, refuse_categorical},
@@ -62,6 +64,7 @@ const TypeList type_lists[] = {
     {"SYNTHESIZE", SYNTHESIZE, 0, refuse_synthesize},
 };
 
+// The type list of a statement keyword.
 const TypeList& find_list(const char* keyword) {
   for (const auto& list : type_lists)
     if (std::strcmp(list.keyword, keyword) == 0) return list;
