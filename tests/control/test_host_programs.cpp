@@ -302,6 +302,33 @@ TEST(host_programs_sas, regression_with_imputation_continues_in_the_steps_file) 
   expect_program(texts.imp, "sas_regress_impute.imp");
 }
 
+TEST(host_programs_sas, the_data_steps_read_what_the_earlier_steps_made) {
+  const auto contains = [](const std::string& text, const char* piece) { return text.find(piece) != std::string::npos; };
+  // One multiple imputed: the completed data come from emitdata as data1.
+  ControlFile single = setup_with(KIND_IMPUTE | KIND_DESCRIBE, 2, {"survey"});
+  const std::string steps = host_program_texts(single, inputs_for(HOST_SAS)).imp;
+  EXPECT_TRUE(contains(steps, "\n%emitdata(name=&name, dir=&dir, dataout=data1);\ndata _null_;\n  set data1;\n"));
+  EXPECT_FALSE(contains(steps, "_MULT_"));
+
+  // Stacked multiples in one file without imputation: extra multiples are deleted, and the
+  // multiple variable is written as a used variable, not as an extra column.
+  ControlFile stacked = setup_with(KIND_DESCRIBE, 3, {"stacked"});
+  stacked.multiples = 2;
+  stacked.multiple_var = 0;
+  const std::string program = host_program_texts(stacked, inputs_for(HOST_SAS)).inp;
+  EXPECT_TRUE(contains(program, "  end;\n  if (v1 gt 2) then delete;\n  if v1 le .Z then v1 = .;\n"));
+  EXPECT_FALSE(contains(program, "_MULT_"));
+  EXPECT_EQ(host_program_texts(stacked, inputs_for(HOST_R)).imp, "") << "steps files are SAS only";
+}
+
+TEST(host_programs_stata, imputation_leaves_the_sort_to_later_steps) {
+  ControlFile f = setup_with(KIND_IMPUTE | KIND_DESCRIBE, 2, {"/data/a.dta"});
+  f.stratum_var = 0;
+  const std::string program = host_program_texts(f, inputs_for(HOST_STATA)).inp;
+  EXPECT_EQ(program.find("\nsort"), std::string::npos);
+  EXPECT_EQ(program.substr(program.size() - 17), "\nglobal impute 1\n");
+}
+
 TEST(host_programs_spss, several_files_are_stacked_through_the_work_file) {
   ControlFile f = setup_with(KIND_DESCRIBE, 3, {"/data/w1.sav", "/data/w2", "/data/w3.SAV"}, {1});
   f.multiples = 3;
