@@ -10,6 +10,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string_view>
 
@@ -78,6 +79,22 @@ double binary_integer(const unsigned char* p, int width) {
                                        static_cast<std::uint32_t>(p[2]) << 16 |
                                        static_cast<std::uint32_t>(p[3]) << 24);
   }
+}
+
+// Whether two paths name the same existing file (or are the same text).
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return a == b || std::filesystem::equivalent(a, b, error);
+}
+
+// Stops the run when the output would replace the input data or its metadata file.
+void check_output_paths(const GetdataSettings& settings) {
+  std::string data = settings.dataout + ".dat";
+  std::string meta = settings.dataout + ".met";
+  if (same_file(data, settings.datain) || same_file(meta, settings.datain))
+    error_exitf("DATAOUT %s would replace the input file", settings.dataout.c_str());
+  if (!settings.metadata_file.empty() && same_file(meta, settings.metadata_file))
+    error_exitf("DATAOUT %s would replace the metadata file", settings.dataout.c_str());
 }
 
 // The converting state of one import.
@@ -383,6 +400,7 @@ void Importer::run() {
     bool binary = std::any_of(dataset.type.begin(), dataset.type.end(), [](std::int16_t t) { return t == 'I' || t == 'F'; });
     layout_ = binary ? Layout::fixed_binary : Layout::fixed_text;
   }
+  check_output_paths(settings_);
   if (layout_ != Layout::fixed_binary) reader = std::make_unique<LineReader>(settings_.datain);
   if (text_table_) read_table_header(*reader);
   resolve_keep();
@@ -402,7 +420,12 @@ void Importer::run() {
       reset_output();
       convert_text_pass(*reader);
     }
-    for (const Column& column : columns_) dataset.type[column.var] = column.type;
+    for (const Column& column : columns_) {
+      if (column.type == 'C' && dataset.type[column.var] != 'C' && dataset.frame_of_var[column.var] >= 0)
+        error_exitf("Variable %s holds text, but its codeframe %s has numeric codes", column.name.c_str(),
+                    dataset.frame_name(dataset.frame_of_var[column.var]).c_str());
+      dataset.type[column.var] = column.type;
+    }
   }
   result_.records = writer_->records();
   writer_->finish(standard_meta(dataset, result_.keep));

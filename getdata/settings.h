@@ -11,6 +11,7 @@ struct GetdataSettings {
   long long nobs = -1;       // most records to read; -1 reads them all
   std::string title;         // listing subtitle from TITLE
   int print = 0;             // number of output records to show in the listing
+  std::string metadata_file; // file that METADATA named, empty when the metadata is inline
 };
 
 // Reads the setup: getdata's own statements, the input's metadata (inline or from a file named

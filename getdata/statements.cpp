@@ -98,7 +98,8 @@ GetdataSettings read_getdata_statements() {
     } else if (is_word(keyword, "METADATA")) {
       if (metadata_ended) error_exit("Metadata statement after END");
       if (*position != '\0') {
-        read_metadata_file(path_value(position, "Metadata file name missing"));
+        settings.metadata_file = path_value(position, "Metadata file name missing");
+        read_metadata_file(settings.metadata_file);
         metadata_ended = true;
       }
     } else if (is_word(keyword, "RUN")) {

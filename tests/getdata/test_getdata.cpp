@@ -323,3 +323,16 @@ TEST(getdata, failed_run_keeps_an_earlier_dataset_intact) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(getdata, output_never_replaces_the_input) {
+  TempDir dir;
+  testsupport::write_text(dir.file("job.dat"), "1\n2\n");
+  GetdataRun run = run_getdata(dir, "datain job.dat;\nvariables name=a;\nrun;\n");
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_NE(run.log.find("would replace the input file"), std::string::npos) << run.log;
+  EXPECT_EQ(testsupport::read_text(dir.file("job.dat")), "1\n2\n");
+}
+
+}  // namespace
