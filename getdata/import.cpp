@@ -184,8 +184,7 @@ void Importer::convert_text(Column& column, std::string_view text, bool quoted, 
   }
   std::string_view value = layout_ == Layout::delimited ? text : text.substr(0, text.find_last_not_of(' ') + 1);
   if (value.size() > 8)
-    error_exitf("Record %lld, variable %s: text longer than 8 bytes '%s'; leave the variable out "
-                "with KEEP",
+    error_exitf("Record %lld, variable %s: text longer than 8 bytes (leave it out with KEEP): '%s'",
                 record_number_, column.name.c_str(), shown(value).c_str());
   put_text(out, value);
   ++result_.summary[static_cast<std::size_t>(&column - columns_.data())].valid;

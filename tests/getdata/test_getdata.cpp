@@ -285,7 +285,7 @@ TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
       {"overflowing number", "1,1e999\n", "datain in;\ndelim csv;\nvariables name=a; name=b;\nrun;\n",
        "variable b: not a number: '1e999'"},
       {"long text", "k,t\n1,abcdefghi\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
-       "Record 2, variable t: text longer than 8 bytes 'abcdefghi'; leave the variable out with KEEP"},
+       "Record 2, variable t: text longer than 8 bytes (leave it out with KEEP): 'abcdefghi'"},
       {"short record", "12345\n123\n", "datain in;\nvariables name=a width=2; name=b width=3;\nrun;\n",
        "Record 2 is too short for variable b"},
       {"missing fields", "1,2\n3\n", "datain in;\ndelim csv;\nvariables name=a; name=b;\nrun;\n",
