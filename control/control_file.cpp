@@ -39,6 +39,7 @@ struct Context {
 
 // ---- Little-endian encoding. ----
 
+// The bytes of a file under construction, appended field by field.
 class ByteWriter {
  public:
   void i32(std::int32_t value) {
@@ -72,6 +73,7 @@ class ByteReader {
   ByteReader(std::span<const std::uint8_t> bytes, const Context& context)
       : bytes_(bytes), context_(context) {}
 
+  // The next `length` bytes; `section` names the part of the file in the message.
   std::span<const std::uint8_t> take(std::int64_t length, const char* section) {
     if (length < 0 || length > static_cast<std::int64_t>(bytes_.size() - position_))
       fail(context_, "%s runs past the end of the file", section);

@@ -57,13 +57,17 @@ using VarLabel = std::array<char, LABEL_BYTES>;
 // that character values and host missing codes survive untouched.
 using Slot8 = std::array<unsigned char, SLOT_BYTES>;
 
+// A name field from text (cut at 32 characters, NUL-padded), and its text back.
 VarName make_name(std::string_view text);
 std::string name_text(const VarName& name);
+// A label field from text (cut at 200 characters, NUL-padded), and its text back.
 VarLabel make_label(std::string_view text);
 std::string label_text(const VarLabel& label);
+// A slot holding a double in little-endian byte order.
 Slot8 numeric_slot(double value);
-// Up to 8 characters, blank-padded.
+// A slot holding up to 8 characters, blank-padded.
 Slot8 text_slot(std::string_view text);
+// The double or the 8 characters of a slot.
 double slot_double(const Slot8& slot);
 std::string slot_text(const Slot8& slot);
 
