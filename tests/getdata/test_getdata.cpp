@@ -336,3 +336,36 @@ TEST(getdata, output_never_replaces_the_input) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(getdata, estimates_form_runs_through_the_command_driver) {
+  const std::string driver = testsupport::bin_dir() + "/ambrel";
+  if (!std::filesystem::exists(driver)) GTEST_SKIP() << "the command driver is not built";
+  TempDir dir;
+  std::vector<std::uint8_t> bytes;
+  for (int r = 0; r < 3; ++r) {
+    append(bytes, 1.0 + r);
+    const char text[] = "SIMPLE  PARMS   x       ";
+    bytes.insert(bytes.end(), text, text + 24);
+    append(bytes, 0.5 * r);
+  }
+  testsupport::write_bytes(dir.file("est.est"), bytes);
+  testsupport::write_text(dir.file("master.set"),
+                          "%getdata(name=est, setup=new);\n"
+                          "data \"" + dir.file("est.est") + "\";\n"
+                          "reclen 40;\nmetadata;\nvariables\n"
+                          "  name=_MULT_ type=float width=8;\n"
+                          "  name=_MODEL_ type=char width=8;\n"
+                          "  name=_TYPE_ type=char width=8;\n"
+                          "  name=_NAME_ type=char width=8;\n"
+                          "  name=X1 type=float width=8;\n"
+                          "end;\nrun;\n\n");
+  auto result = testsupport::run_command(testsupport::shell_quote(driver) + " master.set /BATCH",
+                                         dir.path().string());
+  ASSERT_EQ(result.exit_code, 0);
+  EXPECT_NE(testsupport::read_text(dir.file("master.log")).find("  Normal termination"), std::string::npos);
+  EXPECT_EQ(testsupport::read_bytes(dir.file("est.dat")), bytes);
+}
+
+}  // namespace
