@@ -309,6 +309,10 @@ void Importer::convert_binary() {
   if (size % dataset.reclen != 0)
     error_exitf("Input file %s ends inside record %lld (record length %d)", settings_.datain.c_str(),
                 size / dataset.reclen + 1, dataset.reclen);
+  if (size == 0) {
+    bclose(input, B_RELEASE);  // no records; an empty file has no buffer to read through
+    return;
+  }
   long long data_records = 0;
   for (long long s = 0; s < dataset.skip; ++s)
     if (bread(input, nullptr, 0) == nullptr) break;
