@@ -95,7 +95,8 @@ void complete_table(const std::vector<std::string>& header, const std::vector<ch
 void read_variable_statement(char* position);
 void read_codeframe_statement(char* position);
 
-// Writes `meta` as metadata statements that read_metadata restores field for field.
+// Writes `meta` as metadata statements that read_metadata restores field for field. The type
+// table must hold type letters (as read_metadata leaves it), not open_dataset's flag words.
 void write_metadata(std::FILE* file, const DatasetMeta& meta);
 // Writes the metadata file at `path`; failures end the run.
 void write_metadata(const char* path, const DatasetMeta& meta);
