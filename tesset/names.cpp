@@ -131,7 +131,9 @@ int ListWalker::finish_item(const char*& p) {
   } else if (*q == ')') {
     if (!in_group_) error_exitf("Unbalanced parentheses: '%.8s'", q);
     in_group_ = false;
-    p = q + 1;
+    // A comma may separate a group from the next item like any other item.
+    q = skip_blanks(q + 1);
+    p = *q == ',' ? q + 1 : q;
     return 0;
   }
   return in_group_ ? 1 : 0;
