@@ -225,3 +225,30 @@ TEST(tesset_control, regression_setup_with_estimates) {
   EXPECT_EQ(words(control.estimates), expected);
   EXPECT_EQ(control.predout, "pred");
 }
+
+TEST(tesset_control, bytes_of_a_setup_without_title_and_with_one_interaction) {
+  Checker checker;
+  ASSERT_EQ(checker.run_body("categorical sex reg; interact a*b;").exit_code, 0);
+  std::vector<std::uint8_t> bytes = testsupport::read_bytes(checker.file("a.ctl"));
+  using testsupport::le_int16;
+  using testsupport::le_int32;
+  // Every variable is kept (untyped ones are continuous), so no names from before compaction.
+  EXPECT_EQ(le_int32(bytes, 4), NVARS);
+  EXPECT_EQ(le_int32(bytes, 8), NVARS + 1);
+  EXPECT_EQ(le_int32(bytes, 12), NVARS);
+  EXPECT_EQ(le_int32(bytes, 20), 6);   // one interaction: 3 shorts
+  EXPECT_EQ(le_int32(bytes, 172), 0);  // no title
+  EXPECT_EQ(le_int32(bytes, 176), 8);  // "ds", the empty end of DATAIN, four empty names
+  const std::size_t names_at = 196;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[names_at]), 8), std::string("ds\0\0\0\0\0\0", 8));
+  const std::size_t interactions_at = names_at + 8 + (NVARS + 1) * (32 + 2 + 200);
+  EXPECT_EQ(le_int16(bytes, interactions_at), 2);
+  EXPECT_EQ(le_int16(bytes, interactions_at + 2), A);
+  EXPECT_EQ(le_int16(bytes, interactions_at + 4), B);
+  // No other block and no constants: the dependency matrix follows, then the codeframes.
+  const std::size_t ntot = NVARS + 1;
+  const std::size_t matrix_at = interactions_at + 6;
+  EXPECT_EQ(static_cast<std::size_t>(le_int32(bytes, 80)), ntot * ntot);
+  EXPECT_EQ(bytes[matrix_at + NVARS * ntot + A], 1);
+  EXPECT_EQ(bytes[matrix_at + NVARS * ntot + B], 1);
+}
