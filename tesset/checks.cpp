@@ -123,7 +123,8 @@ void check_analysis_multiples(Setup& setup) {
     found.multiples = files;
   }
   if (found.mult_var < 0) {
-    if (found.multiples > 1 && files == 1) {
+    // Imputed data get their multiple numbers from the imputation, not from the input.
+    if (found.multiples > 1 && files == 1 && !found.impute) {
       const char* name = setup.host_mode == HOST_R || setup.host_mode == HOST_SPSS ? "MULT_" : "_MULT_";
       int v = setup.vars.index.lookup(name);
       if (v < 0) error_exit("Multiple variable missing");

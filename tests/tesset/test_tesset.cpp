@@ -308,6 +308,15 @@ TEST(tesset, several_input_files_against_multiples) {
   ASSERT_EQ(one.run("datain ds;\nmultiples 4;\nmean inc;\nrun;\n").exit_code, 0);
   EXPECT_EQ(one.control().multiple_var, 1);  // kept variables: inc, _MULT_
   EXPECT_EQ(name_text(one.control().names[1]), "_MULT_");
+
+  // Imputed in the same run, the multiples come from the imputation, not from a column.
+  Checker imputed;
+  imputed.write("plain.met", "standard;\nvariables;\nname=g;\nname=v;\n");
+  run = imputed.run("datain plain;\nmdata impute;\nmultiples 3;\nby g;\nmean v;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  EXPECT_EQ(imputed.control().kind, KIND_IMPUTE + KIND_DESCRIBE);
+  EXPECT_EQ(imputed.control().multiples, 3);
+  EXPECT_EQ(imputed.control().multiple_var, -1);
 }
 
 TEST(tesset, bad_setups_end_with_one_message_and_no_control_file) {
