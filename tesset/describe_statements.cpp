@@ -62,6 +62,13 @@ void mark_factor(Setup& setup, int v, const char* keyword) {
 // Creates (or reuses) the pseudo-variables of the combinations of `terms`, the last term
 // varying fastest; returns their predictor indexes.
 std::vector<int> make_interactions(Setup& setup, const std::vector<Term>& terms) {
+  // Variable indexes are 16-bit words: refuse a product that cannot fit before building it.
+  long long combinations = 1;
+  for (const Term& term : terms) {
+    combinations *= static_cast<long long>(term.size());
+    if (setup.vars.count() + static_cast<long long>(setup.req.interactions.size()) + combinations > 32767)
+      error_exit("Too many interactions");
+  }
   for (const Term& term : terms)
     for (int v : term) give_default_type(setup, v);
   std::vector<int> created;
@@ -69,14 +76,9 @@ std::vector<int> make_interactions(Setup& setup, const std::vector<Term>& terms)
   for (;;) {
     std::vector<int> components;
     for (std::size_t t = 0; t < terms.size(); ++t) components.push_back(terms[t][at[t]]);
-    int found = -1;
-    for (std::size_t k = 0; k < setup.req.interactions.size(); ++k)
-      if (setup.req.interactions[k].components == components) found = static_cast<int>(k);
-    if (found < 0) {
-      if (setup.vars.count() + setup.req.interactions.size() >= 32767) error_exit("Too many interactions");
-      found = static_cast<int>(setup.req.interactions.size());
-      setup.req.interactions.push_back({components});
-    }
+    auto [entry, added] = setup.req.interaction_of.emplace(components, static_cast<int>(setup.req.interactions.size()));
+    if (added) setup.req.interactions.push_back({components});
+    int found = entry->second;
     created.push_back(pseudo_index(setup, found));
     std::size_t t = terms.size();
     while (t > 0 && ++at[t - 1] == terms[t - 1].size()) at[--t] = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -130,6 +131,7 @@ struct Requested {
   std::vector<std::int16_t> bounds, restrict;
 
   std::vector<Interaction> interactions;        // pseudo-variables in creation order
+  std::map<std::vector<int>, int> interaction_of;  // component list -> its pseudo-variable
   std::vector<int> by_vars;                     // BY variables
   std::vector<int> predictors;                  // predictor indexes; pseudo-variables as
                                                 // variable count + interaction number
