@@ -115,12 +115,16 @@ std::vector<int> add_interaction_predictors(Setup& setup, const std::vector<Term
   return pseudo;
 }
 
-// Reads a reference or censoring code after a DEPENDENT or CENSOR variable. Returns the pool
-// index, or -1 when no code is written.
+// The messages of DEPENDENT or CENSOR about their code.
 struct CodeMessages {
-  const char* syntax, *unbalanced, *missing, *too_long;
+  const char* syntax;      // text that is not a code
+  const char* unbalanced;  // a parenthesis without its partner
+  const char* missing;     // "()" without a code
+  const char* too_long;    // a character code of more than 8 characters
 };
 
+// Reads a reference or censoring code after a DEPENDENT or CENSOR variable. Returns the pool
+// index, or -1 when no code is written.
 int read_code(Setup& setup, int v, const char* p, const CodeMessages& messages) {
   p = skip_blanks(p);
   bool parenthesised = *p == '(';
