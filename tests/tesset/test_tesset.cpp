@@ -466,3 +466,15 @@ TEST(tesset, single_value_statements_check_their_values) {
   EXPECT_EQ(control.iterations, 3);
   EXPECT_EQ(control.mincodi, -1);
 }
+
+TEST(tesset, log_of_a_run_with_warnings_and_of_a_failed_run) {
+  Checker warned;
+  CheckerRun run = warned.run_body("categorical sex;\ntransfer reg;\nperturb none;\nseed 5;\nimplicates 2;");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  EXPECT_EQ(testsupport::mask_volatile(run.log), testsupport::expected_text("tesset/expected/warnings.log"));
+
+  Checker failed;
+  run = failed.run_body("categorical sex reg;\nbounds x (> 3, < 1);");
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(testsupport::mask_volatile(run.log), testsupport::expected_text("tesset/expected/error.log"));
+}
