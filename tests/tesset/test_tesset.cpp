@@ -310,6 +310,15 @@ TEST(tesset, several_input_files_against_multiples) {
   EXPECT_EQ(one.control().multiple_var, 1);  // kept variables: inc, _MULT_
   EXPECT_EQ(name_text(one.control().names[1]), "_MULT_");
 
+  // The metadata's own multiple-number variable, the first of the dataset, is not replaced.
+  Checker supplied;
+  supplied.write("md.met", "standard;\nmult m;\nvariables;\nname=m;\nname=v;\nname=g;\n");
+  run = supplied.run("datain md;\nmultiples 3 g;\nmean v;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  EXPECT_NE(run.log.find("\n    Warning: Mult var already supplied; g ignored\n"), std::string::npos) << run.log;
+  EXPECT_EQ(supplied.control().multiple_var, 0);
+  EXPECT_EQ(name_text(supplied.control().names[0]), "m");
+
   // Imputed in the same run, the multiples come from the imputation, not from a column.
   Checker imputed;
   imputed.write("plain.met", "standard;\nvariables;\nname=g;\nname=v;\n");
