@@ -86,7 +86,8 @@ GetdataSettings read_getdata_statements() {
       nobs_given = true;
     } else if (is_word(keyword, "TITLE")) {
       if (title_given) error_exit("Repeated TITLE statement");
-      settings.title = value_at(position, 0);
+      // A quoted title is a value; an unquoted one is the rest of the statement, blanks included.
+      settings.title = *position == '"' || *position == '\'' ? value_at(position, 0) : std::string(position);
       title_given = true;
     } else if (is_word(keyword, "PRINT")) {
       if (print_given) error_exit("Repeated PRINT statement");
