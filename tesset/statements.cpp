@@ -48,6 +48,14 @@ void mark_design_variable(Setup& setup, int v, const char* prefix) {
 
 namespace {
 
+// The single value of a statement must end it: "<keyword> syntax error: '%.8s'" otherwise.
+void expect_end(const char* keyword, const char* p) {
+  p = skip_blanks(p);
+  if (*p == '\0') return;
+  std::string format = std::string(keyword) + " syntax error: '%.8s'";
+  statement_error(format.c_str(), p);
+}
+
 // A whole-number statement value: "<missing>" when absent, "<range>" when below `minimum`.
 int read_integer(char*& p, const char* keyword, const char* missing, const char* range, long minimum) {
   std::string text = read_value(p, 32);
@@ -118,6 +126,7 @@ void dataout_statement(Setup& setup, char* p) {
 void nobs_statement(Setup& setup, char* p) {
   if (setup.req.has_nobs) error_exit("Repeated NOBS statement");
   setup.req.nobs = read_integer(p, "NOBS", "NOBS value missing", "NOBS not positive", 1);
+  expect_end("NOBS", p);
   setup.req.has_nobs = true;
 }
 
@@ -136,6 +145,7 @@ void implicates_statement(Setup& setup, char* p) {
   if (setup.req.has_implicates) error_exit("Repeated IMPLICATES statement");
   setup.req.implicates =
       read_integer(p, "IMPLICATES", "IMPLICATES count missing", "IMPLICATES not positive", 1);
+  expect_end("IMPLICATES", p);
   setup.req.has_implicates = true;
 }
 
@@ -143,6 +153,7 @@ void implicates_statement(Setup& setup, char* p) {
 void iterations_statement(Setup& setup, char* p) {
   setup.req.iterations =
       read_integer(p, "ITERATIONS", "ITERATIONS count missing", "ITERATIONS not positive", 1);
+  expect_end("ITERATIONS", p);
   setup.req.impute_requested = true;
 }
 
@@ -150,6 +161,7 @@ void iterations_statement(Setup& setup, char* p) {
 void seed_statement(Setup& setup, char* p) {
   if (setup.req.has_seed) error_exit("Repeated SEED statement");
   setup.req.seed = read_integer(p, "SEED", "SEED value missing", "SEED negative", 0);
+  expect_end("SEED", p);
   setup.req.has_seed = true;
   setup.req.impute_requested = true;
 }
@@ -157,12 +169,14 @@ void seed_statement(Setup& setup, char* p) {
 // MAXLOGI n: most iterations of a logistic fit.
 void maxlogi_statement(Setup& setup, char* p) {
   setup.req.maxlogi = read_integer(p, "MAXLOGI", "MAXLOGI count missing", "MAXLOGI not positive", 1);
+  expect_end("MAXLOGI", p);
 }
 
 // MINCODI x: convergence criterion of the logistic fits, kept in the pool.
 void mincodi_statement(Setup& setup, char* p) {
   std::string text = read_value(p, 64);
   if (text.empty()) error_exit("MINCODI value missing");
+  expect_end("MINCODI", p);
   double value = 0;
   if (!parse_number(text.c_str(), value)) error_exitf("MINCODI value %s not a number", text.c_str());
   if (value < 0) error_exit("MINCODI negative");
@@ -197,22 +211,26 @@ void sortout_statement(Setup& setup, char* p) {
     return;
   }
   setup.req.sortout = read_name(p, setup.req.has_sortout, "Repeated SORTOUT statement", "SORTOUT name missing");
+  expect_end("SORTOUT", p);
 }
 
 // ESTOUT name: the estimates dataset.
 void estout_statement(Setup& setup, char* p) {
   setup.req.estout = read_name(p, setup.req.has_estout, "Repeated ESTOUT statement", "ESTOUT name missing");
+  expect_end("ESTOUT", p);
 }
 
 // REPOUT name: the replicate estimates of a regression.
 void repout_statement(Setup& setup, char* p) {
   setup.req.repout = read_name(p, setup.req.has_repout, "Repeated REPOUT statement", "REPOUT name missing");
+  expect_end("REPOUT", p);
   setup.req.regress = true;
 }
 
 // PREDOUT name: the predictions of a regression.
 void predout_statement(Setup& setup, char* p) {
   setup.req.predout = read_name(p, setup.req.has_predout, "Repeated PREDOUT statement", "PREDOUT name missing");
+  expect_end("PREDOUT", p);
   setup.req.regress = true;
 }
 
@@ -220,6 +238,7 @@ void predout_statement(Setup& setup, char* p) {
 void id_statement(Setup& setup, char* p) {
   if (setup.req.has_id) error_exit("Repeated ID statement");
   int v = read_single_variable(setup, p, "ID", "ID variable missing");
+  expect_end("ID", p);
   setup.req.has_id = true;
   setup.req.regress = true;
   // The metadata's own ID variable named again is already marked.
@@ -232,6 +251,7 @@ void id_statement(Setup& setup, char* p) {
 void stratum_statement(Setup& setup, char* p) {
   if (setup.req.stratum_var >= 0) error_exit("Repeated STRATUM statement");
   int v = read_single_variable(setup, p, "STRATUM", "STRATUM variable missing");
+  expect_end("STRATUM", p);
   mark_design_variable(setup, v, "Stratum");
   setup.req.stratum_var = v;
 }
@@ -240,6 +260,7 @@ void stratum_statement(Setup& setup, char* p) {
 void cluster_statement(Setup& setup, char* p) {
   if (setup.req.cluster_var >= 0) error_exit("Repeated CLUSTER statement");
   int v = read_single_variable(setup, p, "CLUSTER", "CLUSTER variable missing");
+  expect_end("CLUSTER", p);
   mark_design_variable(setup, v, "Cluster");
   setup.req.cluster_var = v;
 }
@@ -248,6 +269,7 @@ void cluster_statement(Setup& setup, char* p) {
 void weight_statement(Setup& setup, char* p) {
   if (setup.req.weight_var >= 0) error_exit("Repeated WEIGHT statement");
   int v = read_single_variable(setup, p, "WEIGHT", "WEIGHT variable missing");
+  expect_end("WEIGHT", p);
   const char* name = variable_name(setup, v);
   if (setup.vars.flags[v] & USED) error_exitf("Weight var %s conflicting definition", name);
   if (setup.vars.type(v) == TYPE_CATEGORICAL) error_exitf("Weight var %s categorical", name);
@@ -287,6 +309,7 @@ void mdata_statement(Setup& setup, char* p) {
   if (setup.req.has_mdata) error_exit("Repeated MDATA statement");
   std::string word = read_value(p, 32);
   if (word.empty()) error_exit("MDATA method missing");
+  expect_end("MDATA", p);
   if (same_word(word, "SKIP") || starts_with_word(word, "IG")) setup.req.mdata = 1;
   else if (starts_with_word(word, "IMP")) setup.req.mdata = 2;
   else if (same_word(word, "STOP")) setup.req.mdata = 3;
@@ -302,6 +325,7 @@ void link_statement(Setup& setup, char* p) {
   if (setup.req.has_link) error_exit("Repeated LINK statement");
   std::string word = read_value(p, 32);
   if (word.empty()) error_exit("LINK parameter missing");
+  expect_end("LINK", p);
   for (const auto& entry : links) {
     if (same_word(word, entry.word)) {
       setup.req.link = entry.code;

@@ -446,6 +446,8 @@ TEST(tesset, single_value_statements_check_their_values) {
       {"NOBS text", "nobs many;", "NOBS value many not an integer"},
       {"SEED negative", "seed -4;", "SEED negative"},
       {"repeated SEED", "seed 4; seed 5;", "Repeated SEED statement"},
+      {"two seeds", "seed 4 5;", "SEED syntax error: 'd 4 5'"},
+      {"two strata", "stratum st cl;", "STRATUM syntax error: ' st cl'"},
       {"PRINT word", "print loud;", "PRINT parameter not recognized"},
       {"MDATA word", "mdata guess;", "Invalid missing data method parameter"},
       {"LINK word", "link probit;", "LINK parameter not recognized"},
