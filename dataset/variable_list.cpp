@@ -24,6 +24,7 @@ bool is_name_char(unsigned char c) {
          c >= 128;
 }
 
+// Position of the first non-blank character at or after `text`.
 const char* skip_blanks(const char* text) {
   while (*text == ' ') ++text;
   return text;

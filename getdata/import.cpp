@@ -103,22 +103,37 @@ class Importer {
   Importer(const GetdataSettings& settings, ImportResult& result)
       : settings_(settings), result_(result) {}
 
+  // Reads the whole input and writes the output dataset.
   void run();
 
  private:
+  // Reads a text table's header and completes its variables from it.
   void read_table_header(LineReader& reader);
+  // Resolves the KEEP list into the input variables to write.
   void resolve_keep();
+  // Describes how each kept variable is read and converted.
   void plan_columns();
+  // One pass over a text input; false when a guessed numeric column turned out to hold text.
   bool convert_text_pass(LineReader& reader);
+  // The pass over a binary input of fixed-length records.
   void convert_binary();
+  // Converts the kept fields of one delimited record.
   void convert_fields(const std::vector<Field>& fields);
+  // Converts the kept fields of one fixed-position text record.
   void convert_fixed_text(std::string_view line);
+  // Converts the kept fields of one binary record.
   void convert_binary_record(const unsigned char* record);
+  // Converts one text field into an output field (number, text or missing).
   void convert_text(Column& column, std::string_view text, bool quoted, char* out);
+  // Writes a present number, or the missing value when it equals the variable's missing value.
   void store_number(Column& column, double value, char* out);
+  // Writes the missing value of the column's kind.
   void store_missing(const Column& column, char* out);
+  // Keeps a copy of the record for the listing and polls the user interrupt.
   void finish_record();
+  // Clears the summaries before a pass.
   void reset_output();
+  // Stops the run with a message that names the record, the variable and the field's text.
   [[noreturn]] void record_error(const char* what, const Column& column, std::string_view text);
 
   const GetdataSettings& settings_;     // what the setup asked for
