@@ -458,6 +458,7 @@ void read_codeframe_statement(char* position) {
     if (*position == '\0') break;
     std::string code;
     position = read_code(code, position);
+    if (code.empty()) error_exit("Missing code value");
     if (*position == '\0') error_exit("Missing code label");
     std::string label;
     std::vector<char> buffer(label_field + 1);

@@ -228,6 +228,7 @@ TEST(metadata, statement_errors_stop_the_run) {
       {"variables name=a code=f;\ncodeframes name=f nan=One;", "Invalid code for frame f"},
       {"variables name=a code=f;\ncodeframes name=f 1;", "Missing code label"},
       {"variables name=a code=f;\ncodeframes name=f 1=a,;", "Missing code value"},
+      {"variables name=a code=f;\ncodeframes name=f =x;", "Missing code value"},
       {"variables name=a code=f;\ncodeframes name=f .1=a;", "Missing code values"},
       {"variables name=a code=f;\ncodeframes name=f 1=a; name=F 2=b;", "Duplicate codeframe F"},
       {"variables name=a code=f;\ncodeframes label=f 1=a;", "Keyword label not recognized"},
