@@ -48,7 +48,8 @@ void copy_name(char* out, const char* names, int index) {
   out[length] = '\0';
 }
 
-// Looks past blanks after a group member: consumes a comma, or closes the group at ")".
+// Looks past blanks after a group member: consumes a comma, or closes the group at ")" (and
+// takes one comma after it).
 // Returns true when a group was closed.
 bool finish_member(const char* list_text, const char*& position) {
   const char* look = skip_blanks(position);
@@ -59,7 +60,9 @@ bool finish_member(const char* list_text, const char*& position) {
   if (*look == ')') {
     if (!walker.in_group) list_error("Unbalanced parentheses: '%.8s'", list_text, look);
     walker.in_group = false;
-    position = look + 1;
+    // A group is one item of the list: one comma may separate it from the next item.
+    look = skip_blanks(look + 1);
+    position = *look == ',' ? look + 1 : look;
     return true;
   }
   return false;

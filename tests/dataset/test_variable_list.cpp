@@ -77,6 +77,8 @@ TEST(variable_list, groups_close_at_the_parenthesis) {
   EXPECT_EQ(walk("(a b) c", abcd), (Walk{{0, 1}, {1, 0}, {2, 0}}));
   EXPECT_EQ(walk("(a, b-d) (c)", abcd), (Walk{{0, 1}, {1, 1}, {2, 1}, {3, 0}, {2, 0}}));
   EXPECT_EQ(walk("a,b , c", abcd), (Walk{{0, 0}, {1, 0}, {2, 0}}));
+  EXPECT_EQ(walk("(a b), c,(d)", abcd), (Walk{{0, 1}, {1, 0}, {2, 0}, {3, 0}}));
+  EXPECT_EQ(walk("(a-b) , c", abcd), (Walk{{0, 1}, {1, 0}, {2, 0}}));
   EXPECT_EQ(walk("", abcd), Walk{});
 }
 
