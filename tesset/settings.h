@@ -98,7 +98,6 @@ struct Requested {
   bool has_link = false, has_plot = false;
   int nobs = 0;                                              // NOBS
   int default_type = 0;                                      // default type, 0 until set
-  int default_statement = 0;                                 // the DEFAULT statement's code, 0 none
   bool type_list_seen = false;                               // any type list statement so far
   int multiples = 0;                                         // MULTIPLES count
   int implicates = 0;                                        // IMPLICATES count

@@ -119,7 +119,6 @@ void default_statement(Setup& setup, char* p) {
   for (const auto& entry : defaults) {
     if (same_word(word, entry.word)) {
       setup.req.default_type = entry.code;
-      setup.req.default_statement = entry.code;
       if (entry.code == TRANSFER || entry.code == DROP) setup.req.impute_requested = true;
       return;
     }
@@ -130,11 +129,11 @@ void default_statement(Setup& setup, char* p) {
 void type_list_statement(Setup& setup, char* p, const char* keyword) {
   const TypeList& list = find_list(keyword);
   Requested& req = setup.req;
-  // A list of the type that DEFAULT gave every variable says nothing. Without DEFAULT the first
-  // list fixes the default at continuous, and CONTINUOUS lists stay allowed.
-  if (list.default_code != 0 && req.default_statement == list.default_code)
-    error_exitf("%s is default; list invalid", list.keyword);
+  // Without DEFAULT the first list fixes the default at continuous. A list of the default type
+  // says nothing, since every unlisted variable gets that type anyway.
   if (req.default_type == 0) req.default_type = TYPE_CONTINUOUS;
+  if (list.default_code != 0 && req.default_type == list.default_code)
+    error_exitf("%s is default; list invalid", list.keyword);
   req.type_list_seen = true;
 
   std::uint16_t code = list.code;

@@ -40,16 +40,19 @@ void expect_accepted(const char* what, const char* body) {
 
 TEST(tesset, default_and_type_lists_refuse_out_of_order_and_redundant_statements) {
   const Refusal cases[] = {
-      {"DEFAULT after a list", "continuous a; default mixed;", "DEFAULT out of order"},
+      {"DEFAULT after a list", "mixed a; default mixed;", "DEFAULT out of order"},
       {"second DEFAULT", "default mixed; default count;", "DEFAULT out of order"},
       {"unknown DEFAULT", "default often;", "DEFAULT syntax error"},
       {"empty DEFAULT", "default;", "DEFAULT type missing"},
       {"list of the default type", "default abb; abb a;", "ABB is default; list invalid"},
       {"explicit continuous default", "default continuous; continuous a;", "CONTINUOUS is default; list invalid"},
       {"transfer default", "default transfer; transfer a;", "TRANSFER is default; list invalid"},
+      // Without DEFAULT the first list makes continuous the default.
+      {"continuous as the first list", "continuous a;", "CONTINUOUS is default; list invalid"},
+      {"continuous after another list", "categorical sex reg; continuous a;", "CONTINUOUS is default; list invalid"},
   };
   for (const auto& refusal : cases) expect_refused(refusal);
-  expect_accepted("continuous lists without DEFAULT", "continuous a; continuous b; categorical sex reg;");
+  expect_accepted("other lists without DEFAULT", "categorical sex reg; mixed a; count b; gh c;");
 }
 
 TEST(tesset, type_lists_refuse_variables_settled_by_another_list) {
