@@ -212,6 +212,7 @@ void Importer::convert_fields(const std::vector<Field>& fields) {
   char* out = out_;
   for (Column& column : columns_) {
     const Field& field = fields[static_cast<std::size_t>(column.location)];
+    if (field.stray) record_error("text after the closing quote:", column, field.text);
     convert_text(column, field.text, field.quoted, out);
     out += 8;
   }
@@ -350,8 +351,12 @@ void Importer::read_table_header(LineReader& reader) {
   FieldSplitter splitter(*dataset.delimiters);
   std::vector<Field> fields;
   if (!splitter.split(line, fields)) error_exit("Header line: quote not closed");
+  if (fields.empty()) error_exitf("Input file %s: the header line is empty", settings_.datain.c_str());
   std::vector<std::string> header;
-  for (const Field& field : fields) header.emplace_back(field.text);
+  for (const Field& field : fields) {
+    if (field.stray) error_exitf("Header line: text after the closing quote: '%s'", shown(field.text).c_str());
+    header.emplace_back(field.text);
+  }
   reader.rewind();  // each pass reads the header line again before the data
   if (dataset.standard) {
     // A complete table description: the header must name its variables in order.

@@ -29,7 +29,25 @@ void LineReader::rewind() {
   std::rewind(file_);
   begin_ = end_ = 0;
   at_eof_ = false;
+  begun_ = false;
   bytes_read_ = 0;
+}
+
+void LineReader::begin_file() {
+  begun_ = true;
+  if (end_ == begin_) refill();
+  std::string_view data(buffer_.data() + begin_, end_ - begin_);
+  if (data.starts_with("\xEF\xBB\xBF")) {
+    begin_ += 3;
+    bytes_read_ += 3;
+    data.remove_prefix(3);
+  }
+  // A file whose first line ends in a lone "\r" (not "\r\n") uses "\r" as its line end;
+  // reading it by "\n" would make the whole file one line.
+  std::size_t first = data.find_first_of("\r\n");
+  if (first != std::string_view::npos && data[first] == '\r' &&
+      (first + 1 < data.size() ? data[first + 1] != '\n' : at_eof_))
+    line_end_ = '\r';
 }
 
 bool LineReader::refill() {
@@ -50,10 +68,11 @@ bool LineReader::refill() {
 }
 
 bool LineReader::next(std::string_view& line) {
+  if (!begun_) begin_file();
   std::size_t searched = begin_;
   for (;;) {
     const char* start = buffer_.data() + searched;
-    const void* newline = std::memchr(start, '\n', end_ - searched);
+    const void* newline = std::memchr(start, line_end_, end_ - searched);
     if (newline != nullptr) {
       std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer_.data());
       std::size_t length = stop - begin_;
@@ -99,6 +118,7 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
   for (;;) {
     if (!blank_delimits_) skip_blanks();
     Field field;
+    const char* opening = p;  // where the field's raw text begins
     if (p < end && *p == '"') {
       field.quoted = true;
       const char* start = ++p;
@@ -152,11 +172,12 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
       }
       continue;
     }
-    // Text glued to a closing quote belongs to no field: keep it so that the caller reports it.
-    const char* start = p;
+    // Text glued to a closing quote belongs to no field: the field keeps its raw text and is
+    // marked, so that the caller reports it instead of storing part of it.
     while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
-    fields.back().text = std::string_view(start - 1, static_cast<std::size_t>(p - start + 1));
+    fields.back().text = std::string_view(opening, static_cast<std::size_t>(p - opening));
     fields.back().quoted = false;
+    fields.back().stray = true;
     if (p == end) return true;
     ++p;
   }

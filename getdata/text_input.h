@@ -7,8 +7,9 @@
 #include <string_view>
 #include <vector>
 
-// Reads a text file line by line through a large buffer; lines end at "\n" (a "\r" before it is
-// dropped). A line stays valid until the next call.
+// Reads a text file line by line through a large buffer. Lines end at "\n" (a "\r" before it is
+// dropped), or at "\r" in a file whose first line end is a lone "\r"; a UTF-8 byte-order mark at
+// the start of the file is skipped. A line stays valid until the next call.
 class LineReader {
  public:
   explicit LineReader(const std::string& path);
@@ -26,6 +27,8 @@ class LineReader {
  private:
   // Moves the unread rest to the buffer start and fills the buffer; false when nothing came.
   bool refill();
+  // At the start of the file: skips a byte-order mark and finds which character ends lines.
+  void begin_file();
 
   std::string path_;              // the file's path, for messages
   std::FILE* file_ = nullptr;     // the open file
@@ -33,6 +36,8 @@ class LineReader {
   std::size_t begin_ = 0;         // start of the unread data
   std::size_t end_ = 0;           // end of the valid data
   bool at_eof_ = false;           // the file has been read to its end
+  bool begun_ = false;            // begin_file has run since the last (re)start
+  char line_end_ = '\n';          // the character that ends a line
   long long bytes_read_ = 0;      // bytes handed out as lines (with their line ends)
 };
 
@@ -40,6 +45,7 @@ class LineReader {
 struct Field {
   std::string_view text;  // the field's text, quotes removed and doubled quotes undoubled
   bool quoted = false;    // the field was written between double quotes
+  bool stray = false;     // text followed the closing quote (text then holds it all, raw)
 };
 
 // Splits delimited records into fields. A field between double quotes may hold delimiters and

@@ -96,6 +96,26 @@ TEST(getdata, csv_table_with_quoted_fields_and_missing_values) {
   EXPECT_NE(run.meta.find("name=name type=char width=8"), std::string::npos) << run.meta;
 }
 
+TEST(getdata, byte_order_mark_and_lone_cr_line_ends_lose_no_data) {
+  TempDir dir;
+  // A spreadsheet export: byte-order mark, "\r" line ends, no line end after the last record.
+  testsupport::write_text(dir.file("in.csv"), "\xEF\xBB\xBF" "id,v\r1,2.5\r2,-3\r3,");
+  GetdataRun run = run_getdata(dir, "datain in.csv;\ntable;\ndelim csv;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  EXPECT_EQ(run.log.find("Warning"), std::string::npos) << run.log;  // the header names are clean
+  EXPECT_NE(run.meta.find("  name=id type=float;\n"), std::string::npos) << run.meta;
+  ASSERT_EQ(run.data.size(), 3u * 2 * 8);
+  const double values[] = {1, 2.5, 2, -3, 3, missing};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(number_at(run, 2, i / 2, i % 2), values[i]) << i;
+  // Fixed positions count from after the mark.
+  testsupport::write_text(dir.file("in.txt"), "\xEF\xBB\xBF" "12ab\r34cd\r");
+  run = run_getdata(dir, "datain in.txt;\nvariables name=n width=2; name=t type=char width=2;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  ASSERT_EQ(run.data.size(), 2u * 2 * 8);
+  EXPECT_EQ(number_at(run, 2, 0, 0), 12.0);
+  EXPECT_EQ(text_at(run, 2, 1, 1), "cd      ");
+}
+
 TEST(getdata, table_header_names_made_valid_and_distinct) {
   TempDir dir;
   testsupport::write_text(dir.file("in.txt"), "1st\ta b\ta_b\tA_B\t\n1\t2\t3\t4\t5\n");
@@ -298,6 +318,12 @@ TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
       {"quote left open", "1,\"abc\n", "datain in;\ndelim csv;\nvariables name=a; name=b type=char;\nrun;\n",
        "quote not closed"},
       {"no datain", "", "table;\nrun;\n", "DATAIN statement missing"},
+      {"text after a closing quote", "a,b\n1,\"x\"y\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
+       "Record 2, variable b: text after the closing quote: '\"x\"y'"},
+      {"text after a quoted header name", "a,\"b\"c\n1,2\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
+       "Header line: text after the closing quote"},
+      {"blank header line", "\na,b\n1,2\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
+       "the header line is empty"},
       {"unknown keep", "1,2\n", "datain in;\nkeep zz;\ndelim csv;\nvariables name=a; name=b;\nrun;\n",
        "Variable zz missing"},
   };

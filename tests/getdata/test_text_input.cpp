@@ -31,6 +31,21 @@ TEST(text_input, comma_delimited_fields_keep_empty_ones_and_quoted_text) {
   EXPECT_EQ(split(",", ""), Texts{});
 }
 
+TEST(text_input, text_glued_to_a_closing_quote_marks_the_whole_raw_field) {
+  FieldSplitter splitter(",");
+  std::vector<Field> fields;
+  ASSERT_TRUE(splitter.split("1,\"x\"\"y\"z,3,\"ok\"", fields));
+  ASSERT_EQ(fields.size(), 4u);
+  EXPECT_TRUE(fields[1].stray);
+  EXPECT_EQ(fields[1].text, "\"x\"\"y\"z");
+  EXPECT_EQ(fields[2].text, "3");
+  EXPECT_FALSE(fields[3].stray);
+  ASSERT_TRUE(splitter.split("\"a\"b,", fields));
+  ASSERT_EQ(fields.size(), 2u);
+  EXPECT_TRUE(fields[0].stray);
+  EXPECT_EQ(fields[1].text, "");
+}
+
 TEST(text_input, blank_as_delimiter_collapses_runs_and_surrounding_blanks) {
   EXPECT_EQ(split("\t, ", "  1   2 , 3\t4  "), (Texts{"1", "2", "3", "4"}));
   EXPECT_EQ(split("\t, ", "1,,3"), (Texts{"1", "", "3"}));
@@ -83,6 +98,32 @@ TEST(text_input, line_reader_handles_crlf_long_lines_and_a_missing_last_newline)
   reader.rewind();
   ASSERT_TRUE(reader.next(line));
   EXPECT_EQ(line, "a");
+}
+
+// All lines of a file written with `text`, read twice (the second time after a rewind).
+std::vector<std::string> lines_of(const std::string& text) {
+  testsupport::TempDir dir;
+  testsupport::write_text(dir.file("in.txt"), text);
+  LineReader reader(dir.file("in.txt"));
+  std::vector<std::string> lines;
+  std::string_view line;
+  for (int pass = 0; pass < 2; ++pass) {
+    while (reader.next(line)) lines.emplace_back(line);
+    reader.rewind();
+  }
+  return lines;
+}
+
+TEST(text_input, line_reader_skips_a_byte_order_mark_and_reads_lone_cr_line_ends) {
+  EXPECT_EQ(lines_of("\xEF\xBB\xBF" "a,b\r\n1,2"), (Texts{"a,b", "1,2", "a,b", "1,2"}));
+  EXPECT_EQ(lines_of("\xEF\xBB\xBF"), Texts{});
+  // Lone "\r" line ends, as old spreadsheet exports write them.
+  EXPECT_EQ(lines_of("a\r12\r\r34"), (Texts{"a", "12", "", "34", "a", "12", "", "34"}));
+  EXPECT_EQ(lines_of("x\r"), (Texts{"x", "x"}));
+  // A "\r" inside a line of a "\n" file stays in the line.
+  EXPECT_EQ(lines_of("a\r\nb\rc\n"), (Texts{"a", "b\rc", "a", "b\rc"}));
+  // Only a byte-order mark at the very start is skipped.
+  EXPECT_EQ(lines_of("a\n\xEF\xBB\xBF" "b\n"), (Texts{"a", "\xEF\xBB\xBF" "b", "a", "\xEF\xBB\xBF" "b"}));
 }
 
 }  // namespace
