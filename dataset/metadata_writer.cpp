@@ -6,6 +6,7 @@
 
 #include "dataset/metadata.h"
 #include "runtime/frame.h"
+#include "runtime/setup_reader.h"
 
 namespace {
 
@@ -72,13 +73,30 @@ std::string number_text(double value) {
   return error == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 
-// A character code as written: trailing blanks dropped; texts the reader would split or drop
-// cannot be written.
+// Whether a bare text reaches the reader as written: statement assembly ends the statement at
+// a ";" outside quotes, lets a quote run on to its partner, and turns control bytes into blanks.
+bool survives_assembly(const std::string& text) {
+  char quote = '\0';
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < ' ') return false;
+    if (quote != '\0') {
+      if (c == quote) quote = '\0';
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == ';') {
+      return false;
+    }
+  }
+  return quote == '\0';
+}
+
+// A character code as written: trailing blanks dropped; texts the reader would split, drop or
+// read differently cannot be written.
 std::string char_code_text(const char* code, const std::string& frame) {
   std::string text(code, code_field);
   text.erase(text.find_last_not_of(' ') + 1);
-  if (text.empty() || text[0] == '.' || text[0] == ',' ||
-      text.find_first_of(" =\t") != std::string::npos || text.find("/*") != std::string::npos)
+  if (text.empty() || text[0] == '.' || text[0] == ',' || !survives_assembly(text) ||
+      text.find_first_of(" =") != std::string::npos || text.find("/*") != std::string::npos)
     error_exitf("Code '%s' of codeframe %.*s cannot be written to a metadata file", text.c_str(),
                 static_cast<int>(frame.size()), frame.c_str());
   return text;
@@ -132,6 +150,7 @@ void write_codeframes(std::string& out, const DatasetMeta& meta) {
   for (int k = 0; k < meta.nframes; ++k) {
     std::string frame = meta.frame_name(k);
     bool is_char = meta.frame_is_char(k);
+    std::size_t statement_start = out.size();
     out += "  name=" + value_text(frame);
     int first = k > 0 ? meta.frame_end[k - 1] : 0;
     for (int c = first; c < meta.frame_end[k]; ++c) {
@@ -146,6 +165,11 @@ void write_codeframes(std::string& out, const DatasetMeta& meta) {
       check_writable(meta.code_labels[c], "Code label", frame);
       out += value_text(meta.code_labels[c]);
     }
+    // A frame is one statement, and the reader holds a statement in one line buffer: a longer
+    // frame would be written but could never be read back.
+    if (out.size() - statement_start >= static_cast<std::size_t>(setup_buffer_size) - 8)
+      error_exitf("Codeframe %.*s is too long for a metadata file", static_cast<int>(frame.size()),
+                  frame.c_str());
     out += ";\n";
   }
 }

@@ -284,6 +284,37 @@ TEST(metadata, writer_refuses_texts_that_cannot_be_read_back) {
         write_metadata(d.file("out.met").c_str(), dataset);
       },
       "Label of a cannot be written to a metadata file");
+  // Character codes that statement assembly would end early, run on, or split.
+  for (std::string code : {"a;b", "O'Neil", "ab\"", "a\tb"}) {
+    SCOPED_TRACE(code);
+    dstest::expect_error(
+        [code](const TempDir& d) {
+          read_metadata_text(d, "variables name=s type=char code=f;\ncodeframes name=f x=1;");
+          std::string field = code + std::string(code_field - code.size(), ' ');
+          std::memcpy(&dataset.codes[0], field.data(), code_field);
+          write_metadata(d.file("out.met").c_str(), dataset);
+        },
+        "Code '" + code + "' of codeframe f cannot be written to a metadata file");
+  }
+  // A frame too long for the reader's statement buffer.
+  dstest::expect_error(
+      [](const TempDir& d) {
+        std::string frame = "variables name=a code=big;\ncodeframes name=big";
+        for (int c = 0; c < 400; ++c) frame += "\n " + std::to_string(c) + "=x";
+        read_metadata_text(d, frame + ";\n");
+        for (std::string& label : dataset.code_labels) label.assign(label_field, 'y');
+        write_metadata(d.file("out.met").c_str(), dataset);
+      },
+      "Codeframe big is too long for a metadata file");
+}
+
+TEST(metadata, character_codes_with_paired_quotes_read_back) {
+  TempDir dir;
+  read_metadata_text(dir, "variables name=s type=char code=f;\ncodeframes name=f \"ab\"=x a'b'c=\"y z\";");
+  DatasetMeta first = dataset;
+  read_metadata_text(dir, written_text(dir, first), "again.met");
+  expect_same_meta(first, dataset);
+  EXPECT_EQ(std::string(&dataset.codes[code_field], code_field), "a'b'c   ");
 }
 
 }  // namespace
