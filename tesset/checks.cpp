@@ -136,8 +136,6 @@ void check_analysis_multiples(Setup& setup) {
   } else if (found.multiples <= 1) {
     forget_mult_var(setup, "No multiples");
   }
-  // Data that are not multiply imputed still hold one set of values.
-  if (found.multiples == 0) found.multiples = 1;
 }
 
 // True when the setup names a design variable (stratum, cluster or weight).

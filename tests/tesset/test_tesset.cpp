@@ -435,7 +435,12 @@ TEST(tesset, warnings_are_logged_and_the_run_goes_on) {
   EXPECT_EQ(control.kind, KIND_DESCRIBE);
   EXPECT_TRUE(control.bounds.empty());
   EXPECT_TRUE(control.maxpred.empty());
-  EXPECT_EQ(control.multiples, 1);
+  EXPECT_EQ(control.multiples, 0);  // analysis setups without MULTIPLES keep the count 0
+  // The cancelled imputation keeps MULTIPLES: it describes multiply imputed input.
+  Checker stacked;
+  ASSERT_EQ(stacked.run_body("mean inc; multiples 3; seed 4;").exit_code, 0);
+  EXPECT_EQ(stacked.control().multiples, 3);
+  EXPECT_EQ(name_text(stacked.control().names.at(stacked.control().multiple_var)), "_MULT_");
   // With MDATA IMPUTE they stay: the describe setup imputes first.
   Checker imputing;
   ASSERT_EQ(imputing.run_body("mean inc; mdata impute; categorical sex reg; bounds x (< 5);").exit_code, 0);
