@@ -362,7 +362,13 @@ void read_delimiters(char* position) {
   }
   bool quoted = *position == '"' || *position == '\'';
   std::string value;
-  read_value(value, 0, position);
+  if (quoted) {
+    read_value(value, 0, position);
+  } else {
+    // Unquoted, the characters up to a blank are the delimiters: the value reader would stop at
+    // a comma and so turn "delim ,;" into the default set.
+    value.assign(position, std::strcspn(position, " "));
+  }
   if (!quoted && strcasecmp(value.c_str(), "CSV") == 0) {
     dataset.delimiters = ",";
     return;

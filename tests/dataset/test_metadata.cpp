@@ -158,6 +158,11 @@ TEST(metadata, delimiter_statement_forms) {
   EXPECT_EQ(*dataset.delimiters, ",");
   read_metadata_text(dir, "delim \"csv\";\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, "csv");
+  // Unquoted delimiters that the value reader would take for separators.
+  read_metadata_text(dir, "delim ,;\nvariables name=a;");
+  EXPECT_EQ(*dataset.delimiters, ",");
+  read_metadata_text(dir, "delim \\t,|;\nvariables name=a;");
+  EXPECT_EQ(*dataset.delimiters, "\t,|");
   read_metadata_text(dir, "delim;\nvariables name=a type=char; name=b dec=2; name=c type=num dec=2;");
   EXPECT_EQ(dataset.location, (std::vector<std::int32_t>{0, 1, 2}));
   EXPECT_EQ(dataset.width, (std::vector<std::int16_t>{0, 0, 0}));
