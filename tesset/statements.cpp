@@ -241,8 +241,6 @@ void id_statement(Setup& setup, char* p) {
   expect_end("ID", p);
   setup.req.has_id = true;
   setup.req.regress = true;
-  // The metadata's own ID variable named again is already marked.
-  if (v == setup.req.id_var) return;
   mark_design_variable(setup, v, "ID");
   setup.req.id_var = v;
 }

@@ -472,6 +472,15 @@ TEST(tesset, single_value_statements_check_their_values) {
   };
   for (const auto& refusal : cases) expect_refused(refusal);
 
+  // The metadata's ID variable is a design variable from the start: naming it again conflicts.
+  Checker identified;
+  identified.write("idd.met", "standard;\nid k;\nvariables;\nname=k;\nname=y;\nname=v;\n");
+  CheckerRun run = identified.run("datain idd;\nid k;\ndependent y;\npredictor v;\nrun;\n");
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(error_message(run), "ID var k conflicting definition");
+  ASSERT_EQ(identified.run("datain idd;\ndependent y;\npredictor v;\npredout p;\nrun;\n").exit_code, 0);
+  EXPECT_EQ(identified.control().id_var, 0);
+
   Checker checker;
   ASSERT_EQ(checker.run_body("categorical sex reg; nobs 100; print de co; dataout done concatenate; "
                              "multiples 2; maxlogi 9; iterations 3;")
