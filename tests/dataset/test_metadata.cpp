@@ -214,6 +214,18 @@ TEST(metadata, statement_errors_stop_the_run) {
       {"reclen 0;", "Invalid record length"},
       {"reclen;", "Missing record length"},
       {"skip -1;", "SKIP negative"},
+      {"skip;", "SKIP value missing"},
+      {"skip 1;\nskip 2;", "Repeated SKIP statement"},
+      {"delim;\ndelim csv;", "Repeated delimiters statement"},
+      {"table;\nreclen 5;", "Table and record length statements"},
+      {"reclen 5;\ntable;", "Record length and table statements"},
+      {"reclen 5;\nrecl 6;", "Repeated record length statement"},
+      {"table;\ntables;", "Repeated table statement"},
+      {"standard;\nstandard;", "Repeated standard statement"},
+      {"id a;\nid b;", "Repeated ID keyword"},
+      {"mult a;\nmult b;", "Repeated multiple keyword"},
+      {"mult \"\";", "Missing multiple variable name"},
+      {"variables name=a code=f;\ncodeframes name=\"\" 1=a;", "Missing codeframe name"},
       {"variables name=a; name=A;", "Duplicate variable A"},
       {"variables name=a type=int width=3;", "Type and width inconsistent for variable a"},
       {"variables name=a type=float; name=b width=2;", "Type and width inconsistent for variable b"},
@@ -279,6 +291,54 @@ TEST(metadata, open_dataset_reads_the_datain_metadata_and_requires_standard) {
         open_dataset();
       },
       "Can't open metadata input file");
+}
+
+TEST(metadata, open_dataset_setup_errors) {
+  dstest::expect_error(
+      [](const TempDir& d) {
+        testsupport::write_text(d.file("job.set"), "title x;\n");
+        open_dataset();
+      },
+      "Can't read setup file");
+  dstest::expect_error(
+      [](const TempDir& d) {
+        testsupport::write_text(d.file("job.set"), "datain;\nrun;\n");
+        open_dataset();
+      },
+      "DATAIN name missing");
+}
+
+// In a child: starts the frame on job.set in `dir` with a host switch, runs open_dataset and
+// exits with 0 when `check` holds afterwards.
+[[noreturn]] void open_host_dataset(const TempDir& dir, const char* host, bool (*check)()) {
+  std::string setup = dir.file("job.set");
+  testsupport::write_text(setup, "datain elsewhere;\nrun;\n");
+  char program[] = "dataset_test";
+  char batch[] = "/BATCH";
+  std::string host_switch = host;
+  char* argv[] = {program, setup.data(), host_switch.data(), batch, nullptr};
+  start_procedure(4, argv);
+  open_log();
+  open_dataset();
+  std::exit(check() ? 0 : 1);
+}
+
+TEST(metadata, open_dataset_in_host_mode_reads_the_met_beside_the_setup) {
+  TempDir dir;
+  // The DATAIN statement is not consulted: the host wrote job.met beside job.set.
+  testsupport::write_text(dir.file("job.met"),
+                          "standard;\nvariables name=a code=f; name=b type=char code=gone;\n"
+                          "codeframes name=f 1=x;\n");
+  // Under SAS an unknown codeframe leaves the variable without one.
+  auto sas_result = [] {
+    return dataset.nvar == 2 && dataset.frame_of_var == std::vector<std::int16_t>{0, -1} &&
+           dataset.type == std::vector<std::int16_t>{0, char_type_flag};
+  };
+  EXPECT_EXIT(open_host_dataset(dir, "/SAS", sas_result), ::testing::ExitedWithCode(0), "");
+  // Other hosts stop on it.
+  EXPECT_EXIT(open_host_dataset(dir, "/R", [] { return true; }), ::testing::ExitedWithCode(3), "");
+  EXPECT_NE(testsupport::read_text(dir.file("job.log")).find("Error: Missing variable codeframe: gone\n"),
+            std::string::npos);
 }
 
 TEST(metadata, writer_refuses_texts_that_cannot_be_read_back) {
