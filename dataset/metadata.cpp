@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -14,6 +13,7 @@
 #include "dataset/variable_list.h"
 #include "dataset/text_util.h"
 #include "runtime/frame.h"
+#include "runtime/numbers.h"
 #include "runtime/setup_reader.h"
 
 DatasetMeta dataset;
@@ -186,15 +186,6 @@ char* read_code(std::string& code, char* position) {
   return end;
 }
 
-// Converts a whole text to a finite double; false for anything else (including nan and inf).
-bool parse_code_number(const std::string& text, double& value) {
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
-  return error == std::errc() && end == last && first != last && std::isfinite(value);
-}
-
 // Default width of a type letter.
 int default_width(char type) {
   switch (type) {
@@ -336,7 +327,7 @@ void complete_codeframes() {
         std::memcpy(field, code.data(), std::min<std::size_t>(code.size(), code_field));
       } else {
         double value = 0;
-        if (!parse_code_number(code, value))
+        if (!parse_double(code, value))
           error_exitf("Invalid code for frame %.*s", static_cast<int>(frame.name.size()),
                       frame.name.c_str());
         std::memcpy(field, &value, code_field);

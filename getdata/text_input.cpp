@@ -1,11 +1,10 @@
 // Streaming line reader, delimited-record splitter and number parsing of getdata.
 #include "getdata/text_input.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstring>
 
 #include "runtime/frame.h"
+#include "runtime/numbers.h"
 
 namespace {
 
@@ -191,20 +190,7 @@ std::string_view trim_blanks(std::string_view text) {
   return text;
 }
 
-bool parse_number(std::string_view text, double& value) {
-  text = trim_blanks(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  // Only digits, a point or a sign may start a number: this keeps nan and inf out.
-  char first = text.front() == '-' && text.size() > 1 ? text[1] : text.front();
-  if (!((first >= '0' && first <= '9') || first == '.')) return false;
-  const char* end = text.data() + text.size();
-  double parsed = 0;
-  auto [stop, error] = std::from_chars(text.data(), end, parsed, std::chars_format::general);
-  if (error != std::errc() || stop != end) return false;
-  value = parsed;
-  return true;
-}
+bool parse_number(std::string_view text, double& value) { return parse_double(trim_blanks(text), value); }
 
 bool parse_implied_decimals(std::string_view text, int decimals, double& value) {
   text = trim_blanks(text);

@@ -66,7 +66,8 @@ class FieldSplitter {
 };
 
 // Parses a whole text (blanks around it allowed) as a finite decimal number. Texts such as
-// "nan", "inf", hexadecimal or out-of-range numbers are not numbers here.
+// "nan", "inf", hexadecimal or numbers too large for a double are not numbers here; a number
+// too small for a double reads as zero.
 bool parse_number(std::string_view text, double& value);
 
 // Parses numeric text with `decimals` implied decimals: a text without a decimal point or an

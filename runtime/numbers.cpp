@@ -63,16 +63,17 @@ NumberScan scan_unsigned_double(std::string_view text, double& value, std::size_
   double converted = 0;
   auto [stop, error] =
       std::from_chars(number.data(), number.data() + number.size(), converted, std::chars_format::general);
+  length = end;
   if (error == std::errc::result_out_of_range) {
     if (beyond_largest(number)) return NumberScan::out_of_range;
     // Closer to zero than the smallest double: zero is the nearest value.
     converted = 0.0;
   } else if (error != std::errc() || stop != number.data() + number.size()) {
     // The syntax checked above is a subset of what the conversion reads, so this does not happen.
+    length = 0;
     return NumberScan::none;
   }
   value = converted;
-  length = end;
   return NumberScan::ok;
 }
 

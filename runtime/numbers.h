@@ -16,8 +16,8 @@ enum class NumberScan {
 // Reads an unsigned decimal number at the start of `text`: digits with an optional point (at
 // least one digit in all), then an optional exponent "e" or "E" with an optional sign and
 // digits; an "e" that no digit follows is not part of the number. Sets `length` to the number
-// of characters that form the number (0 with `none`). A number too small for a double is read
-// as zero, the nearest double; `value` is only set with `ok`.
+// of characters that form the number, also when it is out of range (0 with `none`). A number
+// too small for a double is read as zero, the nearest double; `value` is only set with `ok`.
 NumberScan scan_unsigned_double(std::string_view text, double& value, std::size_t& length);
 
 // Reads a whole text as a number: an optional "+" or "-", then a number as scan_unsigned_double

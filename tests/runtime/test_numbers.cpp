@@ -58,6 +58,7 @@ TEST_F(numbers, magnitudes_beyond_the_largest_double_are_out_of_range) {
   double value = 0;
   std::size_t length = 0;
   EXPECT_EQ(scan_unsigned_double("1e400*2", value, length), NumberScan::out_of_range);
+  EXPECT_EQ(length, 5u);  // so that a caller can quote the number
 }
 
 TEST_F(numbers, tiny_magnitudes_round_to_zero_or_a_denormal) {
