@@ -147,7 +147,7 @@ ControlFile build_control_file(const Setup& setup) {
   control.multiples = found.multiples;
   control.implicates = found.implicates;
   control.iterations = found.iterations;
-  control.seed = static_cast<std::int32_t>(found.seed < 0 ? 0 : found.seed);
+  control.seed = static_cast<std::int32_t>(found.seed);  // -1: not given, in runs that draw nothing
   control.maxlogi = req.maxlogi;
   control.mincodi = req.mincodi;
   control.print_level = req.print_level;

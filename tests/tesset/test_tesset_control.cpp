@@ -178,7 +178,7 @@ TEST(tesset_control, describe_setup_with_design_and_tables) {
   EXPECT_EQ(control.multiple_var, -1);
   EXPECT_EQ(control.mdata, 1);
   EXPECT_EQ(control.estout, "est");
-  EXPECT_EQ(control.seed, 0);
+  EXPECT_EQ(control.seed, -1);  // no SEED and nothing drawn
   EXPECT_TRUE(control.dependencies.empty());
 
   EXPECT_EQ(words(control.tables), (std::vector<int>{2, 2, 1, sex, 1, a, 1, 1, b}));
