@@ -198,6 +198,21 @@ void offsets_statement(Setup& setup, char* p) {
 
 namespace {
 
+// Largest magnitude a constant bound may reach while it is evaluated; far beyond any double,
+// and far enough below the long double limit that no operation on it can overflow.
+constexpr long double bound_limit = 1e4000L;
+
+// Whether a * b and a / b stay within bound_limit, decided without an operation that could
+// overflow (the floating-point traps are armed).
+bool product_fits(long double a, long double b) {
+  long double x = a < 0 ? -a : a, y = b < 0 ? -b : b;
+  return y <= 1 || x <= bound_limit / y;
+}
+bool quotient_fits(long double a, long double b) {
+  long double x = a < 0 ? -a : a, y = b < 0 ? -b : b;
+  return y >= 1 || x <= bound_limit * y;
+}
+
 // Reads one BOUNDS group's bounds into `words` (a bound list ended by -1). Returns false when
 // an operand is a variable, so that the range check does not apply.
 bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
@@ -240,9 +255,13 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
             case 1: value = -x; break;
             case 2: value += x; break;
             case 3: value -= x; break;
-            case 4: value *= x; break;
+            case 4:
+              if (!product_fits(value, x)) error_exit("Bounds constant out of range");
+              value *= x;
+              break;
             case 5:
               if (x == 0) error_exit(" Bounds divide by zero");
+              if (!quotient_fits(value, x)) error_exit("Bounds constant out of range");
               value /= x;
               break;
           }

@@ -170,6 +170,11 @@ TEST(tesset, bounds_check_constant_ranges_and_division) {
       {"intercept", "categorical sex reg; bounds intercpt (< 1);", "No intercept allowed in bounds"},
   };
   for (const auto& refusal : cases) expect_refused(refusal);
+  // Evaluating constant bounds never overflows, whatever the chain: the traps are armed.
+  std::string product = "categorical sex reg; bounds x (< 1e308", quotient = "categorical sex reg; bounds x (> 1e308";
+  for (int i = 0; i < 17; ++i) product += " * 1e308", quotient += " / 1e-308";
+  expect_refused({"overflowing product", (product + ");").c_str(), "Bounds constant out of range"});
+  expect_refused({"overflowing quotient", (quotient + ");").c_str(), "Bounds constant out of range"});
   expect_accepted("division by a variable", "categorical sex reg; bounds x (< y / 0);");
   expect_accepted("one-sided constant bounds", "categorical sex reg; bounds x (> 10, > 20);");
 }
