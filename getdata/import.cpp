@@ -417,7 +417,10 @@ void Importer::run() {
   bool delimited = dataset.delimiters.has_value();
   text_table_ = dataset.table != 0;
   std::unique_ptr<LineReader> reader;
-  if (delimited || text_table_) {
+  // A standard table without delimiters was completed as fixed records (byte locations, widths):
+  // its header and fields cannot be split by those.
+  if (text_table_ && !delimited) error_exit("Table without delimiters: add a delim statement");
+  if (delimited) {
     layout_ = Layout::delimited;
   } else {
     bool binary = std::any_of(dataset.type.begin(), dataset.type.end(), [](std::int16_t t) { return t == 'I' || t == 'F'; });
