@@ -1,22 +1,13 @@
 // Variable lists: names, ranges "a - d" and groups "(a b)" handed out one variable per call.
 #include "dataset/variable_list.h"
 
+#include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "dataset/metadata.h"
 #include "runtime/frame.h"
 
 namespace {
-
-// State of the list being walked; only one list is walked at a time.
-struct ListWalker {
-  int next = 0;            // next index of a range in progress
-  int range_end = -1;      // last index of the range in progress, -1 when none
-  bool in_group = false;   // inside parentheses
-};
-
-ListWalker walker;
 
 // Whether `c` may appear in a variable name.
 bool is_name_char(unsigned char c) {
@@ -30,52 +21,49 @@ const char* skip_blanks(const char* text) {
   return text;
 }
 
-// Reports a syntax error that quotes the list text at `at`; the quote never starts before the
-// text that this call was given.
-[[noreturn]] void list_error(const char* format, const char* text, const char* at) {
-  syntax_error(format, text, at);
+// `c` upper-cased if it is an ASCII letter; other bytes compare as they are.
+char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The text with its letters upper-cased.
+std::string folded(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), fold);
+  return out;
 }
 
-// The name of variable `index` without padding and trailing blanks; INTERCPT for -1.
+// Whether two texts are equal without regard to case.
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
+}
+
+// Whether `name` stands for the intercept.
+bool is_intercept_name(std::string_view name) {
+  return equal_ignoring_case(name, "INTERCPT") || name == "INTERCEPT";
+}
+
+// The part of a name that a name table can hold.
+std::string_view comparable(std::string_view name) { return name.substr(0, name_field); }
+
+// Name `index` of a 32-byte name table, up to its first NUL.
+std::string_view table_name(const char* names, int index) {
+  const char* field = names + static_cast<std::size_t>(index) * name_field;
+  return std::string_view(field, strnlen(field, name_field));
+}
+
+// The name of variable `index` without trailing blanks; INTERCPT for the intercept.
 void copy_name(char* out, const char* names, int index) {
   if (index == intercept_index) {
     std::strcpy(out, "INTERCPT");
     return;
   }
-  std::size_t length = strnlen(names + static_cast<std::size_t>(index) * name_field, name_field);
-  std::memcpy(out, names + static_cast<std::size_t>(index) * name_field, length);
-  while (length > 0 && out[length - 1] == ' ') --length;
-  out[length] = '\0';
+  std::string_view name = table_name(names, index);
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  std::memcpy(out, name.data(), name.size());
+  out[name.size()] = '\0';
 }
 
-// Looks past blanks after a group member: consumes a comma, or closes the group at ")" (and
-// takes one comma after it).
-// Returns true when a group was closed.
-bool finish_member(const char* list_text, const char*& position) {
-  const char* look = skip_blanks(position);
-  if (*look == ',') {
-    position = look + 1;
-    return false;
-  }
-  if (*look == ')') {
-    if (!walker.in_group) list_error("Unbalanced parentheses: '%.8s'", list_text, look);
-    walker.in_group = false;
-    // A group is one item of the list: one comma may separate it from the next item.
-    look = skip_blanks(look + 1);
-    position = *look == ',' ? look + 1 : look;
-    return true;
-  }
-  return false;
-}
-
-// Scans and resolves one name at `position`; an empty name is a syntax error.
-int resolve_list_name(const char* list_text, const char*& position, const char* names, int count) {
-  char name[33];
-  const char* after = scan_name(name, position, 0);
-  if (name[0] == '\0') list_error("Syntax error: '%.8s'", list_text, after);
-  position = after;
-  return find_variable(names, count, name);
-}
+// The walker of next_list_variable: only one such list is walked at a time.
+ListWalker shared_walker;
 
 }  // namespace
 
@@ -93,74 +81,142 @@ const char* scan_name(char* out, const char* text, int length) {
   return text;
 }
 
-int find_variable(const char* names, int count, const char* name) {
-  if (strcasecmp(name, "INTERCPT") == 0 || std::strcmp(name, "INTERCEPT") == 0) return intercept_index;
-  for (int j = 0; j < count; ++j)
-    if (std::strncmp(names + static_cast<std::size_t>(j) * name_field, name, name_field) == 0) return j;
-  for (int j = 0; j < count; ++j)
-    if (strncasecmp(names + static_cast<std::size_t>(j) * name_field, name, name_field) == 0) return j;
-  error_exitf("Variable %s missing", name);
+// ---- Name resolution. ----
+
+NameIndex NameIndex::over_table(const char* names, int count) {
+  NameIndex view;
+  view.table_ = names;
+  view.table_count_ = count;
+  return view;
 }
 
-void reset_list_walker() { walker = ListWalker(); }
+void NameIndex::build(const std::vector<std::string>& names) {
+  table_ = nullptr;
+  table_count_ = 0;
+  exact_.clear();
+  folded_.clear();
+  exact_.reserve(names.size());
+  folded_.reserve(names.size());
+  for (int j = 0; j < static_cast<int>(names.size()); ++j) {
+    std::string_view name = comparable(names[static_cast<std::size_t>(j)]);
+    // emplace keeps the first of equal names, as a scan in dataset order finds it.
+    exact_.emplace(name, j);
+    folded_.emplace(folded(name), j);
+  }
+}
+
+int NameIndex::scan_table(std::string_view name) const {
+  for (int j = 0; j < table_count_; ++j)
+    if (table_name(table_, j) == name) return j;
+  for (int j = 0; j < table_count_; ++j)
+    if (equal_ignoring_case(table_name(table_, j), name)) return j;
+  return unknown_variable;
+}
+
+int NameIndex::lookup(std::string_view name) const {
+  if (is_intercept_name(name)) return intercept_index;
+  name = comparable(name);
+  if (table_ != nullptr) return scan_table(name);
+  if (auto hit = exact_.find(std::string(name)); hit != exact_.end()) return hit->second;
+  if (auto hit = folded_.find(folded(name)); hit != folded_.end()) return hit->second;
+  return unknown_variable;
+}
+
+int NameIndex::find(std::string_view name) const {
+  int index = lookup(name);
+  if (index == unknown_variable)
+    error_exitf("Variable %.*s missing", static_cast<int>(name.size()), name.data());
+  return index;
+}
+
+int find_variable(const char* names, int count, const char* name) {
+  return NameIndex::over_table(names, count).find(name);
+}
+
+// ---- List walking. ----
+
+void ListWalker::reset() {
+  next_index_ = 0;
+  range_end_ = -1;
+  in_group_ = false;
+}
+
+int ListWalker::resolve(const NameIndex& index, const char* start, const char*& p) const {
+  char name[name_field + 1];
+  const char* after = scan_name(name, p, 0);
+  if (name[0] == '\0') syntax_error("Syntax error: '%.8s'", start, after);
+  p = after;
+  return index.find(name);
+}
+
+int ListWalker::finish_item(const char* start, const char*& p) {
+  const char* look = skip_blanks(p);
+  if (*look == ',') {
+    p = look + 1;
+  } else if (*look == ')') {
+    if (!in_group_) syntax_error("Unbalanced parentheses: '%.8s'", start, look);
+    in_group_ = false;
+    // A group is one item of the list: one comma may separate it from the next item.
+    look = skip_blanks(look + 1);
+    p = *look == ',' ? look + 1 : look;
+    return 0;
+  }
+  return in_group_ ? 1 : 0;
+}
+
+int ListWalker::next(const NameIndex& index, const char*& position, int& variable) {
+  const char* start = position;
+  if (range_end_ >= 0) {
+    variable = next_index_++;
+    if (variable < range_end_) return 1;
+    range_end_ = -1;
+    return finish_item(start, position);
+  }
+  const char* p = skip_blanks(position);
+  if (*p == '\0') {
+    if (in_group_) error_exit("Unbalanced parentheses");
+    return -1;
+  }
+  if (*p == '(') {
+    if (in_group_ || std::strchr(p, ')') == nullptr) syntax_error("Unbalanced parentheses: '%.8s'", start, p);
+    in_group_ = true;
+    ++p;
+  }
+  int first = resolve(index, start, p);
+  const char* look = skip_blanks(p);
+  if (*look != '-') {
+    variable = first;
+    int result = finish_item(start, p);
+    position = p;
+    return result;
+  }
+  p = look + 1;
+  int second = resolve(index, start, p);
+  if (first == intercept_index || second == intercept_index) error_exit("Intercept not allowed in range");
+  variable = std::min(first, second);
+  int high = std::max(first, second);
+  int result = 0;
+  if (variable < high) {
+    // The first member now, the rest on later calls.
+    next_index_ = variable + 1;
+    range_end_ = high;
+    result = 1;
+  } else {
+    // A range of one variable ends like a single name: a following comma or ")" is taken.
+    result = finish_item(start, p);
+  }
+  position = p;
+  return result;
+}
+
+void reset_list_walker() { shared_walker.reset(); }
 
 int next_list_variable(const char* text, const char* names, int count, int* index, char* name,
                        const char** position) {
   const char* at = text;
-  if (walker.range_end >= 0 && walker.next <= walker.range_end) {
-    int member = walker.next++;
-    bool last = member == walker.range_end;
-    *index = member;
-    copy_name(name, names, member);
-    bool closed = false;
-    if (last) {
-      walker.range_end = -1;
-      closed = finish_member(text, at);
-    }
-    *position = at;
-    if (closed) return 0;
-    return last ? (walker.in_group ? 1 : 0) : 1;
-  }
-  at = skip_blanks(at);
-  if (*at == '\0') {
-    if (walker.in_group) error_exit("Unbalanced parentheses");
-    reset_list_walker();
-    return -1;
-  }
-  if (*at == '(') {
-    if (walker.in_group || std::strchr(at, ')') == nullptr)
-      list_error("Unbalanced parentheses: '%.8s'", text, at);
-    walker.in_group = true;
-    ++at;
-  }
-  int first = resolve_list_name(text, at, names, count);
-  int result_index = first;
-  bool closed = false;
-  const char* look = skip_blanks(at);
-  if (*look == ',') {
-    at = look + 1;
-  } else if (*look == '-') {
-    at = look + 1;
-    int second = resolve_list_name(text, at, names, count);
-    if (first == intercept_index || second == intercept_index)
-      error_exit("Intercept not allowed in range");
-    int low = first < second ? first : second;
-    int high = first < second ? second : first;
-    result_index = low;
-    if (low < high) {
-      walker.next = low + 1;
-      walker.range_end = high;
-    } else {
-      // A range of one variable ends like a single name: a following comma or ")" is taken.
-      closed = finish_member(text, at);
-    }
-  } else if (*look == ')') {
-    closed = finish_member(text, at);
-  }
-  *index = result_index;
-  copy_name(name, names, result_index);
+  int result = shared_walker.next(NameIndex::over_table(names, count), at, *index);
+  if (result == -1) return -1;
+  copy_name(name, names, *index);
   *position = at;
-  if (closed) return 0;
-  bool range_going = walker.range_end >= 0;
-  return walker.in_group || range_going ? 1 : 0;
+  return result;
 }

@@ -1,51 +1,15 @@
 #include "tesset/names.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cfenv>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "dataset/variable_list.h"
 #include "runtime/frame.h"
+#include "runtime/numbers.h"
 
 namespace tesset {
-namespace {
-
-// The text with its letters upper-cased.
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-}  // namespace
-
-void NameIndex::build(const std::vector<std::string>& names) {
-  exact_.clear();
-  folded_.clear();
-  exact_.reserve(names.size());
-  folded_.reserve(names.size());
-  for (int i = 0; i < static_cast<int>(names.size()); ++i) {
-    exact_.emplace(names[i], i);   // emplace keeps the first of equal names
-    folded_.emplace(upper(names[i]), i);
-  }
-}
-
-int NameIndex::lookup(std::string_view name) const {
-  if (same_word(name, "INTERCPT") || name == "INTERCEPT") return INTERCEPT;
-  if (auto hit = exact_.find(std::string(name)); hit != exact_.end()) return hit->second;
-  if (auto hit = folded_.find(upper(name)); hit != folded_.end()) return hit->second;
-  return -2;
-}
-
-int NameIndex::find(std::string_view name) const {
-  int index = lookup(name);
-  if (index == -2) error_exitf("Variable %.*s missing", static_cast<int>(name.size()), name.data());
-  return index;
-}
 
 const char* skip_blanks(const char* p) {
   while (*p == ' ') ++p;
@@ -60,34 +24,14 @@ const char* scan_name(std::string& out, const char* p) {
 }
 
 bool scan_number(const char*& p, double& value) {
-  const char* q = p;
-  int digits = 0;
-  while (std::isdigit(static_cast<unsigned char>(*q))) ++q, ++digits;
-  if (*q == '.') {
-    ++q;
-    while (std::isdigit(static_cast<unsigned char>(*q))) ++q, ++digits;
-  }
-  if (digits == 0) return false;
-  if (*q == 'e' || *q == 'E') {
-    const char* e = q + 1;
-    if (*e == '+' || *e == '-') ++e;
-    if (std::isdigit(static_cast<unsigned char>(*e))) {
-      while (std::isdigit(static_cast<unsigned char>(*e))) ++e;
-      q = e;
-    }
-  }
-  std::string text(p, q);
-  // The conversion may overflow; keep the armed traps out of it and judge the result instead.
-  std::fenv_t env;
-  std::feholdexcept(&env);
-  errno = 0;
-  double converted = std::strtod(text.c_str(), nullptr);
-  bool finite = std::isfinite(converted) && errno != ERANGE;
-  std::feclearexcept(FE_ALL_EXCEPT);
-  std::fesetenv(&env);
-  if (!finite && converted != 0.0) error_exitf("Number out of range: '%.20s'", text.c_str());
-  value = finite ? converted : 0.0;
-  p = q;
+  // A number lies within the run of characters that can occur in one.
+  std::string_view candidate(p, std::strspn(p, "0123456789.eE+-"));
+  std::size_t length = 0;
+  NumberScan scan = scan_unsigned_double(candidate, value, length);
+  if (scan == NumberScan::none) return false;
+  if (scan == NumberScan::out_of_range)
+    error_exitf("Number out of range: '%.20s'", std::string(candidate.substr(0, length)).c_str());
+  p += length;
   return true;
 }
 
@@ -122,72 +66,6 @@ bool same_word(std::string_view a, std::string_view b) {
 
 bool starts_with_word(std::string_view word, std::string_view prefix) {
   return word.size() >= prefix.size() && same_word(word.substr(0, prefix.size()), prefix);
-}
-
-int ListWalker::finish_item(const char*& p) {
-  const char* q = skip_blanks(p);
-  if (*q == ',') {
-    p = q + 1;
-  } else if (*q == ')') {
-    if (!in_group_) error_exitf("Unbalanced parentheses: '%.8s'", q);
-    in_group_ = false;
-    // A comma may separate a group from the next item like any other item.
-    q = skip_blanks(q + 1);
-    p = *q == ',' ? q + 1 : q;
-    return 0;
-  }
-  return in_group_ ? 1 : 0;
-}
-
-int ListWalker::next(const char*& position, int& variable) {
-  if (range_end_ >= 0 && next_index_ <= range_end_) {
-    variable = next_index_++;
-    if (variable < range_end_) return 1;
-    range_end_ = -1;
-    const char* p = after_range_;
-    int result = finish_item(p);
-    position = p;
-    return result;
-  }
-  const char* p = skip_blanks(position);
-  if (*p == '\0') {
-    if (in_group_) error_exit("Unbalanced parentheses");
-    return -1;
-  }
-  if (*p == '(') {
-    if (in_group_ || std::strchr(p, ')') == nullptr) error_exitf("Unbalanced parentheses: '%.8s'", p);
-    in_group_ = true;
-    ++p;
-  }
-  std::string name;
-  const char* after = scan_name(name, p);
-  if (name.empty()) error_exitf("Syntax error: '%.8s'", skip_blanks(after));
-  int first = index_.find(name);
-  const char* q = skip_blanks(after);
-  if (*q == '-') {
-    std::string second_name;
-    const char* end = scan_name(second_name, q + 1);
-    if (second_name.empty()) error_exitf("Syntax error: '%.8s'", skip_blanks(end));
-    int second = index_.find(second_name);
-    if (first == INTERCEPT || second == INTERCEPT) error_exit("Intercept not allowed in range");
-    int low = first < second ? first : second;
-    int high = first < second ? second : first;
-    variable = low;
-    if (low < high) {
-      next_index_ = low + 1;
-      range_end_ = high;
-      after_range_ = end;
-      position = end;
-      return 1;
-    }
-    int result = finish_item(end);
-    position = end;
-    return result;
-  }
-  variable = first;
-  int result = finish_item(after);
-  position = after;
-  return result;
 }
 
 }  // namespace tesset
