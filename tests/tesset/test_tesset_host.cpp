@@ -71,3 +71,41 @@ TEST(tesset_host, r_extraction_stacks_several_files_sorted_with_their_multiple_n
   ASSERT_EQ(values.size(), 1 + expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(values[1 + i], expected[i]) << i;
 }
+
+TEST(tesset_host, r_extraction_of_an_rda_writes_texts_and_observation_numbers_in_sorted_order) {
+  ASSERT_TRUE(have_rscript()) << "Rscript is needed: scripts/install-deps.sh installs it";
+  Checker checker;
+  checker.write("a.met", dataset_metadata);
+  checker.write("make.R",
+                "ds <- data.frame(age = c(30, NA, 50), reg = c('S', 'N', 'S'), st = c(2, 1, 1),\n"
+                "                 stringsAsFactors = FALSE)\n"
+                "save(ds, file = 'r1.rda')\n");
+  auto made = testsupport::run_command("Rscript make.R", std::filesystem::path(checker.file("make.R")).parent_path().string());
+  ASSERT_EQ(made.exit_code, 0) << made.output << made.errors;
+  // A regression with a character dependent, sorted by stratum, with predictions but no ID.
+  CheckerRun run = checker.run("datain 'r1.rda';\ndependent reg (N);\npredictor age;\nstratum st;\npredout p;\nrun;\n", "/R");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  run_extraction(checker);
+  std::vector<std::uint8_t> bytes = testsupport::read_bytes(checker.file("a.dat"));
+  // Kept: age reg st, then OBS_ numbering the cases in input order before the sort.
+  ASSERT_EQ(bytes.size(), 8u + 3 * 4 * 8);
+  double na = 0;
+  std::memcpy(&na, bytes.data(), 8);
+  EXPECT_TRUE(std::isnan(na));
+  auto number = [&](std::size_t record, int field) {
+    double value = 0;
+    std::memcpy(&value, &bytes[8 + record * 32 + static_cast<std::size_t>(field) * 8], 8);
+    return value;
+  };
+  auto text = [&](std::size_t record) { return std::string(reinterpret_cast<const char*>(&bytes[8 + record * 32 + 8]), 8); };
+  EXPECT_EQ(std::memcmp(&bytes[8], &na, 8), 0);  // the second case, first of stratum 1: age missing
+  EXPECT_EQ(text(0), "N       ");
+  EXPECT_EQ(number(0, 2), 1.0);
+  EXPECT_EQ(number(0, 3), 2.0);
+  EXPECT_EQ(number(1, 0), 50.0);
+  EXPECT_EQ(text(1), "S       ");
+  EXPECT_EQ(number(1, 3), 3.0);
+  EXPECT_EQ(number(2, 0), 30.0);
+  EXPECT_EQ(number(2, 2), 2.0);
+  EXPECT_EQ(number(2, 3), 1.0);
+}
