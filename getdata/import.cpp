@@ -306,6 +306,8 @@ bool Importer::convert_text_pass(LineReader& reader) {
           ++line_number;
           joined_ += '\n';
           joined_ += more;
+          if (joined_.size() > max_record_bytes)
+            error_exitf("Record %lld: quote not closed within %zu MB", record_number_, max_record_bytes >> 20);
         } while (!splitter.split(joined_, fields_));
       }
       if (fields_.empty()) continue;  // blank lines carry no record

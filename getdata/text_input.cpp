@@ -55,7 +55,12 @@ bool LineReader::refill() {
   if (begin_ > 0 && rest > 0) std::memmove(buffer_.data(), buffer_.data() + begin_, rest);
   begin_ = 0;
   end_ = rest;
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  if (end_ == buffer_.size()) {
+    if (end_ >= max_record_bytes)
+      error_exitf("Input file %s has a line longer than %zu MB: is it a text file?", path_.c_str(),
+                  max_record_bytes >> 20);
+    buffer_.resize(buffer_.size() * 2);
+  }
   std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
   if (got == 0) {
     if (std::ferror(file_)) error_exitf("Can't read input file %s", path_.c_str());

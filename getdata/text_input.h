@@ -2,10 +2,15 @@
 // number parser shared by every input layout.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Longest text line or delimited record accepted; longer ones are taken for a file that is not
+// text (or a quote left open) rather than grown into memory.
+inline constexpr std::size_t max_record_bytes = std::size_t{64} << 20;
 
 // Reads a text file line by line through a large buffer. Lines end at "\n" (a "\r" before it is
 // dropped), or at "\r" in a file whose first line end is a lone "\r"; a UTF-8 byte-order mark at

@@ -338,6 +338,20 @@ TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
   }
 }
 
+TEST(getdata, records_beyond_the_size_limit_stop_instead_of_filling_memory) {
+  TempDir dir;
+  // A file without line ends (a binary file taken for text), and a quote never closed.
+  testsupport::write_text(dir.file("in"), std::string((64 << 20) + 10, 'x'));
+  expect_failure(dir, "datain in;\nvariables name=a type=char;\nrun;\n",
+                 "Input file in has a line longer than 64 MB: is it a text file?");
+  std::string line(1 << 20, 'y');
+  std::string text = "a,b\n1,\"";
+  for (int i = 0; i < 65; ++i) text += line + "\n";
+  testsupport::write_text(dir.file("in"), text + "\"\n");
+  expect_failure(dir, "datain in;\ntable;\ndelim csv;\nkeep a;\nrun;\n",
+                 "Record 2: quote not closed within 64 MB");
+}
+
 TEST(getdata, failed_run_keeps_an_earlier_dataset_intact) {
   TempDir dir;
   testsupport::write_text(dir.file("in"), "1\n2\n");
