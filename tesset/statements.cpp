@@ -183,25 +183,20 @@ void mincodi_statement(Setup& setup, char* p) {
   setup.req.mincodi = setup.pool.add_number(value);
 }
 
-// PRINT level ...: listing detail; several levels add up.
+// PRINT level: listing detail, one of five levels known to every procedure.
 void print_statement(Setup& setup, char* p) {
   static const struct { const char* prefix; int level; } levels[] = {
       {"NO", 0}, {"ST", 1}, {"DE", 2}, {"CO", 4}, {"AL", 2047}};
   std::string word = read_value(p, 32);
   if (word.empty()) error_exit("PRINT parameter missing");
-  int level = 0;
-  for (; !word.empty(); word = read_value(p, 32)) {
-    bool known = false;
-    for (const auto& entry : levels) {
-      if (starts_with_word(word, entry.prefix)) {
-        level |= entry.level;
-        known = true;
-        break;
-      }
+  expect_end("PRINT", p);
+  for (const auto& entry : levels) {
+    if (starts_with_word(word, entry.prefix)) {
+      setup.req.print_level = entry.level;
+      return;
     }
-    if (!known) error_exit("PRINT parameter not recognized");
   }
-  setup.req.print_level = level;
+  error_exit("PRINT parameter not recognized");
 }
 
 // SORTOUT name: the SAS dataset of the sorted data.

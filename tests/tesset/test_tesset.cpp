@@ -462,6 +462,7 @@ TEST(tesset, single_value_statements_check_their_values) {
       {"two seeds", "seed 4 5;", "SEED syntax error: 'd 4 5'"},
       {"two strata", "stratum st cl;", "STRATUM syntax error: ' st cl'"},
       {"PRINT word", "print loud;", "PRINT parameter not recognized"},
+      {"two PRINT levels", "print de co;", "PRINT syntax error: ' de co'"},
       {"MDATA word", "mdata guess;", "Invalid missing data method parameter"},
       {"LINK word", "link probit;", "LINK parameter not recognized"},
       {"DATAOUT word", "dataout out merge;", "DATAOUT concatenation syntax error"},
@@ -487,13 +488,13 @@ TEST(tesset, single_value_statements_check_their_values) {
   EXPECT_EQ(identified.control().id_var, 0);
 
   Checker checker;
-  ASSERT_EQ(checker.run_body("categorical sex reg; nobs 100; print de co; dataout done concatenate; "
+  ASSERT_EQ(checker.run_body("categorical sex reg; nobs 100; print correlations; dataout done concatenate; "
                              "multiples 2; maxlogi 9; iterations 3;")
                 .exit_code,
             0);
   ControlFile control = checker.control();
   EXPECT_EQ(control.nobs, 100);
-  EXPECT_EQ(control.print_level, 6);
+  EXPECT_EQ(control.print_level, 4);
   EXPECT_EQ(control.dataout, "done");
   EXPECT_EQ(control.concatenate, 1);
   EXPECT_EQ(control.maxlogi, 9);
