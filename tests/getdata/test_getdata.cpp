@@ -412,3 +412,53 @@ TEST(getdata, estimates_form_runs_through_the_command_driver) {
 }
 
 }  // namespace
+
+namespace {
+
+// Splits one line of the demo CSV (plain fields and double-quoted texts without inner quotes).
+std::vector<std::string> csv_fields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  for (char c : line) {
+    if (c == ',') fields.emplace_back();
+    else if (c != '"') fields.back() += c;
+  }
+  return fields;
+}
+
+TEST(getdata, shipped_example_runs_through_the_command_driver_value_for_value) {
+  const std::string driver = testsupport::bin_dir() + "/ambrel";
+  if (!std::filesystem::exists(driver)) GTEST_SKIP() << "the command driver is not built";
+  TempDir dir;
+  std::filesystem::copy(testsupport::source_dir() + "/examples/demo", dir.path(),
+                        std::filesystem::copy_options::recursive);
+  auto result = testsupport::run_command(testsupport::shell_quote(driver) + " job.set /BATCH",
+                                         dir.path().string());
+  ASSERT_EQ(result.exit_code, 0) << testsupport::read_text(dir.file("job.log"));
+  std::vector<std::uint8_t> data = testsupport::read_bytes(dir.file("sample.dat"));
+  std::string csv = testsupport::read_text(dir.file("sample.csv"));
+  std::size_t start = csv.find('\n') + 1;  // after the header
+  std::size_t records = 0;
+  for (std::size_t end; (end = csv.find('\n', start)) != std::string::npos; start = end + 1, ++records) {
+    std::vector<std::string> fields = csv_fields(csv.substr(start, end - start));
+    ASSERT_EQ(fields.size(), 8u);
+    ASSERT_GE(data.size(), (records + 1) * 64);
+    for (std::size_t k = 0; k < 8; ++k) {
+      std::size_t offset = records * 64 + 8 * k;
+      if (k == 4) {  // region, the one text column
+        std::string text(data.begin() + static_cast<long>(offset), data.begin() + static_cast<long>(offset + 8));
+        EXPECT_EQ(text, fields[k] + std::string(8 - fields[k].size(), ' ')) << records;
+      } else {
+        bool absent = fields[k].empty() || fields[k] == "NA" || fields[k] == ".";
+        EXPECT_EQ(testsupport::le_double(data, offset), absent ? missing : std::stod(fields[k]))
+            << "record " << records + 1 << " field " << k;
+      }
+    }
+  }
+  EXPECT_EQ(records, 200u);
+  EXPECT_EQ(data.size(), records * 64);
+  std::string meta = testsupport::read_text(dir.file("sample.met"));
+  EXPECT_NE(meta.find("  name=smoker label=\"Smokes (1 yes, 0 no)\" code=yesno;"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("id id;"), std::string::npos) << meta;
+}
+
+}  // namespace
