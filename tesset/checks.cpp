@@ -229,6 +229,13 @@ void settle_sort(const Requested& req, Settled& found) {
   }
 }
 
+// True for the type codes that ABB leaves: ABB alone, or ABB joined with a continuous, mixed or
+// count list (the codes are ORed). All of them are imputed by ABB, whose code is 9; the ORed
+// codes 11 and 13 would mean nothing to the imputation.
+bool is_abb(int type) {
+  return type == TYPE_ABB || type == (TYPE_ABB | TYPE_MIXED) || type == (TYPE_ABB | TYPE_COUNT);
+}
+
 // Unused variables of analysis setups are dropped; untyped ones get the default type.
 void settle_final_types(Setup& setup) {
   const Settled& found = setup.found;
@@ -240,7 +247,7 @@ void settle_final_types(Setup& setup) {
       flags |= static_cast<std::uint16_t>(code);
       if (code <= TYPE_MASK) check_character_type(setup, v);
     }
-    if ((flags & TYPE_MASK) == TYPE_ABB) flags = static_cast<std::uint16_t>((flags & ~TYPE_MASK) | TYPE_ABB_FINAL);
+    if (is_abb(flags & TYPE_MASK)) flags = static_cast<std::uint16_t>((flags & ~TYPE_MASK) | TYPE_ABB_FINAL);
   }
 }
 

@@ -70,11 +70,26 @@ TEST(tesset, type_lists_refuse_variables_settled_by_another_list) {
        "Variable b already specified"},
       {"design variable", "default mixed; stratum st; continuous st;", "Variable st already specified"},
       {"empty name", "default mixed; continuous a, ,b;", "Variable list syntax error: ' a, ,b'"},
+      {"GH then ABB", "default mixed; gh a; abb a;", "Variable a already specified"},
+      {"categorical then ABB", "default mixed; categorical a; abb a;", "Variable a already specified"},
+      {"character ABB", "default mixed; abb reg;", "Variable reg already specified"},
+      {"synthesize then diagnose", "default mixed; synthesize a; diagnose a;", "Variable a already specified"},
+      {"typed then drop", "default mixed; count a; drop a;", "Variable a already specified"},
   };
   for (const auto& refusal : cases) expect_refused(refusal);
   expect_accepted("character categorical", "default mixed; categorical reg; transfer sex;");
   expect_accepted("continuous then ABB", "default mixed; continuous a; abb a; categorical reg, sex;");
   expect_accepted("GH then continuous", "default mixed; gh a; continuous a; categorical reg, sex;");
+  // A typed variable may still be transferred or diagnosed.
+  expect_accepted("typed then transfer and diagnose", "default mixed; categorical reg sex a b; transfer a; diagnose b;");
+  // ABB joins a continuous, mixed or count list in either order, and the variable is imputed by
+  // ABB (code 9), never by a code the imputation does not know.
+  Checker abb;
+  ASSERT_EQ(abb.run_body("default gh; categorical sex reg; continuous a; abb a; mixed b; abb b; abb c; count c; "
+                         "abb d;").exit_code, 0);
+  ControlFile control = abb.control();
+  for (int v : {A, B, C, D}) EXPECT_EQ(control.flags[v], 9) << v;
+  EXPECT_EQ(control.flags[X], 15);
 }
 
 TEST(tesset, diagnose_option_all_and_other_options) {
