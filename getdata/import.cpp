@@ -64,9 +64,17 @@ void put_text(char* out, std::string_view text) {
   std::memcpy(out, text.data(), text.size());
 }
 
-// The first characters of a field for a message.
+// The first characters of a field for a message, control characters made visible so that the
+// message stays on one line.
 std::string shown(std::string_view text) {
-  return std::string(text.substr(0, quoted_text)) + (text.size() > quoted_text ? "..." : "");
+  std::string out;
+  for (char c : text.substr(0, quoted_text)) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else out += static_cast<unsigned char>(c) < ' ' ? '?' : c;
+  }
+  return out + (text.size() > quoted_text ? "..." : "");
 }
 
 // Little-endian signed integer of 1, 2 or 4 bytes.

@@ -325,6 +325,8 @@ TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
       {"standard table without delimiters", "a,b\n1,2\n",
        "datain in;\ntable;\nstandard;\nvariables name=a width=2; name=b;\nrun;\n",
        "Table without delimiters: add a delim statement"},
+      {"line break in a number", "a,b\n1,\"2\n3\"\n", "datain in;\ntable;\ndelim csv;\nvariables name=a; name=b type=num;\nrun;\n",
+       "Record 2, variable b: not a number: '2\\n3'"},
       {"blank header line", "\na,b\n1,2\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
        "the header line is empty"},
       {"unknown keep", "1,2\n", "datain in;\nkeep zz;\ndelim csv;\nvariables name=a; name=b;\nrun;\n",
