@@ -33,7 +33,8 @@ std::string folded(std::string_view text) {
 
 // Whether two texts are equal without regard to case.
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
 
 // Whether `name` stands for the intercept.

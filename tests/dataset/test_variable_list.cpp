@@ -146,7 +146,8 @@ TEST(variable_list, handed_out_names_lose_trailing_blanks) {
   const char* position = "x - c intercpt";
   int index = -2;
   char name[33];
-  while (next_list_variable(position, names.data(), 3, &index, name, &position) != -1) handed_out.push_back(name);
+  while (next_list_variable(position, names.data(), 3, &index, name, &position) != -1)
+    handed_out.push_back(name);
   EXPECT_EQ(handed_out, (std::vector<std::string>{"x", "AB", "c", "INTERCPT"}));
 }
 
@@ -171,7 +172,8 @@ TEST(variable_list, list_errors_stop_the_run) {
   }
   // A quote never starts before the text the call was given.
   const std::string statement = "TABLE (a b";
-  dstest::expect_error([&](const TempDir&) { walk(statement.substr(6), abcd); }, "Unbalanced parentheses: '(a b'");
+  dstest::expect_error([&](const TempDir&) { walk(statement.substr(6), abcd); },
+                       "Unbalanced parentheses: '(a b'");
   NameIndex index;
   index.build({"a", "b"});
   dstest::expect_error(
