@@ -393,6 +393,15 @@ TEST(tesset, bad_setups_end_with_one_message_and_no_control_file) {
   }
 }
 
+TEST(tesset, a_failed_run_leaves_no_control_file_of_an_earlier_run) {
+  // The procedures must never run on the settings of a setup that has since failed its checks.
+  Checker checker;
+  ASSERT_EQ(checker.run_body("categorical sex reg;").exit_code, 0);
+  ASSERT_TRUE(checker.exists("a.ctl"));
+  EXPECT_EQ(checker.run_body("categorical sex reg; bounds x (> 3, < 1);").exit_code, 3);
+  EXPECT_FALSE(checker.exists("a.ctl"));
+}
+
 TEST(tesset, too_many_variables_stop_the_run) {
   Checker checker;
   std::string metadata = "standard;\nvariables;\n";
