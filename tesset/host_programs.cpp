@@ -129,15 +129,22 @@ void r_read_file(Program& p, const std::string& name) {
   }
 }
 
-// Writes the records. data.matrix would turn a character column into factor codes, so when a
-// character variable is written each column becomes 8 raw bytes per case instead: numbers as
-// little-endian doubles, texts cut or blank-padded to 8 bytes (missing texts as blanks).
+// Writes the records. R marks a missing number by one NaN pattern, but arithmetic quiets it
+// into another and NaN results carry a third; the procedures recognise a missing number only
+// by the exact bytes of the first field, so every missing or NaN number is set back to the
+// one NA before it is written. data.matrix would turn a character column into factor codes,
+// so when a character variable is written each column becomes 8 raw bytes per case instead:
+// numbers as little-endian doubles, texts cut or blank-padded to 8 bytes (missing texts as
+// blanks). A numeric variable that R read as text (a CSV whose missing values are "." for
+// instance) stops the program instead of being written as factor codes.
 void r_write_records(Program& p, const RunShape& shape) {
   std::vector<std::string> characters;
   for (std::size_t v = 0; v < shape.kept.size(); ++v)
     if (shape.character[v]) characters.push_back(shape.kept[v]);
   if (characters.empty()) {
+    p.add("for (v in vars) if (is.character(ds[[v]])) stop(\"Numeric variable \", v, \" holds text\")\n");
     p.add("dv <- as.double(as.vector(t(data.matrix(ds[vars]))))\n");
+    p.add("dv[is.na(dv)] <- NA\n");
     p.add("writeBin(dv, f)\n");
     return;
   }
@@ -150,8 +157,13 @@ void r_write_records(Program& p, const RunShape& shape) {
   p.add("}\n");
   p.add("column <- function(v) {\n");
   p.add("  x <- ds[[v]]\n");
-  p.add("  if (!(v %%in%% chars))\n");
-  p.add("    return(matrix(writeBin(as.double(x), raw(), endian = \"little\"), nrow = 8))\n");
+  p.add("  if (is.null(x)) stop(\"Variable \", v, \" missing\")\n");
+  p.add("  if (!(v %%in%% chars)) {\n");
+  p.add("    if (is.character(x)) stop(\"Numeric variable \", v, \" holds text\")\n");
+  p.add("    x <- as.double(x)\n");
+  p.add("    x[is.na(x)] <- NA\n");
+  p.add("    return(matrix(writeBin(x, raw(), endian = \"little\"), nrow = 8))\n");
+  p.add("  }\n");
   p.add("  x <- as.character(x)\n");
   p.add("  x[is.na(x)] <- \"\"\n");
   p.add("  matrix(vapply(x, text8, raw(8), USE.NAMES = FALSE), nrow = 8)\n");
@@ -247,7 +259,9 @@ void sas_analysis_steps(Program& p, const ControlFile& control, const RunShape& 
   if (shape.obs_column && !shape.several_files) {
     p.add("data data2;\n");
     p.add("  set %s;\n", current.c_str());
-    if (control.multiples > 1) {
+    // Completed data of several multiples number each case once, in the first multiple; a
+    // user's file is numbered 1 to N, as under the other hosts.
+    if (shape.impute && control.multiples > 1) {
       p.add("  retain _OBS_ 0;\n");
       p.add("  if (_MULT_ eq 1) then _OBS_ = _OBS_ + 1;\n");
     } else {
@@ -372,12 +386,22 @@ std::string spss_program(const ControlFile& control, const RunShape& shape, cons
     if (file + 1 < files) p.add("save outfile=\"%s\".\n", stack_path.c_str());
   }
   p.add("file handle dat /name=\"%s\" /mode=image /lrecl=%d.\n", shape.data_path.c_str(), field_width);
+  // WRITE takes variables only, and a string only in a format of its own width: the missing
+  // code goes through a numeric scratch variable, and every text through an 8-character one,
+  // which cuts longer texts and blank-pads shorter ones.
+  const bool any_text = std::find(shape.character.begin(), shape.character.end(), true) != shape.character.end();
+  if (any_text) p.add("string #text (a%d).\n", field_width);
   p.add("do if $casenum=1.\n");
-  p.add("write outfile=dat / $sysmis (rb%d).\n", field_width);
+  p.add("compute #missing = $sysmis.\n");
+  p.add("write outfile=dat / #missing (rb%d).\n", field_width);
   p.add("end if.\n");
   for (std::size_t v = 0; v < shape.kept.size(); ++v) {
-    if (shape.character[v]) p.add("write outfile=dat / %s (a%d).\n", shape.kept[v].c_str(), field_width);
-    else p.add("write outfile=dat / %s (rb%d).\n", shape.kept[v].c_str(), field_width);
+    if (shape.character[v]) {
+      p.add("compute #text = %s.\n", shape.kept[v].c_str());
+      p.add("write outfile=dat / #text (a%d).\n", field_width);
+    } else {
+      p.add("write outfile=dat / %s (rb%d).\n", shape.kept[v].c_str(), field_width);
+    }
   }
   if (shape.mult_column) p.add("write outfile=dat / MULT_ (rb%d).\n", field_width);
   if (shape.obs_column) p.add("write outfile=dat / OBS_ (rb%d).\n", field_width);
@@ -397,6 +421,9 @@ std::string stata_program(const ControlFile& control, const RunShape& shape) {
     p.add("keep");
     for (const auto& name : shape.kept) p.add(" %s", name.c_str());
     p.add("\n");
+    // The observation number is the case's place before the sort, as under the other hosts.
+    const bool number_before_sort = shape.obs_column && shape.sort;
+    if (number_before_sort) p.add("gen long OBS_ = _n\n");
     if (shape.sort) {
       p.add("sort");
       for (const auto& sort_var : shape.sort_vars) p.add(" %.*s", static_cast<int>(sort_var.size()), sort_var.c_str());
@@ -414,7 +441,8 @@ std::string stata_program(const ControlFile& control, const RunShape& shape) {
           static_cast<int>(last.size()), last.c_str());
     p.add("local vtype : type `var'\n");
     p.add("if substr(\"`vtype'\", 1, 3) == \"str\" {\n");
-    p.add("file write dat %%8s (`var'[`obs'])\n");
+    // A text field is exactly 8 bytes: cut, or padded with blanks on the right.
+    p.add("file write dat %%8s (substr(`var'[`obs'] + \"        \", 1, 8))\n");
     p.add("}\n");
     p.add("else if missing(`var'[`obs']) {\n");
     p.add("file write dat %%8z (.)\n");
@@ -424,7 +452,8 @@ std::string stata_program(const ControlFile& control, const RunShape& shape) {
     p.add("}\n");
     p.add("}\n");
     if (shape.several_files && control.multiples > 1) p.add("file write dat %%8z (%d)\n", static_cast<int>(file + 1));
-    if (shape.obs_column) p.add("file write dat %%8z (`obs')\n");
+    if (number_before_sort) p.add("file write dat %%8z (OBS_[`obs'])\n");
+    else if (shape.obs_column) p.add("file write dat %%8z (`obs')\n");
     p.add("}\n");
     p.add("file close dat\n");
   }

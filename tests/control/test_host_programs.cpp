@@ -229,6 +229,119 @@ TEST(host_programs_r, predout_without_id_numbers_the_cases_of_every_file) {
   EXPECT_NE(program.find("ds <-rbind(all, ds)\nf = file("), std::string::npos);
 }
 
+// Data made inside R: missing numbers that arithmetic has turned into another NaN pattern, a
+// NaN, integer columns, factors, a text cell in UTF-8, a text longer than 8 bytes and missing
+// texts. Every missing number must reach the file as the one NA of the first field, factors
+// of text variables as their labels, and factors of numeric variables as their codes, through
+// both the text-aware program and the plain matrix one.
+TEST(host_programs_r, values_made_in_r_are_written_exactly) {
+  TempDir dir;
+  run_r(dir, "-e " + shell_quote(
+                         "ds <- data.frame(n = c(1.5, NA, 3) * 1, i = c(1L, NA, 3L),"
+                         " f = factor(c('b', 'a', NA)), code = factor(c('x', 'y', 'x')),"
+                         " t = c('h\\u00e9llo w\\u00f6rld', NA, 'short'), z = c(NaN, 2, 0/0),"
+                         " stringsAsFactors = FALSE); save(ds, file = 'made.rda')"));
+  const DataSet mixed{{"n", "i", "f", "code", "t", "z"},
+                      {false, false, true, false, true, false},
+                      {{"1.5", "1", "b", "1", "h\xC3\xA9llo w\xC3\xB6rld", ""},
+                       {"", "", "a", "2", "", "2"},
+                       {"3", "3", "", "1", "short", ""}}};
+  std::vector<std::uint8_t> records;
+  append_records(records, mixed, {}, std::nullopt, false);
+  EXPECT_EQ(run_extraction(dir, control_for(mixed, KIND_IMPUTE, {"made.rda"})), na_then(records));
+
+  const DataSet numbers{{"n", "i", "code", "z"},
+                        {false, false, false, false},
+                        {{"1.5", "1", "1", ""}, {"", "", "2", "2"}, {"3", "3", "1", ""}}};
+  records.clear();
+  append_records(records, numbers, {}, std::nullopt, false);
+  EXPECT_EQ(run_extraction(dir, control_for(numbers, KIND_IMPUTE, {"made.rda"})), na_then(records));
+}
+
+// A numeric variable that R reads as text (missing values written "." in a CSV) would become
+// factor codes; the program stops instead, with text variables present or not.
+TEST(host_programs_r, numeric_variable_read_as_text_stops_the_program) {
+  TempDir dir;
+  write_text(dir.file("dots.csv"), "a,b\n1,x\n.,y\n");
+  for (const DataSet& data : {DataSet{{"a"}, {false}, {}}, DataSet{{"a", "b"}, {false, true}, {}}}) {
+    HostProgramInputs inputs;
+    inputs.host_mode = HOST_R;
+    inputs.setup_path = dir.file("job.set");
+    write_host_programs(control_for(data, KIND_IMPUTE, {"dots.csv"}), inputs);
+    const auto result = run_command("Rscript job.inp", dir.path().string());
+    EXPECT_NE(result.exit_code, 0);
+    EXPECT_NE(result.errors.find("Numeric variable a holds text"), std::string::npos) << result.errors;
+  }
+}
+
+// ---- SPSS, run with PSPP ----
+
+namespace {
+
+// Runs an SPSS syntax file in `dir`; the test fails with the messages when the run does.
+void run_pspp(const TempDir& dir, const std::string& syntax_file) {
+  const auto result = run_command("pspp -O format=txt -o /dev/null " + syntax_file, dir.path().string());
+  ASSERT_EQ(result.exit_code, 0) << result.errors << result.output;
+  ASSERT_EQ(result.output.find("error"), std::string::npos) << result.output;
+}
+
+// SPSS system-missing, the first field of the data file.
+const Slot8 spss_missing = numeric_slot(-1.7976931348623157e308);
+
+}  // namespace
+
+// Two files made by PSPP, with a 4-byte and a 12-byte string variable, stacked, sorted by a
+// text BY variable and a stratum, numbered before the sort and written field by field.
+TEST(host_programs_spss, pspp_runs_the_program_and_writes_every_field) {
+  TempDir dir;
+  write_text(dir.file("make.sps"),
+             "data list list /s (f8.0) g (a4) t (a12) y (f8.2).\n"
+             "begin data.\n"
+             "2 \"b\" \"a long text!\" 1.5\n"
+             "1 \"a\" \"x\" .\n"
+             "3 \"b\" \"\" -4\n"
+             "1 \"b\" \"yy\" 0.25\n"
+             "end data.\n"
+             "save outfile=\"w1.sav\".\n"
+             "data list list /s (f8.0) g (a4) t (a12) y (f8.2).\n"
+             "begin data.\n"
+             "5 \"c\" \"zz\" .\n"
+             "4 \"c\" \"q\" 7\n"
+             "end data.\n"
+             "save outfile=\"w2.sav\".\n");
+  run_pspp(dir, "make.sps");
+  const DataSet shape{{"s", "g", "t", "y"}, {false, true, true, false}, {}};
+  ControlFile f = control_for(shape, KIND_DESCRIBE, {dir.file("w1.sav"), dir.file("w2")});
+  f.multiples = 2;
+  f.by_vars = {1};
+  f.stratum_var = 0;
+  f.predout = "predicted";
+  HostProgramInputs inputs;
+  inputs.host_mode = HOST_SPSS;
+  inputs.setup_path = dir.file("job.set");
+  write_host_programs(f, inputs);
+  run_pspp(dir, "job.inp");
+
+  std::vector<std::uint8_t> expected(spss_missing.begin(), spss_missing.end());
+  auto number = [&](double value) {
+    const Slot8 slot = numeric_slot(value);
+    expected.insert(expected.end(), slot.begin(), slot.end());
+  };
+  auto missing = [&] { expected.insert(expected.end(), spss_missing.begin(), spss_missing.end()); };
+  auto text = [&](const char* value) {
+    const Slot8 slot = text_slot(value);
+    expected.insert(expected.end(), slot.begin(), slot.end());
+  };
+  // Sorted by g, then s; the multiple number and the case's place in its file follow.
+  number(1), text("a"), text("x"), missing(), number(1), number(2);
+  number(1), text("b"), text("yy"), number(0.25), number(1), number(4);
+  number(2), text("b"), text("a long t"), number(1.5), number(1), number(1);
+  number(3), text("b"), text(""), number(-4), number(1), number(3);
+  number(4), text("c"), text("q"), number(7), number(2), number(2);
+  number(5), text("c"), text("zz"), missing(), number(2), number(1);
+  EXPECT_EQ(read_bytes(dir.file("job.dat")), expected);
+}
+
 // ---- SAS, SPSS and Stata against expected programs ----
 
 namespace {
