@@ -405,7 +405,9 @@ void check_estimates_block(const std::vector<std::int16_t>& block, std::int64_t 
     for (int w = 0; w < NAME_BYTES / 2; ++w) cursor.next();
     for (std::int16_t components = cursor.next(0, MAX_CONTROL_VARIABLES, "component count"); components != 0;
          components = cursor.next(0, MAX_CONTROL_VARIABLES, "component count")) {
-      for (int k = 0; k < components; ++k) cursor.next(0, limits.ntot - 1, "variable");
+      // A group of one component may name the intercept (-1); an interaction never does.
+      const std::int64_t lowest = components == 1 ? -1 : 0;
+      for (int k = 0; k < components; ++k) cursor.next(lowest, limits.ntot - 1, "variable");
       const std::int16_t coefficients = cursor.next(0, MAX_CONTROL_VARIABLES, "coefficient count");
       for (int k = 0; k < coefficients; ++k) cursor.next(-1, limits.pool - 1, "coefficient index");
     }

@@ -194,7 +194,7 @@ struct ControlFile {
   // Blocks of shorts, laid out as the setup checker builds them; empty when not given.
   std::vector<std::int16_t> restrictions;    // RESTRICT block
   std::vector<std::int16_t> bounds;          // BOUNDS block
-  std::vector<std::int16_t> estimates;       // ESTIMATES block
+  std::vector<std::int16_t> estimates;       // ESTIMATES block; -1 names the intercept
   std::vector<std::int16_t> models;          // MODEL block
   std::vector<std::int16_t> contrast_factors;  // CONTRAST factor block
   std::vector<std::int16_t> tables;          // TABLE block

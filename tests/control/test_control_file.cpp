@@ -117,7 +117,7 @@ ControlFile describe_setup() {
 }
 
 // A regression setup: dependent with a reference code, censor, predictors with a
-// pseudo-variable, estimates.
+// pseudo-variable, estimates (one naming the intercept).
 ControlFile regress_setup() {
   ControlFile f;
   f.kind = KIND_REGRESS;
@@ -139,8 +139,8 @@ ControlFile regress_setup() {
   f.plot = 1;
   f.constants = {numeric_slot(1.0), numeric_slot(0.0), numeric_slot(2.5)};
   f.predictors = {1, 2, 4};
-  append_estimate_label(f.estimates, "x1 effect");
-  f.estimates.insert(f.estimates.end(), {1, 1, 1, 2, /* end */ 0});
+  append_estimate_label(f.estimates, "x1 effect at the intercept");
+  f.estimates.insert(f.estimates.end(), {/* intercept */ 1, -1, 1, 0, 1, 1, 1, 2, /* end */ 0});
   append_estimate_label(f.estimates, "interaction and zero");
   f.estimates.insert(f.estimates.end(), {2, 1, 2, 2, -1, 2, 1, 2, 1, 0, 0});
   f.estimate_count = 2;
@@ -367,7 +367,11 @@ TEST(control_file_death, writer_refuses_inconsistent_content) {
   f.contrast_factors = {1, 1, 1, 2, 1, 6};
   EXPECT_EXIT(write_control_file(path.c_str(), f), ::testing::ExitedWithCode(3), "CONTRAST factor block has 2 trailing");
   f = regress_setup();
-  f.estimate_count = 3;
+  f.estimates[16 + 9 + 16 + 1] = -1;  // the intercept inside an interaction
+  EXPECT_EXIT(write_control_file(path.c_str(), f), ::testing::ExitedWithCode(3),
+              "ESTIMATES block: variable -1 out of range");
+  f = regress_setup();
+  f.estimate_count = 4;
   EXPECT_EXIT(write_control_file(path.c_str(), f), ::testing::ExitedWithCode(3), "ESTIMATES block too short");
 }
 

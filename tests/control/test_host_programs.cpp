@@ -432,6 +432,13 @@ TEST(host_programs_sas, the_data_steps_read_what_the_earlier_steps_made) {
   EXPECT_TRUE(contains(program, "  end;\n  if (v1 gt 2) then delete;\n  if v1 le .Z then v1 = .;\n"));
   EXPECT_FALSE(contains(program, "_MULT_"));
   EXPECT_EQ(host_program_texts(stacked, inputs_for(HOST_R)).imp, "") << "steps files are SAS only";
+
+  // The user's stacked file is numbered 1 to N, as R and SPSS number it; the multiple
+  // variable need not be called _MULT_.
+  stacked.predout = "pred";
+  const std::string numbered = host_program_texts(stacked, inputs_for(HOST_SAS)).inp;
+  EXPECT_TRUE(contains(numbered, "\ndata data2;\n  set stacked;\n  _OBS_ = _N_;\nrun;\n")) << numbered;
+  EXPECT_FALSE(contains(numbered, "_MULT_"));
 }
 
 TEST(host_programs_stata, imputation_leaves_the_sort_to_later_steps) {
