@@ -58,7 +58,12 @@ bool load_next_line(Source& source, std::size_t write) {
       return false;
     }
     std::size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] == '\n') line[--length] = '\0';
+    // A line ends at "\n" or "\r\n": setups written on Windows read like any other, also
+    // inside quoted text that runs over several lines.
+    if (length > 0 && line[length - 1] == '\n') {
+      line[--length] = '\0';
+      if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
+    }
     std::size_t skip = 0;
     while (skip < length && is_blank_or_control(line[skip])) ++skip;
     if (skip == length) continue;
@@ -218,19 +223,25 @@ char* next_value(char* value, int max, char* position) {
   if (*p == '"' || *p == '\'') {
     const char quote = *p++;
     if (*p == '\0') error_exit("Unbalanced quotes");
-    for (;;) {
-      if (*p == '\0') error_exit("Unbalanced quotes");
-      if (*p == quote) {
-        if (p[1] != quote) break;
-        ++p;  // a doubled quote stands for one
+    // Find the closing quote and check what follows it before anything is copied: a value
+    // terminated in place overwrites the text that a syntax message quotes.
+    char* close = p;
+    for (;; ++close) {
+      if (*close == '\0') error_exit("Unbalanced quotes");
+      if (*close == quote) {
+        if (close[1] != quote) break;
+        ++close;  // a doubled quote stands for one
       }
+    }
+    char* after = close + 1;
+    if (*after != '\0' && *after != ' ' && *after != ',') {
+      syntax_error("Keyvalue syntax error: '%.8s'", floor, after);
+    }
+    for (; p < close; ++p) {
+      if (*p == quote) ++p;  // the first of a doubled quote
       if (length < limit) value[length++] = *p;
-      ++p;
     }
-    ++p;  // past the closing quote
-    if (*p != '\0' && *p != ' ' && *p != ',') {
-      syntax_error("Keyvalue syntax error: '%.8s'", floor, p);
-    }
+    p = after;
     value[length] = '\0';
     p = skip_blanks(p);
     if (*p == ',') p = skip_blanks(p + 1);

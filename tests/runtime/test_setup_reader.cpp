@@ -108,6 +108,8 @@ TEST(setup_reader, quoted_text_is_kept_verbatim_except_line_breaks) {
   EXPECT_EQ(statements_of("t = 'a\tb';"), std::vector<std::string>{"t = 'a\tb'"});
   // A line break inside quotes is one blank, and the next line's leading blanks go.
   EXPECT_EQ(statements_of("t = 'first\n      second';"), std::vector<std::string>{"t = 'first second'"});
+  // Also when the lines end in "\r\n": no carriage return gets into the quoted text.
+  EXPECT_EQ(statements_of("t = 'first\r\n  second';\r\n"), std::vector<std::string>{"t = 'first second'"});
 }
 
 TEST(setup_reader, comments_are_removed_and_separate_like_blanks) {
@@ -287,6 +289,13 @@ TEST(setup_reader, values_terminated_in_place) {
   position = next_value(quoted.data(), 0, quoted.data());
   EXPECT_STREQ(quoted.data(), "it's");
   EXPECT_STREQ(position, "more");
+  // A syntax error quotes the text as written, not as far as the value had been copied over it.
+  EXPECT_EXIT(
+      {
+        std::string glued = "x='ab'c";
+        next_value(glued.data() + 2, 0, glued.data() + 2);
+      },
+      ::testing::ExitedWithCode(3), "^Error: Keyvalue syntax error: ''ab'c'\n$");
 }
 
 TEST(setup_reader, value_errors_quote_the_setup_text) {
