@@ -20,10 +20,11 @@ namespace {
 // Exit code of a child that did not end by itself or could not be started.
 constexpr int abnormal_end = 3;
 
-// Whether the shell takes the character literally in a bare word.
+// Whether the shell takes the character literally in a bare word. "=" is not: a first word
+// such as "x=y/bin/tesset" would be a variable assignment, which runs nothing and succeeds.
 bool shell_literal(char c) {
   const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x80 || std::isalnum(byte) || (c != '\0' && std::strchr("/._-+,:@%=^", c) != nullptr);
+  return byte >= 0x80 || std::isalnum(byte) || (c != '\0' && std::strchr("/._-+,:@%^", c) != nullptr);
 }
 
 // A word of the command line: bare when the shell takes it literally (ordinary paths), else

@@ -70,9 +70,11 @@ bool write_new_setup(const Command& command, const DriverState& state) {
   return true;
 }
 
-// Checks that an existing setup file can be opened for reading.
-bool check_old_setup(const Command& command) {
-  FILE* file = open_tracked(command.setup_path.c_str(), "r");
+// Checks that an existing setup file can be opened for reading. The master setup itself is
+// refused like a missing file: its programs would write their log over the driver's own.
+bool check_old_setup(const Command& command, const DriverState& state) {
+  FILE* file = same_file(command.setup_path, state.master_setup) ? nullptr
+                                                                 : open_tracked(command.setup_path.c_str(), "r");
   if (file == nullptr) {
     log_setup_error("old", command.setup_path);
     return false;
@@ -85,7 +87,7 @@ bool check_old_setup(const Command& command) {
 
 bool prepare_command_setup(const Command& command, const DriverState& state) {
   if (command.setup == SetupKind::fresh) return write_new_setup(command, state);
-  return check_old_setup(command);
+  return check_old_setup(command, state);
 }
 
 }  // namespace ambrel

@@ -28,7 +28,7 @@ enum class SetupKind { unset, fresh, existing };
 struct DriverState {
   std::string program_dir;   // folder of the driver with its trailing "/": children live there
   std::string master_base;   // the master setup's file name without folder and extension
-  std::string master_setup;  // the master setup file itself, never overwritten by a command
+  std::string master_setup;  // the master setup file itself, never a command's setup file
   bool batch = false;        // the driver's /BATCH: default of MODE
   bool debug = false;        // the driver's /DEBUG or /TEST: default of MODE
   int generated_names = 0;   // commands so far that got a generated setup name

@@ -237,6 +237,10 @@ TEST(ambrel, command_line_quotes_only_what_the_shell_would_change) {
   command.debug = true;
   EXPECT_EQ(ambrel::child_command_line("/b/", "tesset", command),
             "/b/tesset \"/w/it's \\$x \\`y\\` \\\"z\\\" \\\\.set\" /debug");
+  // A bare first word with "=" would be a variable assignment that runs nothing and succeeds.
+  command.setup_path = "x=y/j_1.set";
+  command.debug = false;
+  EXPECT_EQ(ambrel::child_command_line("x=y/bin/", "combine", command), "\"x=y/bin/combine\" \"x=y/j_1.set\"");
 }
 
 TEST(ambrel, paths_with_blanks_and_shell_characters_reach_the_child_unchanged) {
@@ -255,6 +259,7 @@ TEST(ambrel, setup_file_that_cannot_be_made_or_found_skips_only_its_command) {
                "impute name=old1 setup=old;\n"
                "impute dir=nowhere;\n  datain a.met;\nrun;\n"
                "getdata name=job setup=new;\n  datain b.met;\nrun;\n"
+               "getdata name=job;\n"
                "getdata name=old2;\n");
   folder.write("old2.set", "run;\n");
   const std::string master = folder.read("job.set");
