@@ -166,7 +166,9 @@ void r_write_records(Program& p, const RunShape& shape) {
   p.add("  }\n");
   p.add("  x <- as.character(x)\n");
   p.add("  x[is.na(x)] <- \"\"\n");
-  p.add("  matrix(vapply(x, text8, raw(8), USE.NAMES = FALSE), nrow = 8)\n");
+  // Each distinct text is cut once: survey texts repeat a few codes over many cases.
+  p.add("  u <- unique(x)\n");
+  p.add("  matrix(vapply(u, text8, raw(8), USE.NAMES = FALSE), nrow = 8)[, match(x, u), drop = FALSE]\n");
   p.add("}\n");
   p.add("writeBin(as.vector(do.call(rbind, lapply(vars, column))), f)\n");
 }
