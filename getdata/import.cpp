@@ -21,6 +21,7 @@
 #include "getdata/text_input.h"
 #include "runtime/biofile.h"
 #include "runtime/frame.h"
+#include "runtime/numbers.h"
 
 namespace {
 
@@ -200,6 +201,9 @@ void Importer::convert_text(Column& column, std::string_view text, bool quoted, 
       store_number(column, value, out);
       return;
     }
+    // A number too large for a double is a bad value, not a sign that the column holds text.
+    double ignored = 0;
+    if (read_double(trimmed, ignored) == NumberScan::out_of_range) record_error("number out of range:", column, text);
     if (!(inferring_ && column.inferred)) record_error("not a number:", column, text);
     // A guessed numeric column holds text: it is character data, and the data are read again.
     column.type = 'C';

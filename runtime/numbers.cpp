@@ -77,13 +77,17 @@ NumberScan scan_unsigned_double(std::string_view text, double& value, std::size_
   return NumberScan::ok;
 }
 
-bool parse_double(std::string_view text, double& value) {
+NumberScan read_double(std::string_view text, double& value) {
   bool negative = !text.empty() && text.front() == '-';
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
   double magnitude = 0;
   std::size_t length = 0;
-  if (scan_unsigned_double(text, magnitude, length) != NumberScan::ok || length != text.size()) return false;
+  NumberScan scan = scan_unsigned_double(text, magnitude, length);
+  if (scan == NumberScan::none || length != text.size()) return NumberScan::none;
+  if (scan == NumberScan::out_of_range) return scan;
   // Rounding is symmetric, so negating the rounded magnitude gives the rounded negative number.
   value = negative ? -magnitude : magnitude;
-  return true;
+  return NumberScan::ok;
 }
+
+bool parse_double(std::string_view text, double& value) { return read_double(text, value) == NumberScan::ok; }

@@ -24,3 +24,7 @@ NumberScan scan_unsigned_double(std::string_view text, double& value, std::size_
 // reads it, and nothing else (no blanks). False for an empty text, nan, inf, hexadecimal,
 // anything left over, and magnitudes too large for a double; `value` is only set with true.
 bool parse_double(std::string_view text, double& value);
+
+// As parse_double, but tells a number too large for a double (out_of_range) apart from a text
+// that is no number at all (none); `value` is only set with ok.
+NumberScan read_double(std::string_view text, double& value);

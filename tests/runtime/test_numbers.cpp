@@ -105,3 +105,13 @@ TEST_F(numbers, scanning_reads_the_longest_number_and_reports_its_length) {
 }
 
 }  // namespace
+
+TEST_F(numbers, read_double_tells_a_too_large_number_from_text) {
+  double value = 7;
+  EXPECT_EQ(read_double("-1e400", value), NumberScan::out_of_range);
+  EXPECT_EQ(read_double("1e400x", value), NumberScan::none);
+  EXPECT_EQ(read_double("north", value), NumberScan::none);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(read_double("-2.5e3", value), NumberScan::ok);
+  EXPECT_EQ(value, -2500);
+}
