@@ -342,7 +342,8 @@ void complete_codeframes() {
     if (old_frame[j] >= 0) dataset.frame_of_var[j] = static_cast<std::int16_t>(new_number[old_frame[j]]);
 }
 
-// Handles the DEL statement's value: none gives the default set; unquoted CSV means comma.
+// Handles the DEL statement's value: none gives the default set; unquoted CSV means the comma
+// and unquoted TAB the tab (no one means the letters t, a and b).
 void read_delimiters(char* position) {
   if (dataset.delimiters) error_exit("Repeated delimiters statement");
   if (state.reclen_given && state.reclen > 0) error_exit("Record length and delimiters statements");
@@ -362,6 +363,10 @@ void read_delimiters(char* position) {
   }
   if (!quoted && strcasecmp(value.c_str(), "CSV") == 0) {
     dataset.delimiters = ",";
+    return;
+  }
+  if (!quoted && strcasecmp(value.c_str(), "TAB") == 0) {
+    dataset.delimiters = "\t";
     return;
   }
   std::string characters;

@@ -158,6 +158,8 @@ TEST(metadata, delimiter_statement_forms) {
   EXPECT_EQ(*dataset.delimiters, ",");
   read_metadata_text(dir, "delim \"csv\";\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, "csv");
+  read_metadata_text(dir, "delim Tab;\nvariables name=a;");
+  EXPECT_EQ(*dataset.delimiters, "\t");
   // Unquoted delimiters that the value reader would take for separators.
   read_metadata_text(dir, "delim ,;\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, ",");
