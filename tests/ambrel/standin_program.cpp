@@ -3,6 +3,10 @@
 // the folder above bin, and ends with the exit code that standin.cfg there gives it:
 //   exit <program> <setup base> <code>        code "signal": killed by SIGTERM
 //   control <setup base> <kind> [<dataout>]   the checker writes a control file
+//   wait <program> <setup base>               writes <program>.running and waits (up to a
+//                                             minute) for an interrupt, like a long run
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -71,6 +75,10 @@ int main(int argc, char** argv) {
   if (program == "tesset") {
     const std::string request = configured(root, "control", "", base);
     if (!request.empty()) write_control(setup, request);
+  }
+  if (!configured(root, "wait", program, base).empty()) {
+    std::ofstream(root / (program + ".running")) << "";
+    for (int second = 0; second < 60; ++second) sleep(1);
   }
   const std::string code = configured(root, "exit", program, base);
   if (code == "signal") std::raise(SIGTERM);

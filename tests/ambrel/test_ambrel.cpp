@@ -1,8 +1,15 @@
 // End-to-end tests of the command driver: a copy of the driver runs master setups in a
 // temporary folder, beside stand-in child programs that record how they were started.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -70,6 +77,33 @@ class DriverFolder {
   RunResult run(const std::string& master = "job.set", const std::string& switches = "") const {
     return testsupport::run_command(testsupport::shell_quote(driver_) + " " + testsupport::shell_quote(path(master)) +
                                     switches);
+  }
+
+  // The stand-in `program` waits for an interrupt when it runs on the setup `setup`.
+  void waits(const std::string& program, const std::string& setup) {
+    config_ += "wait " + program + " " + setup + "\n";
+    write("standin.cfg", config_);
+  }
+
+  // Starts the driver on job.set in a process group of its own, as a console starts a job,
+  // with its output discarded; returns its process id.
+  pid_t start() const {
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+    std::string program = driver_;
+    std::string master = path("job.set");
+    char* argv[] = {program.data(), master.data(), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &files, &attributes, argv, environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    return pid;
   }
 
   // What the stand-ins recorded, and a log, with the folder shown as <dir> and time stamps masked.
@@ -172,6 +206,33 @@ TEST(ambrel, interrupted_child_ends_the_command_loop) {
   EXPECT_EQ(folder.calls(), "tesset [<dir>/job_1.set]\nimpute [<dir>/job_1.set]\n");
   EXPECT_FALSE(fs::exists(folder.path("job_2.set")));
   EXPECT_EQ(folder.log(), testsupport::expected_text("ambrel/expected/interrupted_child.log"));
+}
+
+TEST(ambrel, interrupt_during_a_child_ends_the_driver_with_code_2) {
+  DriverFolder folder;
+  folder.write("job.set", "impute;\nrun;\nimpute;\nrun;\n");
+  folder.control("job_1", KIND_IMPUTE);
+  folder.waits("impute", "job_1");
+  const pid_t driver = folder.start();
+  ASSERT_GT(driver, 0);
+  bool running = false;
+  for (int tick = 0; tick < 3000 && !running; ++tick) {
+    running = fs::exists(folder.path("impute.running"));
+    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // Ctrl+C reaches every process of the console's job: the driver, the shell and the child.
+  if (running) kill(-driver, SIGINT);
+  int status = 0;
+  waitpid(driver, &status, 0);
+  ASSERT_TRUE(running) << "the child never started";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(folder.calls(), "tesset [<dir>/job_1.set]\nimpute [<dir>/job_1.set]\n");
+  EXPECT_FALSE(fs::exists(folder.path("job_2.set")));
+  const std::string log = folder.log();
+  const std::string ending = "  Begin impute execution\n  Abnormal termination\n\nError: User interrupt\n\n";
+  EXPECT_TRUE(log.size() >= ending.size() && log.compare(log.size() - ending.size(), ending.size(), ending) == 0)
+      << log;
 }
 
 TEST(ambrel, parenthesised_options_read_like_plain_ones) {
