@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -439,6 +440,15 @@ TEST_F(listing, an_appended_listing_starts_with_a_form_feed_only_after_content) 
 
 TEST_F(listing, writing_to_a_closed_listing_ends_the_run) {
   EXPECT_EXIT(list_line("x", 1), ::testing::ExitedWithCode(3), "^Error: Listing not open\n$");
+}
+
+TEST_F(listing, a_listing_or_log_that_cannot_be_opened_ends_the_run) {
+  std::filesystem::create_directory(dir_.file("run.lst"));
+  // No log is open yet, so the message goes to standard error.
+  EXPECT_EXIT(open_listing("T", nullptr), ::testing::ExitedWithCode(3), "^Error: Can't open lstfile\n$");
+  release_all();
+  start_on(dir_.file("missing/run.set"));
+  EXPECT_EXIT(log_line(false, "x"), ::testing::ExitedWithCode(3), "^Error: Can't open logfile\n$");
 }
 
 }  // namespace
