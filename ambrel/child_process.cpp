@@ -74,6 +74,9 @@ std::string child_command_line(const std::string& program_dir, const char* progr
 }
 
 int run_program(const char* program, const Command& command, const DriverState& state) {
+  // An interrupt that came while no child was running stops the run here, before a child is
+  // started that would not see it and might run for hours.
+  if (interrupted()) error_exit("User interrupt");
   log_line(false, "");
   log_linef(true, "  Begin %s execution", program);
   const int code = run_command_line(child_command_line(state.program_dir, program, command));

@@ -4,7 +4,8 @@
 //   exit <program> <setup base> <code>        code "signal": killed by SIGTERM
 //   control <setup base> <kind> [<dataout>]   the checker writes a control file
 //   wait <program> <setup base>               writes <program>.running and waits (up to a
-//                                             minute) for an interrupt, like a long run
+//                                             minute) for an interrupt or a file named
+//                                             release beside calls.txt, like a long run
 #include <unistd.h>
 
 #include <csignal>
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
   }
   if (!configured(root, "wait", program, base).empty()) {
     std::ofstream(root / (program + ".running")) << "";
-    for (int second = 0; second < 60; ++second) sleep(1);
+    for (int tick = 0; tick < 6000 && !fs::exists(root / "release"); ++tick) usleep(10000);
   }
   const std::string code = configured(root, "exit", program, base);
   if (code == "signal") std::raise(SIGTERM);

@@ -235,6 +235,31 @@ TEST(ambrel, interrupt_during_a_child_ends_the_driver_with_code_2) {
       << log;
 }
 
+TEST(ambrel, interrupt_of_the_driver_alone_starts_no_further_child) {
+  DriverFolder folder;
+  folder.write("job.set", "impute;\nrun;\n");
+  folder.control("job_1", KIND_IMPUTE);
+  folder.waits("tesset", "job_1");
+  const pid_t driver = folder.start();
+  ASSERT_GT(driver, 0);
+  bool running = false;
+  for (int tick = 0; tick < 3000 && !running; ++tick) {
+    running = fs::exists(folder.path("tesset.running"));
+    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // The interrupt reaches the driver only; the checker then ends normally.
+  if (running) kill(driver, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  folder.write("release", "");
+  int status = 0;
+  waitpid(driver, &status, 0);
+  ASSERT_TRUE(running) << "the child never started";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(folder.calls(), "tesset [<dir>/job_1.set]\n");
+  EXPECT_NE(folder.log().find("  Normal termination\n\nError: User interrupt\n"), std::string::npos) << folder.log();
+}
+
 TEST(ambrel, parenthesised_options_read_like_plain_ones) {
   const std::string expected =
       "tesset [<dir>/d1.set] [/batch]\nstagedata [<dir>/d1.set] [/batch]\ndescribe [<dir>/d1.set] [/batch]\n";
