@@ -332,10 +332,17 @@ std::string sas_input_statements(const ControlFile& control, const RunShape& sha
   return text + "end;\n";
 }
 
+// The keep list runs over the dataset's variables before compaction: a variable that is only
+// transferred leaves the control file's variable list, yet belongs in the completed data.
 std::string sas_keep_statement(const ControlFile& control, const RunShape& shape) {
   std::string text = "keep\n";
-  for (int v = 0; v < control.nvar(); ++v)
-    if (control.flags[static_cast<std::size_t>(v)] & kept_output_bits) text += "  " + shape.kept[static_cast<std::size_t>(v)] + "\n";
+  const bool compacted = !control.original_names.empty();
+  const int count = compacted ? control.norig() : control.nvar();
+  for (int v = 0; v < count; ++v) {
+    const auto index = static_cast<std::size_t>(v);
+    const std::uint16_t flags = compacted ? control.original_flags[index] : control.flags[index];
+    if (flags & kept_output_bits) text += "  " + (compacted ? trimmed(control.original_names[index]) : shape.kept[index]) + "\n";
+  }
   if (control.multiples > 1) text += "  _MULT_\n";
   if (control.implicates > 1 || (control.multiples > 0 && control.implicates > 0)) text += "  _IMPL_\n";
   return text + "  ;\n";

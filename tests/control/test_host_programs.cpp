@@ -369,6 +369,16 @@ void expect_program(const std::string& text, const char* expected_file) {
 
 }  // namespace
 
+TEST(host_programs_sas, keep_list_holds_transferred_variables_that_compaction_removed) {
+  ControlFile f = setup_with(KIND_IMPUTE, 2, {"survey"});
+  // Before compaction: id was only transferred, note dropped; neither reaches the variable list.
+  f.original_names = {make_name("id"), make_name("v1"), make_name("note"), make_name("v2")};
+  f.original_flags = {FLAG_TRANSFER, f.flags[0], FLAG_DROP, f.flags[1]};
+  f.multiples = 1;
+  f.implicates = 0;
+  EXPECT_EQ(host_program_texts(f, inputs_for(HOST_SAS)).kpv, "keep\n  id\n  v1\n  v2\n  ;\n");
+}
+
 TEST(host_programs_sas, imputation_extracts_every_kept_variable) {
   ControlFile f = setup_with(KIND_IMPUTE, 5, {"mylib.survey"}, {2});
   f.flags[3] = FLAG_TRANSFER | TYPE_CATEGORICAL;
