@@ -355,6 +355,15 @@ TEST(ambrel, setup_file_that_cannot_be_made_or_found_skips_only_its_command) {
   EXPECT_EQ(folder.log(), testsupport::expected_text("ambrel/expected/setup_errors.log"));
 }
 
+TEST(ambrel, setup_error_line_is_cut_to_126_characters) {
+  DriverFolder folder;
+  const std::string directory(120, 'd');
+  folder.write("job.set", "impute name=x setup=old dir=" + directory + ";\n");
+  EXPECT_EQ(folder.run().exit_code, 0);
+  const std::string full = "  Error: Can't open old setup file " + folder.path(directory + "/x.set");
+  EXPECT_NE(folder.read("job.log").find("\n" + full.substr(0, 126) + "\n"), std::string::npos) << folder.read("job.log");
+}
+
 TEST(ambrel, master_setup_syntax_errors_end_the_driver) {
   struct Case {
     std::string master;   // the master setup
