@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "runtime/frame.h"
 #include "tesset/statements.h"
@@ -381,21 +382,27 @@ void predictor_statement(Setup& setup, char* p) {
   }
 }
 
+// The variable of a DEPENDENT or CENSOR statement with its optional code: one variable that no
+// other statement uses yet, then a code, parenthesised or not. `role` names the variable in the
+// message about one in use; returns the variable and the code's pool index (-1 when none).
+std::pair<int, int> read_coded_variable(Setup& setup, char* p, const char* role, const CodeMessages& messages) {
+  std::string name;
+  const char* after = scan_name(name, p);
+  if (name.empty()) statement_error(messages.syntax, after);
+  int v = setup.vars.index.find(name);
+  if (v == INTERCEPT) statement_error(messages.syntax, after);
+  if (setup.vars.flags[v] & USED) error_exitf("%s var %s conflicting definition", role, variable_name(setup, v));
+  return {v, read_code(setup, v, after, messages)};
+}
+
 void dependent_statement(Setup& setup, char* p) {
   Requested& req = setup.req;
   if (req.has_dependent) error_exit("Repeated DEPENDENT statement");
   req.has_dependent = true;
   req.regress = true;
-  const char* syntax = "DEPENDENT syntax error: '%.8s'";
-  std::string name;
-  const char* after = scan_name(name, p);
-  if (name.empty()) statement_error(syntax, after);
-  int v = setup.vars.index.find(name);
-  if (v == INTERCEPT) statement_error(syntax, after);
-  if (setup.vars.flags[v] & USED) error_exitf("Dependent var %s conflicting definition", variable_name(setup, v));
-  int code = read_code(setup, v, after,
-                       {syntax, "DEPENDENT unbalanced parentheses", "Reference code missing",
-                        "Alphabetic reference code too long"});
+  auto [v, code] = read_coded_variable(setup, p, "Dependent",
+                                       {"DEPENDENT syntax error: '%.8s'", "DEPENDENT unbalanced parentheses",
+                                        "Reference code missing", "Alphabetic reference code too long"});
   if (code >= 0) {
     if (odd_type(setup, v)) error_exit("Reference code with continuous variable");
     if (setup.vars.type(v) == 0) setup.vars.flags[v] |= TYPE_CATEGORICAL;
@@ -410,16 +417,9 @@ void censor_statement(Setup& setup, char* p) {
   if (req.has_censor) error_exit("Repeated CENSOR statement");
   req.has_censor = true;
   req.regress = true;
-  const char* syntax = "CENSOR syntax error: '%.8s'";
-  std::string name;
-  const char* after = scan_name(name, p);
-  if (name.empty()) statement_error(syntax, after);
-  int v = setup.vars.index.find(name);
-  if (v == INTERCEPT) statement_error(syntax, after);
-  if (setup.vars.flags[v] & USED) error_exitf("Censor var %s conflicting definition", variable_name(setup, v));
-  int code = read_code(setup, v, after,
-                       {syntax, "CENSOR unbalanced parentheses", "Censoring code missing",
-                        "Alphabetic censoring code too long"});
+  auto [v, code] = read_coded_variable(setup, p, "Censor",
+                                       {"CENSOR syntax error: '%.8s'", "CENSOR unbalanced parentheses",
+                                        "Censoring code missing", "Alphabetic censoring code too long"});
   if (code < 0) code = setup.vars.is_character(v) ? setup.pool.add_text("1") : setup.pool.add_number(1.0);
   setup.vars.flags[v] |= 0x42;
   req.censor_var = v;

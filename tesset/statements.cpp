@@ -240,22 +240,25 @@ void id_statement(Setup& setup, char* p) {
   setup.req.id_var = v;
 }
 
+// A STRATUM or CLUSTER statement: one design variable, stored in `slot` (-1 until given).
+// `keyword` names the statement in its messages, `role` the variable ("Stratum var ...").
+void design_statement(Setup& setup, char* p, int& slot, const char* keyword, const char* role) {
+  if (slot >= 0) error_exitf("Repeated %s statement", keyword);
+  const std::string missing = std::string(keyword) + " variable missing";
+  int v = read_single_variable(setup, p, keyword, missing.c_str());
+  expect_end(keyword, p);
+  mark_design_variable(setup, v, role);
+  slot = v;
+}
+
 // STRATUM variable: the design strata.
 void stratum_statement(Setup& setup, char* p) {
-  if (setup.req.stratum_var >= 0) error_exit("Repeated STRATUM statement");
-  int v = read_single_variable(setup, p, "STRATUM", "STRATUM variable missing");
-  expect_end("STRATUM", p);
-  mark_design_variable(setup, v, "Stratum");
-  setup.req.stratum_var = v;
+  design_statement(setup, p, setup.req.stratum_var, "STRATUM", "Stratum");
 }
 
 // CLUSTER variable: the design clusters.
 void cluster_statement(Setup& setup, char* p) {
-  if (setup.req.cluster_var >= 0) error_exit("Repeated CLUSTER statement");
-  int v = read_single_variable(setup, p, "CLUSTER", "CLUSTER variable missing");
-  expect_end("CLUSTER", p);
-  mark_design_variable(setup, v, "Cluster");
-  setup.req.cluster_var = v;
+  design_statement(setup, p, setup.req.cluster_var, "CLUSTER", "Cluster");
 }
 
 // WEIGHT variable: the design weight, numeric and not categorical.

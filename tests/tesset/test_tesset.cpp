@@ -270,6 +270,12 @@ TEST(tesset, regression_dependent_link_and_censor_rules) {
       {"predictor then stratum", "predictor age; stratum age; dependent y;", "Predictor age conflicting definition"},
       {"intercept after NOINTER", "nointercept; dependent y; predictor intercpt age;", "No INTERCEPT in model"},
       {"intercept in interaction", "dependent y; predictor a*intercpt;", "No INTERCEPT allowed in interaction"},
+      {"stratum as dependent", "stratum st; dependent st; predictor age;", "Dependent var st conflicting definition"},
+      {"dependent as censor", "dependent y; censor y; predictor age;", "Censor var y conflicting definition"},
+      {"censor text code too long", "censor reg (Northwest); dependent y; predictor age;",
+       "Alphabetic censoring code too long"},
+      {"repeated stratum", "stratum st; stratum cl; dependent y; predictor age;", "Repeated STRATUM statement"},
+      {"cluster without variable", "cluster; dependent y; predictor age;", "CLUSTER variable missing"},
   };
   for (const auto& refusal : cases) expect_refused(refusal);
 
