@@ -45,6 +45,10 @@ std::string settings_path() {
   return folder + "settings.xml";
 }
 
+// Largest settings file read. A folder in the file's place measures as the largest offset
+// there is, and no settings file comes near this size, so a larger one is unreadable.
+constexpr off_t max_settings_size = off_t{16} << 20;
+
 // The whole file, followed by a terminating zero that is not part of its size.
 std::vector<char> read_whole_file(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
@@ -52,6 +56,7 @@ std::vector<char> read_whole_file(const std::string& path) {
   if (fseeko(file, 0, SEEK_END) != 0) error_exitf("Can't seek %s", path.c_str());
   const off_t size = ftello(file);
   if (size < 0 || fseeko(file, 0, SEEK_SET) != 0) error_exitf("Can't seek %s", path.c_str());
+  if (size > max_settings_size) error_exitf("Can't read %s", path.c_str());
   std::vector<char> data(static_cast<std::size_t>(size) + 1, '\0');
   const std::size_t got = std::fread(data.data(), 1, static_cast<std::size_t>(size), file);
   std::fclose(file);

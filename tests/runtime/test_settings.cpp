@@ -145,6 +145,10 @@ TEST(settings, app_setting_failures) {
   const std::string program = dir.file("nowhere/prog");
   EXPECT_EXIT(print_setting(program, dir.file("job"), "r", "path"), testing::ExitedWithCode(3),
               "Error: Can't open " + literal(dir.file("nowhere/settings.xml")));
+  // A folder in the settings file's place opens, but it has no contents to read.
+  std::filesystem::create_directories(dir.file("odd/settings.xml"));
+  EXPECT_EXIT(print_setting(dir.file("odd/prog"), dir.file("job"), "r", "path"), testing::ExitedWithCode(3),
+              "Error: Can't read " + literal(dir.file("odd/settings.xml")));
   // Before the frame knows the program's path there is no folder to look in.
   char value[16];
   EXPECT_EXIT(app_setting("r", "path", value, sizeof value), testing::ExitedWithCode(3),
