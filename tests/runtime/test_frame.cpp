@@ -140,6 +140,8 @@ TEST(frame, memory_misuse_ends_the_run) {
 #if !defined(__SANITIZE_ADDRESS__)
   // The sanitizer's allocator refuses such requests itself, so only the plain build checks this.
   EXPECT_EXIT(getmem(LLONG_MAX / 2), ::testing::ExitedWithCode(3), "^Error: getmem not enough memory\n$");
+  EXPECT_EXIT(realmem(getmem(8), LLONG_MAX / 2), ::testing::ExitedWithCode(3),
+              "^Error: realmem not enough memory\n$");
 #endif
 }
 
