@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -436,6 +437,13 @@ TEST(biofile, bad_requests_end_the_run_naming_the_file) {
         bread(bf, nullptr, 17);
       },
       fails, fatal("Can't read " + path));
+  // Temporary names are made in the system's temporary folder; without one there is no name.
+  EXPECT_EXIT(
+      {
+        setenv("TMPDIR", dir.file("no").c_str(), 1);
+        bopen(nullptr, nullptr, B_WRITE, 0, 8);
+      },
+      fails, fatal("Can't create temporary file name"));
 }
 
 TEST(biofile, fatal_exit_leaves_written_records_on_disk) {
