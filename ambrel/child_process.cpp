@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include <algorithm>
 #include <cctype>
@@ -49,10 +50,19 @@ int run_command_line(const std::string& line) {
   // Output written so far must come before the child's, on the console and in files.
   std::fflush(nullptr);
   const char* arguments[] = {"sh", "-c", line.c_str(), nullptr};
+  // The driver ignores a broken console pipe; children (the shell, host packages) get the
+  // ordinary default back.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t child = 0;
-  if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(arguments), environ) != 0) {
-    return abnormal_end;
-  }
+  const int failed = posix_spawn(&child, "/bin/sh", nullptr, &attributes, const_cast<char* const*>(arguments), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (failed != 0) return abnormal_end;
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) return abnormal_end;

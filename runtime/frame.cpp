@@ -298,6 +298,10 @@ void start_procedure(int argc, char** argv) {
   install_handler(SIGINT, on_interrupt);
   interrupt_flag = 0;
 
+  // Console output into a pipe that its reader closed (a run piped into "head") must not kill
+  // the run halfway through its files: the write fails, and the log still gets every line.
+  std::signal(SIGPIPE, SIG_IGN);
+
   install_handler(SIGFPE, on_floating_point_trap);
   std::feclearexcept(FE_ALL_EXCEPT);
   feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);

@@ -151,6 +151,8 @@ void program_body(int argc, char** argv) {
     fail_while_writing_records();
   } else if (action == "setup") {
     read_whole_setup();
+  } else if (action == "chatter") {
+    for (int line = 1; line <= 5000; ++line) log_linef(false, "  Line %d", line);
   } else {
     error_exitf("Unknown probe action %s", action.c_str());
   }

@@ -295,3 +295,17 @@ TEST(frame_process, setup_pitfalls_end_with_their_own_message) {
 }
 
 }  // namespace
+
+TEST(frame_process, a_closed_console_pipe_does_not_cut_the_run_short) {
+  TempDir dir;
+  // The reader of the console output stops after one line; the run must still end normally
+  // with every line in its log.
+  const std::string probe = testsupport::shell_quote(probe_program()) + " " +
+                            testsupport::shell_quote(dir.file("run.set")) + " chatter 1";
+  RunResult result = testsupport::run_command(
+      "bash -c " + testsupport::shell_quote(probe + " | head -1 >/dev/null; echo ${PIPESTATUS[0]}"),
+      dir.path().string());
+  EXPECT_EQ(result.output, "0\n");
+  const std::string log = read_text(dir.file("run.log"));
+  EXPECT_NE(log.find("  Line 5000\n  Probe ended normally\n"), std::string::npos);
+}
