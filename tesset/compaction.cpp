@@ -41,11 +41,18 @@ std::vector<std::int16_t> Compaction::per_variable(const PerVariable& table, boo
   return out;
 }
 
-std::vector<std::int16_t> Compaction::bounds_block(const std::vector<std::int16_t>& block) const {
+std::vector<std::int16_t> Compaction::kept_positions(const std::vector<std::int16_t>& block) const {
+  // The lists keep their order, so each moves forward by the position words of the removed
+  // variables.
   std::vector<std::int16_t> out;
-  if (block.empty()) return out;
   const int shift = norig_ - nvar();
   for (int v : kept_) out.push_back(static_cast<std::int16_t>(block[v] ? block[v] - shift : 0));
+  return out;
+}
+
+std::vector<std::int16_t> Compaction::bounds_block(const std::vector<std::int16_t>& block) const {
+  if (block.empty()) return {};
+  std::vector<std::int16_t> out = kept_positions(block);
   // The bound lists follow the position words back to back: records of comparison, operand
   // count and (operator, operand) pairs, each list ended by -1.
   std::size_t at = static_cast<std::size_t>(norig_);
@@ -65,10 +72,8 @@ std::vector<std::int16_t> Compaction::bounds_block(const std::vector<std::int16_
 }
 
 std::vector<std::int16_t> Compaction::restrict_block(const std::vector<std::int16_t>& block) const {
-  std::vector<std::int16_t> out;
-  if (block.empty()) return out;
-  const int shift = norig_ - nvar();
-  for (int v : kept_) out.push_back(static_cast<std::int16_t>(block[v] ? block[v] - shift : 0));
+  if (block.empty()) return {};
+  std::vector<std::int16_t> out = kept_positions(block);
   // Condition lists: condition variable, entry word count, entry words; ended by -1.
   std::size_t at = static_cast<std::size_t>(norig_);
   while (at < block.size()) {

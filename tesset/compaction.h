@@ -39,6 +39,9 @@ class Compaction {
  private:
   // Reads word `at` of a block, ending the run when the block is shorter.
   static std::int16_t word(const std::vector<std::int16_t>& block, std::size_t at);
+  // The position words of the kept variables at the head of a BOUNDS or RESTRICT block, moved
+  // to where their lists stand once the removed variables' words are gone.
+  std::vector<std::int16_t> kept_positions(const std::vector<std::int16_t>& block) const;
 
   int norig_ = 0;
   std::vector<int> kept_;       // dataset index per kept variable
