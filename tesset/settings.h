@@ -9,29 +9,25 @@
 #include <utility>
 #include <vector>
 
+#include "control/control_file.h"
 #include "tesset/constant_pool.h"
 #include "tesset/names.h"
 
 namespace tesset {
 
-// Bits of a variable's flag word.
-inline constexpr std::uint16_t TYPE_MASK = 0x000F;
-inline constexpr std::uint16_t DROP = 0x0010;
-inline constexpr std::uint16_t TRANSFER = 0x0020;
-inline constexpr std::uint16_t USED = 0x0040;
-inline constexpr std::uint16_t SYNTHESIZE = 0x0080;
-inline constexpr std::uint16_t DIAGNOSE = 0x0100;
-inline constexpr std::uint16_t DIAGNOSE_ALL = 0x0200;
-inline constexpr std::uint16_t CHARACTER = 0x0400;
+// The flag-word bits and type codes belong to the control file; tesset names them without
+// the prefixes and keeps ABB in its setup-time code until the final types are settled.
+inline constexpr std::uint16_t TYPE_MASK = FLAG_TYPE_MASK;
+inline constexpr std::uint16_t DROP = FLAG_DROP;
+inline constexpr std::uint16_t TRANSFER = FLAG_TRANSFER;
+inline constexpr std::uint16_t USED = FLAG_USED;
+inline constexpr std::uint16_t SYNTHESIZE = FLAG_SYNTHESIZE;
+inline constexpr std::uint16_t DIAGNOSE = FLAG_DIAGNOSE;
+inline constexpr std::uint16_t DIAGNOSE_ALL = FLAG_DIAGNOSE_ALL;
+inline constexpr std::uint16_t CHARACTER = FLAG_CHARACTER;
 
-// Imputation type codes (low four bits of the flag word).
-inline constexpr int TYPE_CONTINUOUS = 1;
-inline constexpr int TYPE_CATEGORICAL = 2;
-inline constexpr int TYPE_MIXED = 3;
-inline constexpr int TYPE_COUNT = 5;
-inline constexpr int TYPE_ABB = 8;
-inline constexpr int TYPE_ABB_FINAL = 9;
-inline constexpr int TYPE_GH = 15;
+inline constexpr int TYPE_ABB = ::TYPE_ABB_SETUP;
+inline constexpr int TYPE_ABB_FINAL = ::TYPE_ABB;
 
 // Flag words of design variables: used + transfer + categorical, and the weight's continuous form.
 inline constexpr std::uint16_t DESIGN_FLAGS = 0x62;
@@ -45,11 +41,11 @@ inline constexpr int LINK_HAZARDS = 7;
 inline constexpr int LINK_TOBIT = 9;
 
 // Bits of the dependency matrix.
-inline constexpr std::uint8_t DEP_INTERACTION = 1;
-inline constexpr std::uint8_t DEP_OFFSET = 2;
-inline constexpr std::uint8_t DEP_RESTRICTION = 4;
-inline constexpr std::uint8_t DEP_BOUND = 8;
-inline constexpr std::uint8_t DEP_TRANSITIVE = 16;
+inline constexpr std::uint8_t DEP_INTERACTION = DEPEND_INTERACTION;
+inline constexpr std::uint8_t DEP_OFFSET = DEPEND_OFFSET;
+inline constexpr std::uint8_t DEP_RESTRICTION = DEPEND_RESTRICTION;
+inline constexpr std::uint8_t DEP_BOUND = DEPEND_BOUND;
+inline constexpr std::uint8_t DEP_TRANSITIVE = DEPEND_TRANSITIVE;
 
 // Most 16-bit words a BOUNDS or RESTRICT block may hold.
 inline constexpr std::size_t max_block_words = 16384;
