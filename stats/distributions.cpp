@@ -20,6 +20,14 @@ namespace {
 // logarithm finite.
 constexpr double df_ceiling = 1e10;
 
+// Degrees of freedom below which the tails are computed as at this value. Half of the smallest
+// denormal rounds to 0, whose ln Gamma is a division by zero; below 1e-300 every tail already
+// equals its limit to far more digits than the continued fraction delivers.
+constexpr double df_floor = 1e-300;
+
+// Degrees of freedom limited to [df_floor, df_ceiling].
+double usable_df(double df) { return std::clamp(df, df_floor, df_ceiling); }
+
 // Continued fraction limits: iterations, relative stop, floor of denominators and factors.
 constexpr int betacf_max_iterations = 100;
 constexpr double betacf_epsilon = 3e-7;
@@ -124,8 +132,8 @@ double beta_at(double a, double b, const BetaPoint& p) {
 // Upper tail of F(d1, d2) at the ratio e^log_f: I_z(d2/2, d1/2) with z = d2/(d2 + d1 F), whose
 // odds are d1 F/d2.
 double f_tail(double d1, double d2, double log_f) {
-  d1 = std::min(d1, df_ceiling);
-  d2 = std::min(d2, df_ceiling);
+  d1 = usable_df(d1);
+  d2 = usable_df(d2);
   return beta_at(d2 * 0.5, d1 * 0.5, point_from_log_odds(std::log(d1) + log_f - std::log(d2)));
 }
 
@@ -245,7 +253,7 @@ double t_pvalue(double df, double t) {
   if (df <= 0) error_exit("t_pvalue: Nonpositive degrees of freedom");
   if (t == 0) return 1.0;
   if (std::isinf(t)) return 0.0;
-  df = std::min(df, df_ceiling);
+  df = usable_df(df);
   // x = df/(df + t^2), whose odds are t^2/df.
   const BetaPoint p = point_from_log_odds(2.0 * std::log(std::fabs(t)) - std::log(df));
   return beta_at(df * 0.5, 0.5, p);
@@ -256,7 +264,7 @@ double t_pinverse(double df, double p) {
   if (p < 0 || p > 1) error_exit("t_pinverse: Invalid pval");
   if (p == 0) return 1.7976931348623157e308;
   if (p == 1) return 0.0;
-  df = std::min(df, df_ceiling);
+  df = usable_df(df);
   const double a = df * 0.5;
   double lo = 0.0;
   double hi = 1.0;

@@ -159,7 +159,7 @@ TEST(distributions, inverse_normal_cdf_agrees_with_reference_to_its_published_ac
 
 // Every routine returns a finite probability (or t) for the extremes its callers can produce.
 TEST(distributions, extreme_arguments_stay_finite_with_traps_armed) {
-  const std::vector<double> dfs = {1e-300, 1e-3, 0.5, 1, 10, 1e7, 1e12, 1e300, DBL_MAX};
+  const std::vector<double> dfs = {4.9e-324, 1e-300, 1e-3, 0.5, 1, 10, 1e7, 1e12, 1e300, DBL_MAX};
   const std::vector<double> ts = {0.0, 4.9e-324, 1e-300, 1e-8, 1, 1e8, 1e150, 1e300, DBL_MAX, INFINITY};
   const std::vector<double> ps = {0.0, 1e-300, 1e-12, 0.05, 0.5, 1 - 1e-12, 1.0};
   std::vector<double> results;
