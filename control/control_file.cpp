@@ -539,25 +539,31 @@ ControlHeader read_checked_header(biofile* bf, std::int64_t size, const Context&
 
 // ---- Field helpers. ----
 
-VarName make_name(std::string_view text) {
-  VarName name{};
-  std::memcpy(name.data(), text.data(), std::min(text.size(), name.size()));
-  return name;
+namespace {
+
+// A NUL-padded fixed field holding `text`, cut to the field's size.
+template <std::size_t N>
+std::array<char, N> padded_field(std::string_view text) {
+  std::array<char, N> field{};
+  std::memcpy(field.data(), text.data(), std::min(text.size(), N));
+  return field;
 }
 
-std::string name_text(const VarName& name) {
-  return std::string(name.data(), strnlen(name.data(), name.size()));
+// The text of a NUL-padded fixed field (a full field has no NUL).
+template <std::size_t N>
+std::string field_text(const std::array<char, N>& field) {
+  return std::string(field.data(), strnlen(field.data(), N));
 }
 
-VarLabel make_label(std::string_view text) {
-  VarLabel label{};
-  std::memcpy(label.data(), text.data(), std::min(text.size(), label.size()));
-  return label;
-}
+}  // namespace
 
-std::string label_text(const VarLabel& label) {
-  return std::string(label.data(), strnlen(label.data(), label.size()));
-}
+VarName make_name(std::string_view text) { return padded_field<NAME_BYTES>(text); }
+
+std::string name_text(const VarName& name) { return field_text(name); }
+
+VarLabel make_label(std::string_view text) { return padded_field<LABEL_BYTES>(text); }
+
+std::string label_text(const VarLabel& label) { return field_text(label); }
 
 Slot8 numeric_slot(double value) {
   std::uint64_t bits;
