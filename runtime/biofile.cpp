@@ -484,6 +484,12 @@ void bclose(biofile* bf, int how) {
   release(bf);
 }
 
+void bdiscard(biofile* bf) {
+  if (!bf || find_registered(bf) == registry().end()) return;
+  suspend(*bf, true);
+  release(bf);
+}
+
 const char* bpath(const biofile* bf) { return bf->path.c_str(); }
 std::int64_t bfile_size(const biofile* bf) { return bf->file_size; }
 std::int64_t brecord_count(const biofile* bf) { return bf->record_count; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 // Access modes (bits 0-1) and the virtual bit.
 inline constexpr int B_READ = 1;
@@ -38,5 +39,40 @@ std::int64_t brecord_count(const biofile* bf);
 std::int64_t bbuffer_length(const biofile* bf);
 int bmode(const biofile* bf);
 
+// Flushes what it can and releases the block without reporting a failure; for owners that are
+// destroyed while an error unwinds (their outputs are discarded anyway).
+void bdiscard(biofile* bf);
+
 // Flushes and releases every record file (nothing is deleted); used by release_all.
 void release_record_files();
+
+// Owner of one record file: the file is released when the owner goes away, so that an error
+// unwinding through a routine closes the files it opened. `close` is the orderly end, which
+// reports a failed write.
+class RecordFile {
+ public:
+  RecordFile() = default;
+  RecordFile(const char* name, int mode, std::int64_t buffer_length, int record_length)
+      : bf_(bopen(name, nullptr, mode, buffer_length, record_length)) {}
+  ~RecordFile() { bdiscard(bf_); }
+  RecordFile(RecordFile&& other) noexcept : bf_(std::exchange(other.bf_, nullptr)) {}
+  RecordFile& operator=(RecordFile&& other) noexcept {
+    if (this != &other) {
+      bdiscard(bf_);
+      bf_ = std::exchange(other.bf_, nullptr);
+    }
+    return *this;
+  }
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+
+  biofile* get() const { return bf_; }
+  bool is_open() const { return bf_ != nullptr; }
+  void* read(void* destination, int length = 0) { return bread(bf_, destination, length); }
+  void* write(const void* source, int length = 0) { return bwrite(bf_, source, length); }
+  // Ends the file with bclose's B_RELEASE (or B_DELETE); the owner is empty afterwards.
+  void close(int how = B_RELEASE) { bclose(std::exchange(bf_, nullptr), how); }
+
+ private:
+  biofile* bf_ = nullptr;
+};

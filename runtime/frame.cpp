@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "runtime/biofile.h"
+#include "runtime/output_file.h"
 #include "runtime/setup_reader.h"
 
 bool batch_mode = false;
@@ -42,6 +43,7 @@ bool log_started = false;    // this run has opened its log once; later opens co
 bool listing_started = false;  // likewise for the listing
 bool in_fatal_exit = false;  // an error_exit is under way: a nested one only ends the process
 bool releasing = false;      // release_all is under way
+bool procedure_running = false;  // run_procedure catches the errors that unwind to it
 
 std::vector<FILE*> tracked_files;
 
@@ -131,6 +133,15 @@ void write_banner(FILE* file) {
   std::fprintf(file, "------------------------------------------------\n");
 }
 
+// The shutdown after an error that was logged: unfinished outputs are removed, everything else
+// is flushed and closed, and the process ends with `code`.
+[[noreturn]] void end_after_error(int code) {
+  discard_pending_outputs();
+  if (!releasing) release_all();
+  std::fflush(stdout);
+  std::exit(code);
+}
+
 [[noreturn]] void fatal_exit(const char* prefix, int precision, const char* text, int code) {
   char message[128];
   if (text != nullptr) {
@@ -158,9 +169,10 @@ void write_banner(FILE* file) {
     // No log to carry the message (it could not be named or opened): standard error does.
     std::fprintf(stderr, "%s\n", message);
   }
-  if (!releasing) release_all();
-  std::fflush(stdout);
-  std::exit(code);
+  // Inside run_procedure the error unwinds to it, so that the objects on the way release what
+  // they own; outside it (a library routine called on its own) the run ends here.
+  if (procedure_running) throw FatalError{code};
+  end_after_error(code);
 }
 
 BlockHeader* header_of(void* block) { return static_cast<BlockHeader*>(block) - 1; }
@@ -308,12 +320,33 @@ void start_procedure(int argc, char** argv) {
   traps_armed = true;
 }
 
-int run_procedure(int argc, char** argv, void (*body)(int argc, char** argv)) {
+namespace {
+
+// The program between start-up and shutdown. A floating-point trap jumps back to the resume
+// point set here; leave_after_trap then raises the error like any other. Objects between here
+// and the trap are not destroyed on that path, so the shutdown after an error also removes
+// every output that was not finished.
+void run_program(int argc, char** argv, void (*body)(int argc, char** argv)) {
   start_procedure(argc, argv);
   if (sigsetjmp(trap_resume_point, 1) != 0) leave_after_trap();
   trap_resume_set = 1;
   body(argc, argv);
   release_all();
+}
+
+}  // namespace
+
+int run_procedure(int argc, char** argv, void (*body)(int argc, char** argv)) {
+  procedure_running = true;
+  int code = 0;
+  try {
+    run_program(argc, argv, body);
+  } catch (const FatalError& error) {
+    code = error.exit_code;
+  }
+  procedure_running = false;
+  trap_resume_set = 0;
+  if (code != 0) end_after_error(code);
   return 0;
 }
 

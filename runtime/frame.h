@@ -39,13 +39,21 @@ const char* companion_path(const char* extension);
 
 // ---- Start and end. ----
 
+// What the fatal routines throw, once their message is logged, while run_procedure runs the
+// program: it unwinds to run_procedure, which ends the run with `exit_code`. Nothing else may
+// catch it (it is deliberately not a std::exception).
+struct FatalError {
+  int exit_code;
+};
+
 // Parses the command line and arms interrupt handling and floating-point traps.
 // With no argument after the program name the process aborts at once.
 void start_procedure(int argc, char** argv);
 
 // Runs a program: start_procedure, the resume point of the floating-point trap, then `body`.
-// A trap anywhere in `body` ends the run with "Floating-point exception" (exit code 3).
-// Returns the exit code of a normal end (0 after release_all).
+// An error in `body` unwinds to here; a trap anywhere in `body` ends the run with
+// "Floating-point exception" (exit code 3). Either way unfinished outputs are removed and every
+// file is closed before the process ends with the error's code. Returns 0 after a normal end.
 int run_procedure(int argc, char** argv, void (*body)(int argc, char** argv));
 
 // Orderly shutdown: record files, tracked files, setup sources, log, listing, memory.
@@ -55,6 +63,8 @@ void release_all();
 bool interrupted();
 
 // ---- Fatal messages (never return). ----
+// Each logs its message, then throws FatalError inside run_procedure; called outside it, each
+// shuts down and ends the process itself.
 
 // Exit code 3, or 2 when the text is exactly "User interrupt". Null reports a system error.
 [[noreturn]] void error_exit(const char* text);
