@@ -9,6 +9,9 @@
 #include <cmath>
 
 #include "runtime/frame.h"
+#include "stats/safe_math.h"
+
+namespace tessary {
 
 namespace {
 
@@ -43,9 +46,6 @@ struct BetaPoint {
   double log_x;
   double log_y;
 };
-
-// ln(1 + e^v) without overflow for any finite v.
-double log1p_exp(double v) { return v > 0 ? v + std::log1p(std::exp(-v)) : std::log1p(std::exp(v)); }
 
 // The point whose odds (1 - x)/x equal e^log_odds: x = 1/(1 + r), y = r/(1 + r).
 BetaPoint point_from_log_odds(double log_odds) {
@@ -113,19 +113,15 @@ double betacf(double a, double b, double x) {
   error_exit("a or b too big, or MAXIT too small in betacf");
 }
 
-// exp(v) for a v that is mathematically bounded by a modest value; the clamp keeps rounding in
-// absurd arguments from reaching the overflow trap.
-double bounded_exp(double v) { return std::exp(std::min(v, 700.0)); }
-
 // I_x(a, b) at an interior point: x^a y^b / (a B(a, b)) times the continued fraction in x, or
 // one minus its mirror image in y, whichever converges faster.
 double beta_at(double a, double b, const BetaPoint& p) {
   const double log_front = a * p.log_x + b * p.log_y - ln_beta(a, b);
   double value;
   if (p.x < (a + 1.0) / (a + b + 2.0))
-    value = bounded_exp(log_front - std::log(a)) * betacf(a, b, p.x);
+    value = safe_exp(log_front - std::log(a)) * betacf(a, b, p.x);
   else
-    value = 1.0 - bounded_exp(log_front - std::log(b)) * betacf(b, a, p.y);
+    value = 1.0 - safe_exp(log_front - std::log(b)) * betacf(b, a, p.y);
   return std::clamp(value, 0.0, 1.0);
 }
 
@@ -322,3 +318,5 @@ double inverse_normal_cdf(double p) {
   const double z = (((c3 * r + c2) * r + c1) * r + c0) / ((d2 * r + d1) * r + 1.0);
   return q < 0 ? -z : z;
 }
+
+}  // namespace tessary

@@ -7,6 +7,8 @@
 // not accepted.
 #pragma once
 
+namespace tessary {
+
 // Natural logarithm of the gamma function for 0 < x <= 1e300 (six-term Lanczos series).
 double ln_gamma(double x);
 
@@ -48,3 +50,5 @@ double normal_cdf(double x);
 // Inverse of the standard normal cdf (Beasley and Springer's rational approximations), with p
 // first limited to [2.220446049250313e-16, 0.9999999999999998].
 double inverse_normal_cdf(double p);
+
+}  // namespace tessary

@@ -12,6 +12,8 @@
 
 #include "runtime/frame.h"
 
+namespace tessary {
+
 namespace {
 
 // The participating rows of a packed matrix, gathered into a dense packed working copy.
@@ -188,3 +190,5 @@ bool cholesky_inverse(std::span<double> matrix, std::span<std::int16_t> status) 
   record_singular(w, status);
   return pivoted;
 }
+
+}  // namespace tessary

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <span>
 
+namespace tessary {
+
 // A pivot not greater than this marks its row singular.
 inline constexpr double pivot_tolerance = 1e-08;
 
@@ -50,3 +52,5 @@ bool factor_and_invert(std::span<double> matrix, std::span<std::int16_t> status)
 // and columns of singular rows zero; carried rows end as after factor_and_invert. Returns false,
 // leaving the factor in place and the inverse unformed, when no in-row could be pivoted.
 bool cholesky_inverse(std::span<double> matrix, std::span<std::int16_t> status);
+
+}  // namespace tessary

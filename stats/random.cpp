@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+namespace tessary {
+
 namespace {
 
 // The generator's modulus (2^31 - 1, a prime) and multiplier.
@@ -45,3 +47,5 @@ double poisson(double mean, std::int32_t& seed) {
     if (cumulative > u || term == 0.0) return j;
   }
 }
+
+}  // namespace tessary

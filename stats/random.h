@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace tessary {
+
 // Advances the state: seed = seed x 397204094 mod 2147483647 (64-bit product and remainder),
 // and returns seed / 2147483647.
 double uniform(std::int32_t& seed);
@@ -18,3 +20,5 @@ double normal(std::int32_t& seed);
 // A Poisson draw with the given mean (a negative mean counts as 0): inversion of the cumulative
 // probabilities for means below 100, the rounded normal approximation from 100 up.
 double poisson(double mean, std::int32_t& seed);
+
+}  // namespace tessary

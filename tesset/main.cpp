@@ -8,7 +8,7 @@
 #include "runtime/setup_reader.h"
 #include "tesset/checks.h"
 #include "tesset/control_writer.h"
-#include "tesset/host_programs.h"
+#include "hosts/host_programs.h"
 #include "tesset/statements.h"
 
 const char program_title[] = "Tessary Statistical Procedures";

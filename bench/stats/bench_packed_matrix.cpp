@@ -12,6 +12,8 @@
 const char program_title[] = "Tessary statistics benchmarks";
 bool new_log = true;
 
+using namespace tessary;
+
 namespace {
 
 // A well-conditioned symmetric positive definite k x k matrix, packed: a cross-product matrix

@@ -17,6 +17,8 @@
 const char program_title[] = "Tessary statistics tests";
 bool new_log = true;
 
+using namespace tessary;
+
 namespace {
 
 using stats_reference::read_table;

@@ -12,6 +12,8 @@
 #include "tests/stats/armed_traps.h"
 #include "tests/stats/reference_values.h"
 
+using namespace tessary;
+
 namespace {
 
 using stats_reference::Case;

@@ -8,6 +8,8 @@
 #include "stats/random.h"
 #include "tests/stats/armed_traps.h"
 
+using namespace tessary;
+
 namespace {
 
 TEST(random, uniform_sequence_from_seed_1) {

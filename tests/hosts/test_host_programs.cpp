@@ -1,7 +1,7 @@
 // Host extraction programs. The R programs are run for real with Rscript on data sets the test
 // makes, and the data file they write is checked byte for byte; the SAS, SPSS and Stata programs
 // are compared with expected files.
-#include "tesset/host_programs.h"
+#include "hosts/host_programs.h"
 
 #include <gtest/gtest.h>
 
@@ -364,7 +364,7 @@ HostProgramInputs inputs_for(int host_mode) {
 }
 
 void expect_program(const std::string& text, const char* expected_file) {
-  EXPECT_EQ(text, expected_text(std::string("control/expected/") + expected_file)) << expected_file;
+  EXPECT_EQ(text, expected_text(std::string("hosts/expected/") + expected_file)) << expected_file;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // order, sorts them when the analysis needs sorted data and imputation will not do it later,
 // and writes the data file: the host's missing-value code in the first 8 bytes, then one
 // record of 8-byte fields per case in variable order.
-#include "tesset/host_programs.h"
+#include "hosts/host_programs.h"
 
 #include <algorithm>
 #include <cctype>
