@@ -1,7 +1,6 @@
 // Outputs written under a temporary name and renamed when finished.
 #include "runtime/output_file.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -9,23 +8,29 @@
 
 namespace {
 
-// Every output not yet committed or discarded, so that the shutdown after an error can remove
-// their temporary files even when the objects themselves are never destroyed.
-std::vector<PendingOutput*>& pending() {
-  static std::vector<PendingOutput*> outputs;
+// The temporary path of every output not yet committed or discarded, kept apart from the objects:
+// after a floating-point trap the objects lie in stack frames that were jumped over, and the
+// shutdown must still find the files to remove.
+struct PendingEntry {
+  const PendingOutput* owner;
+  std::string path;
+};
+
+std::vector<PendingEntry>& pending() {
+  static std::vector<PendingEntry> outputs;
   return outputs;
 }
 
-void forget(PendingOutput* output) {
+void forget(const PendingOutput* owner) {
   auto& outputs = pending();
-  outputs.erase(std::remove(outputs.begin(), outputs.end(), output), outputs.end());
+  std::erase_if(outputs, [owner](const PendingEntry& entry) { return entry.owner == owner; });
 }
 
 }  // namespace
 
 PendingOutput::PendingOutput(std::string final_path)
     : final_(std::move(final_path)), temporary_(final_ + ".part") {
-  pending().push_back(this);
+  pending().push_back({this, temporary_});
 }
 
 PendingOutput::~PendingOutput() { discard(); }
@@ -46,6 +51,6 @@ void PendingOutput::discard() {
 }
 
 void discard_pending_outputs() {
-  for (PendingOutput* output : pending()) std::remove(output->path().c_str());
+  for (const PendingEntry& entry : pending()) std::remove(entry.path.c_str());
   pending().clear();
 }

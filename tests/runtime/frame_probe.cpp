@@ -13,6 +13,7 @@
 
 #include "runtime/biofile.h"
 #include "runtime/frame.h"
+#include "runtime/output_file.h"
 #include "runtime/setup_reader.h"
 
 const char program_title[] = "Frame probe";
@@ -74,6 +75,39 @@ void fail_while_writing_records() {
   error_exit("Probe failed while writing records");
 }
 
+// The descriptors open at exit, written to "probe.fds" beside the setup: what the shutdown
+// left open. The listing of /proc/self/fd itself holds one while it is read.
+std::string fds_path;
+void record_open_descriptors() {
+  int count = 0;
+  if (FILE* list = popen("ls /proc/self/fd | wc -l", "r")) {
+    if (std::fscanf(list, "%d", &count) != 1) count = -1;
+    pclose(list);
+  }
+  if (FILE* out = std::fopen(fds_path.c_str(), "w")) {
+    std::fprintf(out, "%d\n", count);
+    std::fclose(out);
+  }
+}
+
+// Writes records of an output under its temporary name through owned files, then fails in
+// the way `how` says: an error that unwinds through the owners, or a floating-point trap, which
+// skips them. Either way neither the output nor its temporary file may remain, and no file may
+// stay open.
+void fail_inside_owned_output(const std::string& how) {
+  char path[260];
+  make_path(path, nullptr, "probe", "out");
+  PendingOutput output(path);
+  RecordFile records(output.path().c_str(), B_WRITE, 1 << 12, 64);
+  FILE* side = open_tracked(companion_path(".side"), "w");
+  if (side == nullptr) error_exit("Can't open side file");
+  unsigned char record[64] = {};
+  for (int i = 0; i < 1000; ++i) records.write(record);
+  log_line(false, "  1000 records written");
+  if (how == "trap") divide_by_zero();
+  error_exit("Probe failed inside an output");
+}
+
 // Takes one statement apart with the token readers, the way the programs do; `in_place`
 // terminates the values inside the statement itself.
 int take_apart(bool in_place) {
@@ -118,6 +152,8 @@ void program_body(int argc, char** argv) {
 
   if (action == "quiet-error") error_exit("Probe failed before its log");
   log_line(true, "  Probe started");
+  fds_path = std::string(companion_path(".fds"));
+  std::atexit(record_open_descriptors);
 
   if (action == "normal") {
     log_line(false, "  Probe done");
@@ -149,6 +185,8 @@ void program_body(int argc, char** argv) {
     invalid_operation();
   } else if (action == "records") {
     fail_while_writing_records();
+  } else if (action == "owned-error" || action == "owned-trap") {
+    fail_inside_owned_output(action == "owned-trap" ? "trap" : "error");
   } else if (action == "setup") {
     read_whole_setup();
   } else if (action == "chatter") {

@@ -154,6 +154,28 @@ TEST(frame_process, records_being_written_reach_the_disk_when_the_run_fails) {
             std::string::npos);
 }
 
+TEST(frame_process, a_failed_output_leaves_no_file_and_no_open_descriptor) {
+  // The normal run gives the descriptor count of a program that closed everything it opened.
+  TempDir normal;
+  ASSERT_EQ(run_probe(normal, "normal").exit_code, 0);
+  const std::string baseline = read_text(normal.file("run.fds"));
+  for (const char* action : {"owned-error", "owned-trap"}) {
+    SCOPED_TRACE(action);
+    TempDir dir;
+    RunResult result = run_probe(dir, action);
+    EXPECT_EQ(result.exit_code, 3);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("probe.out")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("probe.out.part")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("run.side")));
+    EXPECT_EQ(read_text(dir.file("run.fds")), baseline);
+    const std::string log = read_text(dir.file("run.log"));
+    EXPECT_NE(log.find("  1000 records written\n"), std::string::npos);
+    EXPECT_NE(log.find(std::string(action) == "owned-trap" ? "\nError: Floating-point exception\n"
+                                                           : "\nError: Probe failed inside an output\n"),
+              std::string::npos);
+  }
+}
+
 // Starts the probe without waiting for it; its output goes to files in `dir`.
 pid_t spawn_probe(const TempDir& dir, const std::string& action) {
   posix_spawn_file_actions_t files;
