@@ -8,6 +8,7 @@
 #include "runtime/setup_reader.h"
 
 const char program_title[] = "Ambrel AMB KVD Statistical Software";
+const char program_purpose[] = "Runs every command of a master setup as a chain of procedure programs";
 bool new_log = true;
 
 namespace ambrel {

@@ -9,6 +9,7 @@
 #include "runtime/frame.h"
 
 const char program_title[] = "Getdata - Get an Ambrel dataset";
+const char program_purpose[] = "Imports text tables, delimited, fixed-width and binary records into a standard dataset";
 bool new_log = true;
 
 namespace {

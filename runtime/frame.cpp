@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <cfenv>
 #include <csetjmp>
@@ -11,6 +12,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@ namespace {
 // ---- Process-wide state. ----
 
 std::string own_path;                 // the program's path as started
+std::string given_setup;              // the setup path as the command line gave it
 char setup_buffer[max_path_length + 1];  // the setup path; holds the latest companion name
 std::size_t extension_position = 0;   // where companion extensions are written
 
@@ -50,6 +53,7 @@ std::vector<FILE*> tracked_files;
 // Paged listing.
 struct Listing {
   FILE* file = nullptr;
+  std::string path;
   int page_length = 55;
   int width = 82;
   int page = 0;
@@ -117,8 +121,66 @@ std::string find_own_path(const char* argv0) {
   return buffer;
 }
 
+// The program's name: its path without folder.
+std::string program_name() {
+  const std::string& path = own_path;
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where the guide of the program lies: "docs/<program>.md" beside the folder that holds "bin".
+std::string guide_path() {
+  char resolved[PATH_MAX];
+  std::string program = realpath(own_path.c_str(), resolved) != nullptr ? resolved : own_path;
+  std::string folder = program.substr(0, program.rfind('/') + 1);
+  // Up from "bin/" to the installation's (or the build's) root.
+  if (folder.size() >= 5 && folder.compare(folder.size() - 5, 5, "/bin/") == 0) {
+    folder.resize(folder.size() - 4);
+  } else {
+    folder += "../";
+  }
+  return folder + "docs/" + program_name() + ".md";
+}
+
+bool is_help_request(const char* word) {
+  return std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0 || std::strcmp(word, "/?") == 0;
+}
+
+// Ends the run before a setup path was taken: the usage text, then the exit code.
+[[noreturn]] void usage_exit(FILE* stream, int code) {
+  std::fputs(usage_text().c_str(), stream);
+  std::fflush(stream);
+  std::exit(code);
+}
+
+// Refuses a setup path that names a folder, or whose folder does not exist, before a log is
+// named after it (the log could not be written there, or would land beside the folder).
+void check_setup_folder(const char* path) {
+  struct stat info {};
+  if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) error_exitf("Setup file is a folder: %s", path);
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return;
+  const std::string folder = slash == path ? std::string("/") : std::string(path, slash);
+  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    error_exitf("Folder of the setup file does not exist: %s", folder.c_str());
+  }
+}
+
+// Whether a log line is an error or warning message ("Error: ...", "  Warning: ..."), which the
+// console shows on standard error.
+bool is_message_line(const char* text) {
+  while (*text == ' ') ++text;
+  return std::strncmp(text, "Error:", 6) == 0 || std::strncmp(text, "Warning:", 8) == 0;
+}
+
 void console_line(const char* text) {
   if (batch_mode) return;
+  if (is_message_line(text)) {
+    // Standard output first, so that the message stands where it belongs on a terminal.
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", text);
+    return;
+  }
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
 }
@@ -260,6 +322,17 @@ void write_subtitle_lines() {
 
 const char* program_path() { return own_path.c_str(); }
 
+std::string usage_text() {
+  const std::string name = program_name();
+  std::string text = name;
+  if (program_purpose[0] != '\0') text += std::string(" - ") + program_purpose;
+  text += "\nUsage: " + name + " SETUP [/BATCH] [/DEBUG] [/R|/SAS|/SPSS|/STATA]\n";
+  text += "  SETUP is the setup file; its extension is replaced by \".set\" (and by \".log\",\n";
+  text += "  \".lst\", ... for the files the run writes beside it).\n";
+  text += "Guide: " + guide_path() + "\n";
+  return text;
+}
+
 const char* setup_path() { return setup_buffer; }
 
 const char* companion_path(const char* extension) {
@@ -272,14 +345,16 @@ const char* companion_path(const char* extension) {
 }
 
 void start_procedure(int argc, char** argv) {
-  if (argc < 2) std::abort();
-  own_path = find_own_path(argv[0]);
+  own_path = find_own_path(argc > 0 ? argv[0] : nullptr);
+  if (argc < 2 || argv[1][0] == '\0') usage_exit(stderr, 3);
+  if (is_help_request(argv[1])) usage_exit(stdout, 0);
 
   std::size_t length = std::strlen(argv[1]);
   if (length > max_path_length) {
     error_exitf("Setup path longer than %zu characters", max_path_length);
   }
   std::memcpy(setup_buffer, argv[1], length + 1);
+  given_setup = argv[1];
 
   log_started = listing_started = false;
   batch_mode = debug_mode = command_mode = false;
@@ -408,11 +483,12 @@ void open_log() {
   if (log_started) {
     // Reopened after close_log: continue the log, never truncate what this run wrote.
     log_file = std::fopen(companion_path(".log"), "a");
-    if (log_file == nullptr) error_exit("Can't open logfile");
+    if (log_file == nullptr) error_exitf("Can't open logfile: %s", setup_buffer);
     return;
   }
+  check_setup_folder(given_setup.c_str());
   log_file = std::fopen(companion_path(".log"), new_log ? "w" : "a");
-  if (log_file == nullptr) error_exit("Can't open logfile");
+  if (log_file == nullptr) error_exitf("Can't open logfile: %s", setup_buffer);
   log_started = true;
   if (new_log) write_banner(log_file);
   std::fputc('\n', log_file);
@@ -465,8 +541,9 @@ void log_linef(bool stamp, const char* format, ...) {
 void open_listing(const char* title, const char* subtitle) {
   if (listing.file != nullptr) return;
   // Reopened in the same run, the listing is continued: what the run printed stays.
-  listing.file = std::fopen(companion_path(".lst"), new_log && !listing_started ? "w" : "a");
-  if (listing.file == nullptr) error_exit("Can't open lstfile");
+  listing.path = companion_path(".lst");
+  listing.file = std::fopen(listing.path.c_str(), new_log && !listing_started ? "w" : "a");
+  if (listing.file == nullptr) error_exitf("Can't open lstfile: %s", listing.path.c_str());
   listing_started = true;
   listing.page_length = 55;
   listing.width = 82;
@@ -484,9 +561,9 @@ void close_listing() {
 
 void list_new_page() {
   if (listing.file == nullptr) error_exit("Listing not open");
-  if (std::fseek(listing.file, 0, SEEK_END) != 0) error_exit("Can't access listfile");
+  if (std::fseek(listing.file, 0, SEEK_END) != 0) error_exitf("Can't access listfile: %s", listing.path.c_str());
   long size = std::ftell(listing.file);
-  if (size < 0) error_exit("Can't access listfile");
+  if (size < 0) error_exitf("Can't access listfile: %s", listing.path.c_str());
   if (size > 0) std::fputc('\f', listing.file);
   listing.page++;
   write_header_line();

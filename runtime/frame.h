@@ -5,11 +5,16 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // ---- Per-program constants: each program defines these two (see its main.cpp). ----
 
 // First line of the banner, for example "Tessary Statistical Procedures".
 extern const char program_title[];
+// What the program does, in one line, for its usage text (for example "Imports text tables ...
+// into a standard dataset"). The runtime library holds an empty default, which the linker takes
+// only for programs that define none (test programs).
+extern const char program_purpose[];
 // Whether the log and listing are created afresh with the banner (true) or appended to.
 // Some programs change it at run time before the log is opened.
 extern bool new_log;
@@ -26,6 +31,9 @@ enum HostMode : int { HOST_NONE = 0, HOST_R = 1, HOST_SAS = 2, HOST_SPSS = 3, HO
 // Longest setup path and base name the frame accepts (the path buffer holds 260 bytes).
 inline constexpr std::size_t max_path_length = 259;
 inline constexpr std::size_t max_base_length = 255;
+
+// The usage text: what the program does, its command line and where its guide is.
+std::string usage_text();
 
 // The program's own path as started (argv[0], or /proc/self/exe when argv[0] has no "/").
 const char* program_path();
@@ -47,7 +55,9 @@ struct FatalError {
 };
 
 // Parses the command line and arms interrupt handling and floating-point traps.
-// With no argument after the program name the process aborts at once.
+// Without a setup path the usage text goes to standard error and the process ends with exit
+// code 3; with "--help", "-h" or "/?" it goes to standard output and the process ends with 0.
+// Neither writes a file.
 void start_procedure(int argc, char** argv);
 
 // Runs a program: start_procedure, the resume point of the floating-point trap, then `body`.
@@ -79,6 +89,8 @@ bool interrupted();
 
 // ---- Log and console. ----
 
+// Opens the log beside the setup file. A setup path that names a folder, or lies in a folder
+// that does not exist, ends the run with its message (on standard error) instead.
 void open_log();
 void close_log();
 // Writes the text and a newline to the log and, unless batch_mode, to standard output;

@@ -12,6 +12,7 @@
 #include "tesset/statements.h"
 
 const char program_title[] = "Tessary Statistical Procedures";
+const char program_purpose[] = "Checks impute, synthesize, describe and regress setups and writes the control file";
 bool new_log = true;
 
 namespace {

@@ -43,13 +43,38 @@ std::string expected(const std::string& name) {
   return testsupport::expected_text("runtime/expected/" + name);
 }
 
-// What the console shows for a log: the log puts its empty line after the four banner lines,
-// the console puts it before them; without a banner both begin with the empty line.
+// What standard output shows for a log: the log puts its empty line after the four banner
+// lines, the console puts it before them; without a banner both begin with the empty line.
+// Error and warning messages go to standard error instead.
 std::string console_of(const std::string& log) {
-  std::size_t after_banner = 0;
-  for (int line = 0; line < 4; ++line) after_banner = log.find('\n', after_banner) + 1;
-  if (log.compare(0, 12, "Frame probe\n") != 0) return log;
-  return "\n" + log.substr(0, after_banner) + log.substr(after_banner + 1);
+  std::string shown = log;
+  if (log.compare(0, 12, "Frame probe\n") == 0) {
+    std::size_t after_banner = 0;
+    for (int line = 0; line < 4; ++line) after_banner = log.find('\n', after_banner) + 1;
+    shown = "\n" + log.substr(0, after_banner) + log.substr(after_banner + 1);
+  }
+  std::string output;
+  std::size_t start = 0;
+  while (start < shown.size()) {
+    const std::size_t end = shown.find('\n', start) + 1;
+    const std::string line = shown.substr(start, end - start);
+    if (line.rfind("Error:", 0) != 0 && line.rfind("Warning:", 0) != 0) output += line;
+    start = end;
+  }
+  return output;
+}
+
+// What standard error shows for a log: its error and warning messages.
+std::string messages_of(const std::string& log) {
+  std::string messages;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    const std::size_t end = log.find('\n', start) + 1;
+    const std::string line = log.substr(start, end - start);
+    if (line.rfind("Error:", 0) == 0 || line.rfind("Warning:", 0) == 0) messages += line;
+    start = end;
+  }
+  return messages;
 }
 
 TEST(frame_process, exit_codes_and_their_log_lines) {
@@ -74,7 +99,7 @@ TEST(frame_process, exit_codes_and_their_log_lines) {
     EXPECT_EQ(result.exit_code, c.exit_code);
     EXPECT_EQ(probe_log(dir), expected(c.expected_log));
     EXPECT_EQ(mask_volatile(result.output), console_of(expected(c.expected_log)));
-    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(result.errors, messages_of(expected(c.expected_log)));
   }
 }
 
@@ -222,6 +247,7 @@ TEST(frame_process, an_interrupt_polled_in_a_loop_ends_the_run_with_code_2) {
   EXPECT_EQ(wait_for_child(pid, 60), 2);
   EXPECT_EQ(probe_log(dir), expected("probe_sigint.log"));
   EXPECT_EQ(mask_volatile(read_text(dir.file("stdout"))), console_of(expected("probe_sigint.log")));
+  EXPECT_EQ(read_text(dir.file("stderr")), "Error: User interrupt\n");
 }
 
 // Bytes for a setup file: either anything at all, or the characters the reader treats
