@@ -637,50 +637,28 @@ ControlHeader header_from_content(const ControlFile& f, const Context& c) {
     return static_cast<std::int32_t>(words * 2);
   };
 
-  h.kind = f.kind;
+  h.run_settings() = f.run_settings();
   h.nvar = static_cast<std::int32_t>(nvar);
   h.ntot = static_cast<std::int32_t>(ntot);
   h.norig = f.norig();
-  h.nobs = f.nobs;
   std::size_t interaction_words = 0;
   for (const auto& components : f.interactions) interaction_words += 1 + components.size();
   h.interaction_bytes = block_bytes(interaction_words, "interaction table");
   h.offsets_bytes = per_variable(f.offsets, "OFFSETS");
   h.restrict_bytes = block_bytes(f.restrictions.size(), "RESTRICT block");
   h.bounds_bytes = block_bytes(f.bounds.size(), "BOUNDS block");
-  h.multiples = f.multiples;
-  h.implicates = f.implicates;
-  h.iterations = f.iterations;
   // The perturbation table only means something with a seed.
   h.perturb_bytes = f.seed != 0 ? per_variable(f.perturb, "PERTURB") : 0;
-  h.seed = f.seed;
   h.maxpred_bytes = per_variable(f.maxpred, "MAXPRED");
   h.minrsqd_bytes = per_variable(f.minrsqd, "MINRSQD");
-  h.maxlogi = f.maxlogi;
-  h.mincodi = f.mincodi;
-  h.print_level = f.print_level;
   if (f.constants.size() > MAX_CONTROL_VARIABLES + 1u) fail(c, "%zu constants", f.constants.size());
   h.constant_bytes = static_cast<std::int32_t>(f.constants.size() * SLOT_BYTES);
   if (!f.dependencies.empty() && static_cast<std::int64_t>(f.dependencies.size()) != ntot * ntot)
     fail(c, "dependency matrix not ntot x ntot");
   h.dependency_bytes = static_cast<std::int32_t>(f.dependencies.size());
   h.by_count = static_cast<std::int32_t>(f.by_vars.size());
-  h.multiple_var = f.multiple_var;
-  h.id_var = f.id_var;
-  h.stratum_var = f.stratum_var;
-  h.cluster_var = f.cluster_var;
-  h.weight_var = f.weight_var;
-  h.dependent_var = f.dependent_var;
-  h.dependent_code = f.dependent_code;
-  h.censor_var = f.censor_var;
-  h.censor_code = f.censor_code;
   h.predictor_count = static_cast<std::int32_t>(f.predictors.size());
-  h.estimate_count = f.estimate_count;
   h.estimates_bytes = block_bytes(f.estimates.size(), "ESTIMATES block");
-  h.mdata = f.mdata;
-  h.link = f.link;
-  h.plot = f.plot;
-  h.intercept = f.intercept;
   h.model_bytes = block_bytes(f.models.size(), "MODEL block");
   h.contrast_factor_bytes = block_bytes(f.contrast_factors.size(), "CONTRAST factor block");
   h.table_bytes = block_bytes(f.tables.size(), "TABLE block");
@@ -698,7 +676,6 @@ ControlHeader header_from_content(const ControlFile& f, const Context& c) {
     name_bytes += name->size() + 1;
   }
   h.name_string_bytes = static_cast<std::int32_t>(name_bytes);
-  h.concatenate = f.concatenate;
   const ControlCodeframes& frames = f.codeframes;
   const bool any_frame = std::any_of(frames.frame_of_var.begin(), frames.frame_of_var.end(),
                                      [](std::int16_t frame) { return frame >= 0; });
@@ -781,31 +758,7 @@ ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const Context& c
   const ControlHeader h = decode_header(in);
   check_header(h, static_cast<std::int64_t>(bytes.size()), c);
   ControlFile f;
-  f.kind = h.kind;
-  f.nobs = h.nobs;
-  f.multiples = h.multiples;
-  f.implicates = h.implicates;
-  f.iterations = h.iterations;
-  f.seed = h.seed;
-  f.maxlogi = h.maxlogi;
-  f.mincodi = h.mincodi;
-  f.print_level = h.print_level;
-  f.multiple_var = h.multiple_var;
-  f.id_var = h.id_var;
-  f.stratum_var = h.stratum_var;
-  f.cluster_var = h.cluster_var;
-  f.weight_var = h.weight_var;
-  f.dependent_var = h.dependent_var;
-  f.dependent_code = h.dependent_code;
-  f.censor_var = h.censor_var;
-  f.censor_code = h.censor_code;
-  f.estimate_count = h.estimate_count;
-  f.mdata = h.mdata;
-  f.link = h.link;
-  f.plot = h.plot;
-  f.intercept = h.intercept;
-  f.concatenate = h.concatenate;
-
+  f.run_settings() = h.run_settings();
   std::string* outputs[4] = {&f.dataout, &f.estout, &f.repout, &f.predout};
   decode_texts(in, h, c, f.title, f.datain, outputs);
   f.names = in.fields<VarName>(h.ntot, "Names");

@@ -4,13 +4,10 @@
 
 namespace tesset {
 
-// Flag bits that keep a variable in the control file: a type, used, synthesize or diagnose.
-static constexpr std::uint16_t keep_mask = 0x3CF;
-
 Compaction::Compaction(const Setup& setup) : norig_(setup.vars.count()), names_(setup.vars.names) {
   new_index_.assign(static_cast<std::size_t>(norig_), -1);
   for (int v = 0; v < norig_; ++v) {
-    if (setup.vars.flags[v] & keep_mask) {
+    if (setup.vars.flags[v] & FLAG_KEEP_MASK) {
       new_index_[v] = static_cast<int>(kept_.size());
       kept_.push_back(v);
     }
