@@ -95,7 +95,10 @@ void check_imputation_setup(Setup& setup) {
   const Requested& req = setup.req;
   Settled& found = setup.found;
   if (req.datain.size() > 1) error_exit("Can't have multiple input files with imputation");
-  if (!req.has_multiples && !req.has_implicates) found.multiples = 1;
+  // Without MULTIPLES or IMPLICATES the run imputes once. IMPLICATES cancelled for want of
+  // synthesis counts as not given: it would otherwise leave a run that imputes nothing.
+  const bool implicates_given = req.has_implicates && found.implicates > 0;
+  if (!req.has_multiples && !implicates_given) found.multiples = 1;
   if (found.multiples <= 1 && found.implicates <= 1) found.concatenate = false;
   if (found.mult_var >= 0) forget_mult_var(setup, "Impute setup");
   if (!found.keep_perturb) {
