@@ -52,13 +52,15 @@ template <typename Entry>
 class VariableLists {
  public:
   // The list of kept variable `v`; empty when it has none.
-  const std::vector<Entry>& of(int v) const { return lists_[static_cast<std::size_t>(list_of_[static_cast<std::size_t>(v)])]; }
+  const std::vector<Entry>& of(int v) const {
+    return lists_[static_cast<std::size_t>(list_of_[static_cast<std::size_t>(v)])];
+  }
   bool has(int v) const { return list_of_[static_cast<std::size_t>(v)] != 0; }
   int nvar() const { return static_cast<int>(list_of_.size()); }
   bool empty() const { return lists_.size() <= 1; }
 
  protected:
-  std::vector<int> list_of_;                           // per variable its list, 0 none
+  std::vector<int> list_of_;                      // per variable its list, 0 none
   std::vector<std::vector<Entry>> lists_ = {{}};  // list 0 is the empty one
 };
 
