@@ -10,21 +10,12 @@
 #include <limits>
 #include <span>
 
+#include "control/control_blocks.h"
+#include "control/control_context.h"
 #include "runtime/biofile.h"
 #include "runtime/frame.h"
 
-namespace {
-
-// Largest transfer handed to the record-file layer at once.
-constexpr std::int64_t max_transfer = std::int64_t{1} << 30;
-
-// Who complains about what: the path's file name and the verb of the message.
-struct Context {
-  const char* path;
-  const char* verb;  // "is corrupt" when reading, "not written" when writing
-};
-
-[[noreturn, gnu::format(printf, 2, 3)]] void fail(const Context& context, const char* format, ...) {
+void control_fail(const ControlContext& context, const char* format, ...) {
   char detail[160];
   va_list args;
   va_start(args, format);
@@ -36,6 +27,11 @@ struct Context {
   if (*file_name == 0) error_exitf("Control file %s: %s", context.verb, detail);
   error_exitf("Control file %s %s: %s", file_name, context.verb, detail);
 }
+
+namespace {
+
+// Largest transfer handed to the record-file layer at once.
+constexpr std::int64_t max_transfer = std::int64_t{1} << 30;
 
 // ---- Little-endian encoding. ----
 
@@ -70,13 +66,13 @@ class ByteWriter {
 // A cursor over the bytes of one file; every take is checked against what is left.
 class ByteReader {
  public:
-  ByteReader(std::span<const std::uint8_t> bytes, const Context& context)
+  ByteReader(std::span<const std::uint8_t> bytes, const ControlContext& context)
       : bytes_(bytes), context_(context) {}
 
   // The next `length` bytes; `section` names the part of the file in the message.
   std::span<const std::uint8_t> take(std::int64_t length, const char* section) {
     if (length < 0 || length > static_cast<std::int64_t>(bytes_.size() - position_))
-      fail(context_, "%s runs past the end of the file", section);
+      control_fail(context_, "%s runs past the end of the file", section);
     auto part = bytes_.subspan(position_, static_cast<std::size_t>(length));
     position_ += static_cast<std::size_t>(length);
     return part;
@@ -118,13 +114,13 @@ class ByteReader {
  private:
   std::span<const std::uint8_t> bytes_;
   std::size_t position_ = 0;
-  Context context_;
+  ControlContext context_;
 };
 
 // Splits a section of NUL-terminated texts; the section must end with a NUL.
-std::vector<std::string> split_texts(std::span<const std::uint8_t> bytes, const Context& context,
+std::vector<std::string> split_texts(std::span<const std::uint8_t> bytes, const ControlContext& context,
                                      const char* section) {
-  if (bytes.empty() || bytes.back() != 0) fail(context, "%s not terminated", section);
+  if (bytes.empty() || bytes.back() != 0) control_fail(context, "%s not terminated", section);
   std::vector<std::string> texts;
   std::size_t start = 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -173,22 +169,22 @@ std::int64_t announced_size(const ControlHeader& h) {
   return total + codeframe_section_bytes(h);
 }
 
-void check_range(const Context& c, const char* what, std::int64_t value, std::int64_t low, std::int64_t high) {
-  if (value < low || value > high) fail(c, "%s %lld out of range", what, static_cast<long long>(value));
+void check_range(const ControlContext& c, const char* what, std::int64_t value, std::int64_t low, std::int64_t high) {
+  if (value < low || value > high) control_fail(c, "%s %lld out of range", what, static_cast<long long>(value));
 }
 
 // A short block's byte count: even and not negative.
-void check_block_bytes(const Context& c, const char* what, std::int32_t bytes) {
-  if (bytes < 0 || bytes % 2 != 0) fail(c, "%s size %d invalid", what, bytes);
+void check_block_bytes(const ControlContext& c, const char* what, std::int32_t bytes) {
+  if (bytes < 0 || bytes % 2 != 0) control_fail(c, "%s size %d invalid", what, bytes);
 }
 
 // A per-variable table is absent or holds one short per kept variable.
-void check_table_bytes(const Context& c, const char* what, std::int32_t bytes, std::int32_t nvar) {
-  if (bytes != 0 && bytes != 2 * nvar) fail(c, "%s size %d invalid", what, bytes);
+void check_table_bytes(const ControlContext& c, const char* what, std::int32_t bytes, std::int32_t nvar) {
+  if (bytes != 0 && bytes != 2 * nvar) control_fail(c, "%s size %d invalid", what, bytes);
 }
 
 // Checks every header word that does not need the sections, then the size of the whole file.
-void check_header(const ControlHeader& h, std::int64_t file_size, const Context& c) {
+void check_header(const ControlHeader& h, std::int64_t file_size, const ControlContext& c) {
   constexpr std::int64_t int_max = std::numeric_limits<std::int32_t>::max();
   check_range(c, "Request kind", h.kind, 0, 15);
   check_range(c, "Number of variables", h.ntot, 0, MAX_CONTROL_VARIABLES);
@@ -196,27 +192,27 @@ void check_header(const ControlHeader& h, std::int64_t file_size, const Context&
   check_range(c, "Number of original variables", h.norig, h.nvar, MAX_CONTROL_VARIABLES);
   check_range(c, "NOBS", h.nobs, 0, int_max);
   check_block_bytes(c, "Interaction table", h.interaction_bytes);
-  if ((h.interaction_bytes == 0) != (h.ntot == h.nvar)) fail(c, "interaction table does not match ntot");
+  if ((h.interaction_bytes == 0) != (h.ntot == h.nvar)) control_fail(c, "interaction table does not match ntot");
   check_table_bytes(c, "OFFSETS table", h.offsets_bytes, h.nvar);
   check_table_bytes(c, "PERTURB table", h.perturb_bytes, h.nvar);
   check_table_bytes(c, "MAXPRED table", h.maxpred_bytes, h.nvar);
   check_table_bytes(c, "MINRSQD table", h.minrsqd_bytes, h.nvar);
   check_block_bytes(c, "RESTRICT block", h.restrict_bytes);
   check_block_bytes(c, "BOUNDS block", h.bounds_bytes);
-  if (h.restrict_bytes != 0 && h.restrict_bytes < 2 * h.nvar) fail(c, "RESTRICT block too short");
-  if (h.bounds_bytes != 0 && h.bounds_bytes < 2 * h.nvar) fail(c, "BOUNDS block too short");
+  if (h.restrict_bytes != 0 && h.restrict_bytes < 2 * h.nvar) control_fail(c, "RESTRICT block too short");
+  if (h.bounds_bytes != 0 && h.bounds_bytes < 2 * h.nvar) control_fail(c, "BOUNDS block too short");
   check_range(c, "Multiples", h.multiples, 0, int_max);
   check_range(c, "Implicates", h.implicates, 0, int_max);
   check_range(c, "Iterations", h.iterations, 0, int_max);
   check_range(c, "MAXLOGI", h.maxlogi, 0, int_max);
   check_range(c, "Print level", h.print_level, 0, int_max);
   if (h.constant_bytes < 0 || h.constant_bytes % SLOT_BYTES != 0)
-    fail(c, "constant pool size %d invalid", h.constant_bytes);
+    control_fail(c, "constant pool size %d invalid", h.constant_bytes);
   const std::int64_t pool = h.constant_bytes / SLOT_BYTES;
   check_range(c, "Constant pool size", pool, 0, MAX_CONTROL_VARIABLES + 1);
   check_range(c, "MINCODI index", h.mincodi, -1, pool - 1);
   if (h.dependency_bytes != 0 && h.dependency_bytes != h.ntot * h.ntot)
-    fail(c, "dependency matrix size %d invalid", h.dependency_bytes);
+    control_fail(c, "dependency matrix size %d invalid", h.dependency_bytes);
   check_range(c, "Number of BY variables", h.by_count, 0, h.nvar);
   for (auto [what, index] : {std::pair{"Multiple variable", h.multiple_var}, {"ID variable", h.id_var},
                              {"STRATUM variable", h.stratum_var}, {"CLUSTER variable", h.cluster_var},
@@ -232,7 +228,7 @@ void check_header(const ControlHeader& h, std::int64_t file_size, const Context&
                              {"MEAN block", h.mean_bytes}, {"CONTRAST coefficient block", h.contrast_coef_bytes}})
     check_block_bytes(c, what, bytes);
   if (std::int64_t{h.estimate_count} * (NAME_BYTES + 2) > h.estimates_bytes)
-    fail(c, "ESTIMATES block too short for %d estimates", h.estimate_count);
+    control_fail(c, "ESTIMATES block too short for %d estimates", h.estimate_count);
   check_range(c, "MDATA method", h.mdata, 0, 3);
   check_range(c, "Link", h.link, 0, 15);
   check_range(c, "Plot flag", h.plot, 0, 1);
@@ -245,10 +241,10 @@ void check_header(const ControlHeader& h, std::int64_t file_size, const Context&
   check_range(c, "Number of codes", h.code_count, 0, int_max);
   check_range(c, "Code label size", h.codelabel_bytes, h.code_count, int_max);
   if (h.codeframe_count == 0 && (h.code_count != 0 || h.codelabel_bytes != 0))
-    fail(c, "codes without codeframes");
+    control_fail(c, "codes without codeframes");
   const std::int64_t expected = announced_size(h);
   if (expected != file_size)
-    fail(c, "%lld bytes announced, %lld found", static_cast<long long>(expected),
+    control_fail(c, "%lld bytes announced, %lld found", static_cast<long long>(expected),
          static_cast<long long>(file_size));
 }
 
@@ -258,227 +254,71 @@ ControlHeader decode_header(ByteReader& in) {
   return h;
 }
 
-// ---- Structure checks of the short blocks. ----
-
-// A cursor over a block of shorts; every step is checked against the block's end.
-class BlockCursor {
- public:
-  BlockCursor(const std::vector<std::int16_t>& block, const Context& context, const char* name)
-      : block_(block), context_(context), name_(name) {}
-
-  std::int16_t next() {
-    if (position_ >= block_.size()) fail(context_, "%s ends inside an entry", name_);
-    return block_[position_++];
-  }
-  // The next short, which must lie in [low, high].
-  std::int16_t next(std::int64_t low, std::int64_t high, const char* what) {
-    std::int16_t value = next();
-    if (value < low || value > high) fail(context_, "%s: %s %d out of range", name_, what, value);
-    return value;
-  }
-  void seek(std::size_t position) { position_ = position; }
-  bool at_end() const { return position_ == block_.size(); }
-  void expect_end() {
-    if (!at_end()) fail(context_, "%s has %zu trailing words", name_, block_.size() - position_);
-  }
-
- private:
-  const std::vector<std::int16_t>& block_;
-  Context context_;
-  const char* name_;
-  std::size_t position_ = 0;
-};
-
-// Limits the structure checks need.
-struct Limits {
-  std::int64_t nvar;  // kept variables
-  std::int64_t ntot;  // with pseudo-variables
-  std::int64_t pool;  // constant-pool entries
-};
-
-// Per kept variable a start position into the block (0 none); the lists follow the head.
-template <typename CheckList>
-void check_positioned_lists(const std::vector<std::int16_t>& block, const Limits& limits, const Context& c,
-                            const char* name, CheckList check_list) {
-  if (block.empty()) return;
-  BlockCursor cursor(block, c, name);
-  for (std::int64_t v = 0; v < limits.nvar; ++v) {
-    std::int16_t start = block[static_cast<std::size_t>(v)];
-    if (start == 0) continue;
-    if (start < limits.nvar || static_cast<std::size_t>(start) >= block.size())
-      fail(c, "%s: list position %d out of range", name, start);
-    cursor.seek(static_cast<std::size_t>(start));
-    check_list(cursor);
-  }
-}
-
-void check_bounds_block(const std::vector<std::int16_t>& block, const Limits& limits, const Context& c) {
-  check_positioned_lists(block, limits, c, "BOUNDS block", [&](BlockCursor& cursor) {
-    for (std::int16_t comparison = cursor.next(); comparison != -1; comparison = cursor.next()) {
-      if (comparison < 2 || comparison > 5) fail(c, "BOUNDS block: comparison %d invalid", comparison);
-      std::int16_t operands = cursor.next(1, MAX_CONTROL_VARIABLES, "operand count");
-      for (int k = 0; k < operands; ++k) {
-        cursor.next(k == 0 ? 0 : 2, k == 0 ? 1 : 5, "operator");
-        std::int16_t operand = cursor.next();
-        if (operand >= 0 ? operand >= limits.pool : ~operand >= limits.nvar)
-          fail(c, "BOUNDS block: operand %d out of range", operand);
-      }
-    }
-  });
-}
-
-void check_restrict_block(const std::vector<std::int16_t>& block, const Limits& limits, const Context& c) {
-  check_positioned_lists(block, limits, c, "RESTRICT block", [&](BlockCursor& cursor) {
-    for (std::int16_t variable = cursor.next(); variable >= 0; variable = cursor.next()) {
-      if (variable >= limits.nvar) fail(c, "RESTRICT block: variable %d out of range", variable);
-      const std::int16_t items = cursor.next(1, MAX_CONTROL_VARIABLES, "item count");
-      int used = 0;
-      while (used < items) {
-        const std::int16_t relation = cursor.next(0, 5, "relation");
-        const int indexes = relation == 1 ? 2 : 1;
-        for (int k = 0; k < indexes; ++k) cursor.next(0, limits.pool - 1, "value index");
-        used += 1 + indexes;
-      }
-      if (used != items) fail(c, "RESTRICT block: item count %d does not match its entries", items);
-    }
-  });
-}
-
-// TABLE and CONTRAST factor blocks: N statements, K groups each, L variables per group.
-// Returns the number of groups.
-std::int64_t check_grouped_block(const std::vector<std::int16_t>& block, const Limits& limits, const Context& c,
-                                 const char* name) {
-  if (block.empty()) return 0;
-  BlockCursor cursor(block, c, name);
-  std::int64_t groups = 0;
-  const std::int16_t statements = cursor.next(0, MAX_CONTROL_VARIABLES, "count");
-  for (int s = 0; s < statements; ++s) {
-    const std::int16_t dimensions = cursor.next(1, MAX_CONTROL_VARIABLES, "dimension count");
-    groups += dimensions;
-    for (int d = 0; d < dimensions; ++d) {
-      const std::int16_t variables = cursor.next(1, MAX_CONTROL_VARIABLES, "variable count");
-      for (int v = 0; v < variables; ++v) cursor.next(0, limits.nvar - 1, "variable");
-    }
-  }
-  cursor.expect_end();
-  return groups;
-}
-
-void check_mean_block(const std::vector<std::int16_t>& block, const Limits& limits, const Context& c) {
-  if (block.empty()) return;
-  BlockCursor cursor(block, c, "MEAN block");
-  const std::int16_t count = cursor.next(0, MAX_CONTROL_VARIABLES, "count");
-  for (int v = 0; v < count; ++v) cursor.next(0, limits.nvar - 1, "variable");
-  cursor.expect_end();
-}
-
-void check_model_block(const std::vector<std::int16_t>& block, const Context& c) {
-  if (block.empty()) return;
-  BlockCursor cursor(block, c, "MODEL block");
-  const std::int16_t models = cursor.next(0, MAX_CONTROL_VARIABLES, "count");
-  for (int m = 0; m < models; ++m) {
-    cursor.next(1, 3, "design code");
-    const std::int16_t strata = cursor.next(0, MAX_CONTROL_VARIABLES, "stratum count");
-    for (int s = 0; s < strata; ++s) cursor.next(0, MAX_CONTROL_VARIABLES, "stratum");
-  }
-  cursor.expect_end();
-}
-
-void check_contrast_coefficients(const std::vector<std::int16_t>& block, std::int64_t groups, const Limits& limits,
-                                 const Context& c) {
-  if (block.empty()) return;
-  BlockCursor cursor(block, c, "CONTRAST coefficient block");
-  for (std::int64_t g = 0; g < groups; ++g) {
-    const std::int16_t count = cursor.next(0, MAX_CONTROL_VARIABLES, "count");
-    for (int k = 0; k < count; ++k) {
-      cursor.next(0, MAX_CONTROL_VARIABLES, "level position");
-      cursor.next(0, limits.pool - 1, "coefficient index");
-    }
-  }
-  cursor.expect_end();
-}
-
-void check_estimates_block(const std::vector<std::int16_t>& block, std::int64_t estimates, const Limits& limits,
-                           const Context& c) {
-  BlockCursor cursor(block, c, "ESTIMATES block");
-  for (std::int64_t e = 0; e < estimates; ++e) {
-    for (int w = 0; w < NAME_BYTES / 2; ++w) cursor.next();
-    for (std::int16_t components = cursor.next(0, MAX_CONTROL_VARIABLES, "component count"); components != 0;
-         components = cursor.next(0, MAX_CONTROL_VARIABLES, "component count")) {
-      // A group of one component may name the intercept (-1); an interaction never does.
-      const std::int64_t lowest = components == 1 ? -1 : 0;
-      for (int k = 0; k < components; ++k) cursor.next(lowest, limits.ntot - 1, "variable");
-      const std::int16_t coefficients = cursor.next(0, MAX_CONTROL_VARIABLES, "coefficient count");
-      for (int k = 0; k < coefficients; ++k) cursor.next(-1, limits.pool - 1, "coefficient index");
-    }
-  }
-  cursor.expect_end();
-}
+// ---- Section checks. ----
 
 // Every entry of a list of indexes lies in [low, high].
-void check_indexes(const std::vector<std::int16_t>& values, std::int64_t low, std::int64_t high, const Context& c,
+void check_indexes(const std::vector<std::int16_t>& values, std::int64_t low, std::int64_t high, const ControlContext& c,
                    const char* name) {
   for (std::int16_t value : values)
-    if (value < low || value > high) fail(c, "%s: index %d out of range", name, value);
+    if (value < low || value > high) control_fail(c, "%s: index %d out of range", name, value);
 }
 
-void check_codeframes(const ControlCodeframes& frames, const Context& c) {
+void check_codeframes(const ControlCodeframes& frames, const ControlContext& c) {
   const auto count = static_cast<std::int64_t>(frames.frame_names.size());
   check_indexes(frames.frame_of_var, -1, count - 1, c, "Codeframe map");
   std::int32_t previous = 0;
   for (std::int32_t end : frames.frame_end) {
-    if (end < previous) fail(c, "codeframe code counts decrease");
+    if (end < previous) control_fail(c, "codeframe code counts decrease");
     previous = end;
   }
-  if (previous != static_cast<std::int64_t>(frames.codes.size())) fail(c, "codeframe code counts do not add up");
-  if (frames.code_labels.size() != frames.codes.size()) fail(c, "%zu code labels for %zu codes",
+  if (previous != static_cast<std::int64_t>(frames.codes.size())) control_fail(c, "codeframe code counts do not add up");
+  if (frames.code_labels.size() != frames.codes.size()) control_fail(c, "%zu code labels for %zu codes",
                                                              frames.code_labels.size(), frames.codes.size());
 }
 
 // Checks the content of every section once the sizes are known to fit.
-void check_sections(const ControlFile& f, const Context& c) {
-  const Limits limits{f.nvar(), f.ntot(), static_cast<std::int64_t>(f.constants.size())};
+void check_sections(const ControlFile& f, const ControlContext& c) {
+  const BlockLimits limits = BlockLimits::of(f);
   for (const auto& components : f.interactions) check_indexes(components, 0, limits.nvar - 1, c, "Interaction table");
   check_indexes(f.offsets, -1, limits.nvar - 1, c, "OFFSETS table");
   check_indexes(f.minrsqd, -1, limits.pool - 1, c, "MINRSQD table");
   check_indexes(f.maxpred, -1, MAX_CONTROL_VARIABLES, c, "MAXPRED table");
   check_indexes(f.perturb, -1, MAX_CONTROL_VARIABLES, c, "PERTURB table");
-  check_restrict_block(f.restrictions, limits, c);
-  check_bounds_block(f.bounds, limits, c);
+  // The statement blocks are checked by walking them as the procedures' views do.
+  (void)RestrictView(f, c);
+  (void)BoundsView(f, c);
   for (std::uint8_t code : f.dependencies)
-    if (code > 31) fail(c, "dependency code %d invalid", code);
+    if (code > 31) control_fail(c, "dependency code %d invalid", code);
   check_indexes(f.by_vars, 0, limits.nvar - 1, c, "BY variables");
   check_indexes(f.predictors, 0, limits.ntot - 1, c, "Predictors");
-  check_estimates_block(f.estimates, f.estimate_count, limits, c);
-  check_model_block(f.models, c);
-  const std::int64_t contrast_groups = check_grouped_block(f.contrast_factors, limits, c, "CONTRAST factor block");
-  check_grouped_block(f.tables, limits, c, "TABLE block");
-  check_mean_block(f.means, limits, c);
-  if (f.contrast_factors.empty() && !f.contrast_coefs.empty()) fail(c, "CONTRAST coefficients without factors");
-  check_contrast_coefficients(f.contrast_coefs, contrast_groups, limits, c);
+  (void)EstimatesView(f, c);
+  (void)ModelView(f, c);
+  (void)ContrastView(f, c);
+  (void)TableView(f, c);
+  (void)MeanView(f, c);
   if (!f.codeframes.frame_names.empty()) check_codeframes(f.codeframes, c);
 }
 
 // ---- Sections. ----
 
 // Reads the title and the name strings (sections 2 to 7).
-void decode_texts(ByteReader& in, const ControlHeader& h, const Context& c, std::string& title,
+void decode_texts(ByteReader& in, const ControlHeader& h, const ControlContext& c, std::string& title,
                   std::vector<std::string>& datain, std::string* outputs[4]) {
   if (h.title_bytes > 0) {
     auto bytes = in.take(h.title_bytes, "Title");
     if (bytes.back() != 0 || std::find(bytes.begin(), bytes.end() - 1, 0) != bytes.end() - 1)
-      fail(c, "title not terminated");
+      control_fail(c, "title not terminated");
     title.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size() - 1);
   }
   auto texts = split_texts(in.take(h.name_string_bytes, "Name strings"), c, "Name strings");
   auto end_of_datain = std::find(texts.begin(), texts.end(), std::string());
   if (end_of_datain == texts.end() || texts.end() - end_of_datain != 5)
-    fail(c, "name strings do not match the header");
+    control_fail(c, "name strings do not match the header");
   datain.assign(texts.begin(), end_of_datain);
   for (int k = 0; k < 4; ++k) *outputs[k] = end_of_datain[1 + k];
 }
 
-ControlCodeframes decode_codeframes(ByteReader& in, const ControlHeader& h, const Context& c) {
+ControlCodeframes decode_codeframes(ByteReader& in, const ControlHeader& h, const ControlContext& c) {
   ControlCodeframes frames;
   frames.frame_of_var = in.shorts(h.nvar, "Codeframe map");
   frames.frame_names = in.fields<VarName>(h.codeframe_count, "Codeframe names");
@@ -488,20 +328,20 @@ ControlCodeframes decode_codeframes(ByteReader& in, const ControlHeader& h, cons
   return frames;
 }
 
-std::vector<std::vector<std::int16_t>> decode_interactions(ByteReader& in, const ControlHeader& h, const Context& c) {
+std::vector<std::vector<std::int16_t>> decode_interactions(ByteReader& in, const ControlHeader& h, const ControlContext& c) {
   const auto table = in.shorts(h.interaction_bytes / 2, "Interaction table");
   std::vector<std::vector<std::int16_t>> interactions;
   std::size_t position = 0;
   while (position < table.size()) {
     const std::int16_t count = table[position++];
     if (count < 1 || static_cast<std::size_t>(count) > table.size() - position)
-      fail(c, "interaction table entry of %d components invalid", count);
+      control_fail(c, "interaction table entry of %d components invalid", count);
     interactions.emplace_back(table.begin() + static_cast<std::ptrdiff_t>(position),
                               table.begin() + static_cast<std::ptrdiff_t>(position) + count);
     position += static_cast<std::size_t>(count);
   }
   if (static_cast<std::int64_t>(interactions.size()) != std::int64_t{h.ntot} - h.nvar)
-    fail(c, "%zu interactions for %d pseudo-variables", interactions.size(), h.ntot - h.nvar);
+    control_fail(c, "%zu interactions for %d pseudo-variables", interactions.size(), h.ntot - h.nvar);
   return interactions;
 }
 
@@ -515,18 +355,18 @@ biofile* open_for_reading(const char* path, std::int64_t& size) {
 }
 
 // Reads exactly `length` bytes into `destination`, in transfers the layer accepts.
-void read_exactly(biofile* bf, std::uint8_t* destination, std::int64_t length, const Context& c) {
+void read_exactly(biofile* bf, std::uint8_t* destination, std::int64_t length, const ControlContext& c) {
   while (length > 0) {
     const auto part = static_cast<int>(std::min(length, max_transfer));
-    if (!bread(bf, destination, part)) fail(c, "file ended early");
+    if (!bread(bf, destination, part)) control_fail(c, "file ended early");
     destination += part;
     length -= part;
   }
 }
 
 // Reads the header of an open file into `bytes` and checks it against the file size.
-ControlHeader read_checked_header(biofile* bf, std::int64_t size, const Context& c, std::vector<std::uint8_t>& bytes) {
-  if (size < CONTROL_HEADER_BYTES) fail(c, "file of %lld bytes has no header", static_cast<long long>(size));
+ControlHeader read_checked_header(biofile* bf, std::int64_t size, const ControlContext& c, std::vector<std::uint8_t>& bytes) {
+  if (size < CONTROL_HEADER_BYTES) control_fail(c, "file of %lld bytes has no header", static_cast<long long>(size));
   bytes.resize(CONTROL_HEADER_BYTES);
   read_exactly(bf, bytes.data(), CONTROL_HEADER_BYTES, c);
   ByteReader in(bytes, c);
@@ -613,103 +453,80 @@ std::string estimate_label(const std::int16_t* words) {
 
 namespace {
 
-ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const Context& c);
+ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const ControlContext& c);
 
 // The header of the content; inconsistent content stops the run, naming `c`.
-ControlHeader header_from_content(const ControlFile& f, const Context& c) {
-  if (f.names.size() < f.interactions.size()) fail(c, "more interactions than variables");
+ControlHeader header_from_content(const ControlFile& f, const ControlContext& c) {
+  if (f.names.size() < f.interactions.size()) control_fail(c, "more interactions than variables");
   ControlHeader h;
   const std::int64_t ntot = f.ntot();
   const std::int64_t nvar = f.nvar();
-  if (ntot > MAX_CONTROL_VARIABLES) fail(c, "%lld variables", static_cast<long long>(ntot));
+  if (ntot > MAX_CONTROL_VARIABLES) control_fail(c, "%lld variables", static_cast<long long>(ntot));
   if (f.flags.size() != f.names.size() || f.labels.size() != f.names.size())
-    fail(c, "names, flags and labels differ in number");
-  if (f.original_flags.size() != f.original_names.size()) fail(c, "original names and flags differ in number");
+    control_fail(c, "names, flags and labels differ in number");
+  if (f.original_flags.size() != f.original_names.size()) control_fail(c, "original names and flags differ in number");
   if (!f.original_names.empty() && static_cast<std::int64_t>(f.original_names.size()) <= nvar)
-    fail(c, "original names given without compaction");
-  if (f.norig() > MAX_CONTROL_VARIABLES) fail(c, "%d original variables", f.norig());
+    control_fail(c, "original names given without compaction");
+  if (f.norig() > MAX_CONTROL_VARIABLES) control_fail(c, "%d original variables", f.norig());
   auto per_variable = [&](const std::vector<std::int16_t>& table, const char* what) {
-    if (!table.empty() && static_cast<std::int64_t>(table.size()) != nvar) fail(c, "%s not one per variable", what);
+    if (!table.empty() && static_cast<std::int64_t>(table.size()) != nvar) control_fail(c, "%s not one per variable", what);
     return static_cast<std::int32_t>(table.size() * 2);
   };
   auto block_bytes = [&](std::size_t words, const char* what) {
-    if (words > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() / 2)) fail(c, "%s too large", what);
+    if (words > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() / 2)) control_fail(c, "%s too large", what);
     return static_cast<std::int32_t>(words * 2);
   };
 
-  h.kind = f.kind;
+  h.run_settings() = f.run_settings();
   h.nvar = static_cast<std::int32_t>(nvar);
   h.ntot = static_cast<std::int32_t>(ntot);
   h.norig = f.norig();
-  h.nobs = f.nobs;
   std::size_t interaction_words = 0;
   for (const auto& components : f.interactions) interaction_words += 1 + components.size();
   h.interaction_bytes = block_bytes(interaction_words, "interaction table");
   h.offsets_bytes = per_variable(f.offsets, "OFFSETS");
   h.restrict_bytes = block_bytes(f.restrictions.size(), "RESTRICT block");
   h.bounds_bytes = block_bytes(f.bounds.size(), "BOUNDS block");
-  h.multiples = f.multiples;
-  h.implicates = f.implicates;
-  h.iterations = f.iterations;
   // The perturbation table only means something with a seed.
   h.perturb_bytes = f.seed != 0 ? per_variable(f.perturb, "PERTURB") : 0;
-  h.seed = f.seed;
   h.maxpred_bytes = per_variable(f.maxpred, "MAXPRED");
   h.minrsqd_bytes = per_variable(f.minrsqd, "MINRSQD");
-  h.maxlogi = f.maxlogi;
-  h.mincodi = f.mincodi;
-  h.print_level = f.print_level;
-  if (f.constants.size() > MAX_CONTROL_VARIABLES + 1u) fail(c, "%zu constants", f.constants.size());
+  if (f.constants.size() > MAX_CONTROL_VARIABLES + 1u) control_fail(c, "%zu constants", f.constants.size());
   h.constant_bytes = static_cast<std::int32_t>(f.constants.size() * SLOT_BYTES);
   if (!f.dependencies.empty() && static_cast<std::int64_t>(f.dependencies.size()) != ntot * ntot)
-    fail(c, "dependency matrix not ntot x ntot");
+    control_fail(c, "dependency matrix not ntot x ntot");
   h.dependency_bytes = static_cast<std::int32_t>(f.dependencies.size());
   h.by_count = static_cast<std::int32_t>(f.by_vars.size());
-  h.multiple_var = f.multiple_var;
-  h.id_var = f.id_var;
-  h.stratum_var = f.stratum_var;
-  h.cluster_var = f.cluster_var;
-  h.weight_var = f.weight_var;
-  h.dependent_var = f.dependent_var;
-  h.dependent_code = f.dependent_code;
-  h.censor_var = f.censor_var;
-  h.censor_code = f.censor_code;
   h.predictor_count = static_cast<std::int32_t>(f.predictors.size());
-  h.estimate_count = f.estimate_count;
   h.estimates_bytes = block_bytes(f.estimates.size(), "ESTIMATES block");
-  h.mdata = f.mdata;
-  h.link = f.link;
-  h.plot = f.plot;
-  h.intercept = f.intercept;
   h.model_bytes = block_bytes(f.models.size(), "MODEL block");
   h.contrast_factor_bytes = block_bytes(f.contrast_factors.size(), "CONTRAST factor block");
   h.table_bytes = block_bytes(f.tables.size(), "TABLE block");
   h.mean_bytes = block_bytes(f.means.size(), "MEAN block");
   h.contrast_coef_bytes = block_bytes(f.contrast_coefs.size(), "CONTRAST coefficient block");
-  if (f.title.find('\0') != std::string::npos) fail(c, "title holds a NUL");
+  if (f.title.find('\0') != std::string::npos) control_fail(c, "title holds a NUL");
   h.title_bytes = f.title.empty() ? 0 : static_cast<std::int32_t>(f.title.size() + 1);
   std::size_t name_bytes = 1;
   for (const auto& name : f.datain) {
-    if (name.empty() || name.find('\0') != std::string::npos) fail(c, "DATAIN name empty or holding a NUL");
+    if (name.empty() || name.find('\0') != std::string::npos) control_fail(c, "DATAIN name empty or holding a NUL");
     name_bytes += name.size() + 1;
   }
   for (const std::string* name : {&f.dataout, &f.estout, &f.repout, &f.predout}) {
-    if (name->find('\0') != std::string::npos) fail(c, "output name holds a NUL");
+    if (name->find('\0') != std::string::npos) control_fail(c, "output name holds a NUL");
     name_bytes += name->size() + 1;
   }
   h.name_string_bytes = static_cast<std::int32_t>(name_bytes);
-  h.concatenate = f.concatenate;
   const ControlCodeframes& frames = f.codeframes;
   const bool any_frame = std::any_of(frames.frame_of_var.begin(), frames.frame_of_var.end(),
                                      [](std::int16_t frame) { return frame >= 0; });
   if (any_frame) {
-    if (static_cast<std::int64_t>(frames.frame_of_var.size()) != nvar) fail(c, "codeframe map not one per variable");
-    if (frames.frame_end.size() != frames.frame_names.size()) fail(c, "codeframe names and counts differ in number");
+    if (static_cast<std::int64_t>(frames.frame_of_var.size()) != nvar) control_fail(c, "codeframe map not one per variable");
+    if (frames.frame_end.size() != frames.frame_names.size()) control_fail(c, "codeframe names and counts differ in number");
     h.codeframe_count = static_cast<std::int32_t>(frames.frame_names.size());
     h.code_count = static_cast<std::int32_t>(frames.codes.size());
     std::size_t label_bytes = 0;
     for (const auto& label : frames.code_labels) {
-      if (label.find('\0') != std::string::npos) fail(c, "code label holds a NUL");
+      if (label.find('\0') != std::string::npos) control_fail(c, "code label holds a NUL");
       label_bytes += label.size() + 1;
     }
     h.codelabel_bytes = static_cast<std::int32_t>(label_bytes);
@@ -720,13 +537,13 @@ ControlHeader header_from_content(const ControlFile& f, const Context& c) {
 }  // namespace
 
 ControlHeader control_header(const ControlFile& control) {
-  return header_from_content(control, Context{"", "not written"});
+  return header_from_content(control, ControlContext{"", "not written"});
 }
 
 // ---- Encoding and decoding. ----
 
 std::vector<std::uint8_t> encode_control_file(const ControlFile& f, const char* path) {
-  const Context c{path, "not written"};
+  const ControlContext c{path, "not written"};
   ControlHeader h = header_from_content(f, c);
   ByteWriter out;
   for (std::int32_t* field : header_fields(h)) out.i32(*field);
@@ -776,36 +593,12 @@ std::vector<std::uint8_t> encode_control_file(const ControlFile& f, const char* 
 
 namespace {
 
-ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const Context& c) {
+ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const ControlContext& c) {
   ByteReader in(bytes, c);
   const ControlHeader h = decode_header(in);
   check_header(h, static_cast<std::int64_t>(bytes.size()), c);
   ControlFile f;
-  f.kind = h.kind;
-  f.nobs = h.nobs;
-  f.multiples = h.multiples;
-  f.implicates = h.implicates;
-  f.iterations = h.iterations;
-  f.seed = h.seed;
-  f.maxlogi = h.maxlogi;
-  f.mincodi = h.mincodi;
-  f.print_level = h.print_level;
-  f.multiple_var = h.multiple_var;
-  f.id_var = h.id_var;
-  f.stratum_var = h.stratum_var;
-  f.cluster_var = h.cluster_var;
-  f.weight_var = h.weight_var;
-  f.dependent_var = h.dependent_var;
-  f.dependent_code = h.dependent_code;
-  f.censor_var = h.censor_var;
-  f.censor_code = h.censor_code;
-  f.estimate_count = h.estimate_count;
-  f.mdata = h.mdata;
-  f.link = h.link;
-  f.plot = h.plot;
-  f.intercept = h.intercept;
-  f.concatenate = h.concatenate;
-
+  f.run_settings() = h.run_settings();
   std::string* outputs[4] = {&f.dataout, &f.estout, &f.repout, &f.predout};
   decode_texts(in, h, c, f.title, f.datain, outputs);
   f.names = in.fields<VarName>(h.ntot, "Names");
@@ -834,7 +627,7 @@ ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const Context& c
   f.means = in.shorts(h.mean_bytes / 2, "MEAN block");
   f.contrast_coefs = in.shorts(h.contrast_coef_bytes / 2, "CONTRAST coefficient block");
   if (h.codeframe_count > 0) f.codeframes = decode_codeframes(in, h, c);
-  if (!in.at_end()) fail(c, "trailing bytes after the last section");
+  if (!in.at_end()) control_fail(c, "trailing bytes after the last section");
   check_sections(f, c);
   return f;
 }
@@ -842,7 +635,7 @@ ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const Context& c
 }  // namespace
 
 ControlFile decode_control_file(const std::vector<std::uint8_t>& bytes, const char* path) {
-  return decode_with(bytes, Context{path, "is corrupt"});
+  return decode_with(bytes, ControlContext{path, "is corrupt"});
 }
 
 void write_control_file(const char* path, const ControlFile& control) {
@@ -857,7 +650,7 @@ void write_control_file(const char* path, const ControlFile& control) {
 }
 
 ControlFile read_control_file(const char* path) {
-  const Context c{path, "is corrupt"};
+  const ControlContext c{path, "is corrupt"};
   std::int64_t size = 0;
   biofile* bf = open_for_reading(path, size);
   // The header is checked against the size before the rest is read into memory.
@@ -870,7 +663,7 @@ ControlFile read_control_file(const char* path) {
 }
 
 ControlHeader read_control_header(const char* path) {
-  const Context c{path, "is corrupt"};
+  const ControlContext c{path, "is corrupt"};
   std::int64_t size = 0;
   biofile* bf = open_for_reading(path, size);
   std::vector<std::uint8_t> bytes;
@@ -880,7 +673,7 @@ ControlHeader read_control_header(const char* path) {
 }
 
 ControlSummary read_control_summary(const char* path) {
-  const Context c{path, "is corrupt"};
+  const ControlContext c{path, "is corrupt"};
   std::int64_t size = 0;
   biofile* bf = open_for_reading(path, size);
   ControlSummary summary;

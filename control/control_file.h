@@ -10,35 +10,7 @@
 #include <string_view>
 #include <vector>
 
-// ---- Request kinds (header word 0). ----
-
-inline constexpr int KIND_IMPUTE = 1;      // imputation requested
-inline constexpr int KIND_REGRESS = 2;     // regression setup
-inline constexpr int KIND_DESCRIBE = 4;    // describe setup
-inline constexpr int KIND_SYNTHESIZE = 8;  // synthesis setup
-
-// ---- Variable flag word bits. ----
-
-inline constexpr std::uint16_t FLAG_TYPE_MASK = 0x000F;     // imputation type code
-inline constexpr std::uint16_t FLAG_DROP = 0x0010;          // not carried into the output
-inline constexpr std::uint16_t FLAG_TRANSFER = 0x0020;      // carried, not imputed
-inline constexpr std::uint16_t FLAG_USED = 0x0040;          // design, BY, ID, model ... variable
-inline constexpr std::uint16_t FLAG_SYNTHESIZE = 0x0080;    // observed values are replaced
-inline constexpr std::uint16_t FLAG_DIAGNOSE = 0x0100;      // diagnostic plots
-inline constexpr std::uint16_t FLAG_DIAGNOSE_ALL = 0x0200;  // diagnostic plots, option /all
-inline constexpr std::uint16_t FLAG_CHARACTER = 0x0400;     // character data
-// A variable survives compaction when it has a type, synthesize or diagnose bit.
-inline constexpr std::uint16_t FLAG_KEEP_MASK = 0x03CF;
-
-// Imputation type codes (the low four bits of the flag word).
-inline constexpr int TYPE_NONE = 0;
-inline constexpr int TYPE_CONTINUOUS = 1;
-inline constexpr int TYPE_CATEGORICAL = 2;
-inline constexpr int TYPE_MIXED = 3;
-inline constexpr int TYPE_COUNT = 5;
-inline constexpr int TYPE_ABB_SETUP = 8;  // ABB while the setup is read
-inline constexpr int TYPE_ABB = 9;        // ABB as written to the control file
-inline constexpr int TYPE_GH = 15;
+#include "control/control_codes.h"
 
 // Byte-size and layout constants.
 inline constexpr int CONTROL_HEADER_INTS = 49;
@@ -71,47 +43,60 @@ Slot8 text_slot(std::string_view text);
 double slot_double(const Slot8& slot);
 std::string slot_text(const Slot8& slot);
 
-// The 49 header words in file order; every byte count and count is derived from the content
-// by the writer.
-struct ControlHeader {
-  std::int32_t kind = 0;                   // KIND_* bits
+// The run's scalar settings: the header words that are values rather than counts or sizes.
+// The header and the file's content both carry them, so they are defined here once.
+struct RunSettings {
+  std::int32_t kind = 0;             // KIND_* bits
+  std::int32_t nobs = 0;             // NOBS, 0 if none
+  std::int32_t multiples = 0;        // number of multiples
+  std::int32_t implicates = 0;       // number of implicates
+  std::int32_t iterations = 0;       // number of iterations
+  std::int32_t seed = 0;             // random seed; PERTURB is written only when it is not 0
+  std::int32_t maxlogi = 0;          // MAXLOGI
+  std::int32_t mincodi = -1;         // constant-pool index, -1 none
+  std::int32_t print_level = PRINT_STANDARD;  // PRINT_* level
+  std::int32_t multiple_var = -1;    // multiple-number variable, -1 none
+  std::int32_t id_var = -1;          // ID variable, -1 none
+  std::int32_t stratum_var = -1;     // STRATUM variable, -1 none
+  std::int32_t cluster_var = -1;     // CLUSTER variable, -1 none
+  std::int32_t weight_var = -1;      // WEIGHT variable, -1 none
+  std::int32_t dependent_var = -1;   // dependent variable, -1 none
+  std::int32_t dependent_code = -1;  // reference code as a pool index, -1 none
+  std::int32_t censor_var = -1;      // censor variable, -1 none
+  std::int32_t censor_code = -1;     // censoring code as a pool index, -1 none
+  std::int32_t estimate_count = 0;   // estimates in the ESTIMATES block
+  std::int32_t mdata = MDATA_NONE;   // MDATA_* method
+  std::int32_t link = LINK_NONE;     // LINK_* code (or the dependent's type code)
+  std::int32_t plot = 0;             // plot flag
+  std::int32_t intercept = 0;        // 1 intercept, 0 none
+  std::int32_t concatenate = 0;      // DATAOUT concatenate flag
+
+  // The settings part of a header or of a file's content.
+  RunSettings& run_settings() { return *this; }
+  const RunSettings& run_settings() const { return *this; }
+
+  friend bool operator==(const RunSettings&, const RunSettings&) = default;
+};
+
+// The 49 header words: the run settings and the counts and byte sizes of the sections. The
+// writer derives every count and size from the content; header_fields (in the module) gives
+// the words in file order.
+struct ControlHeader : RunSettings {
   std::int32_t nvar = 0;                   // kept variables
   std::int32_t ntot = 0;                   // nvar + interaction pseudo-variables
   std::int32_t norig = 0;                  // dataset variables before compaction
-  std::int32_t nobs = 0;                   // NOBS, 0 if none
   std::int32_t interaction_bytes = 0;      // interaction table
   std::int32_t offsets_bytes = 0;          // OFFSETS table (nvar shorts) or 0
   std::int32_t restrict_bytes = 0;         // RESTRICT block or 0
   std::int32_t bounds_bytes = 0;           // BOUNDS block or 0
-  std::int32_t multiples = 0;              // number of multiples
-  std::int32_t implicates = 0;             // number of implicates
-  std::int32_t iterations = 0;             // number of iterations
   std::int32_t perturb_bytes = 0;          // PERTURB table (nvar shorts) or 0
-  std::int32_t seed = 0;                   // random seed
   std::int32_t maxpred_bytes = 0;          // MAXPRED table (nvar shorts) or 0
   std::int32_t minrsqd_bytes = 0;          // MINRSQD table (nvar shorts) or 0
-  std::int32_t maxlogi = 0;                // MAXLOGI
-  std::int32_t mincodi = -1;               // constant-pool index, -1 none
-  std::int32_t print_level = 0;            // 0 none, 1 standard, 2 detail, 4 correlations ...
   std::int32_t constant_bytes = 0;         // constant pool (count x 8)
   std::int32_t dependency_bytes = 0;       // dependency matrix (ntot x ntot) or 0
   std::int32_t by_count = 0;               // BY variables
-  std::int32_t multiple_var = -1;          // multiple-number variable, -1 none
-  std::int32_t id_var = -1;                // ID variable, -1 none
-  std::int32_t stratum_var = -1;           // STRATUM variable, -1 none
-  std::int32_t cluster_var = -1;           // CLUSTER variable, -1 none
-  std::int32_t weight_var = -1;            // WEIGHT variable, -1 none
-  std::int32_t dependent_var = -1;         // dependent variable, -1 none
-  std::int32_t dependent_code = -1;        // reference code (pool index), -1 none
-  std::int32_t censor_var = -1;            // censor variable, -1 none
-  std::int32_t censor_code = -1;           // censoring code (pool index), -1 none
   std::int32_t predictor_count = 0;        // predictors
-  std::int32_t estimate_count = 0;         // ESTIMATES
   std::int32_t estimates_bytes = 0;        // ESTIMATES block
-  std::int32_t mdata = 0;                  // 1 skip, 2 impute, 3 stop
-  std::int32_t link = 0;                   // 0 none, 1 linear, 2 logistic, 5 log, 7 hazards, 9 tobit
-  std::int32_t plot = 0;                   // plot flag
-  std::int32_t intercept = 0;              // 1 intercept, 0 none
   std::int32_t model_bytes = 0;            // MODEL block
   std::int32_t contrast_factor_bytes = 0;  // CONTRAST factor block
   std::int32_t table_bytes = 0;            // TABLE block
@@ -119,7 +104,6 @@ struct ControlHeader {
   std::int32_t contrast_coef_bytes = 0;    // CONTRAST coefficient block
   std::int32_t title_bytes = 0;            // title length with its NUL, 0 if no TITLE
   std::int32_t name_string_bytes = 0;      // DATAIN, DATAOUT, ESTOUT, REPOUT, PREDOUT names
-  std::int32_t concatenate = 0;            // DATAOUT concatenate flag
   std::int32_t codeframe_count = 0;        // codeframes, 0 when none are written
   std::int32_t code_count = 0;             // codes of all frames
   std::int32_t codelabel_bytes = 0;        // code-label texts
@@ -138,35 +122,9 @@ struct ControlCodeframes {
   friend bool operator==(const ControlCodeframes&, const ControlCodeframes&) = default;
 };
 
-// Everything the control file holds. Counts and byte sizes of the header are not stored here:
-// they follow from the vectors (see control_header).
-struct ControlFile {
-  // Setup-wide values.
-  std::int32_t kind = 0;            // KIND_* bits
-  std::int32_t nobs = 0;            // NOBS, 0 if none
-  std::int32_t multiples = 0;       // number of multiples
-  std::int32_t implicates = 0;      // number of implicates
-  std::int32_t iterations = 0;      // number of iterations
-  std::int32_t seed = 0;            // random seed; PERTURB is written only when it is not 0
-  std::int32_t maxlogi = 0;         // MAXLOGI
-  std::int32_t mincodi = -1;        // constant-pool index, -1 none
-  std::int32_t print_level = 1;     // print level
-  std::int32_t multiple_var = -1;   // multiple-number variable, -1 none
-  std::int32_t id_var = -1;         // ID variable, -1 none
-  std::int32_t stratum_var = -1;    // STRATUM variable, -1 none
-  std::int32_t cluster_var = -1;    // CLUSTER variable, -1 none
-  std::int32_t weight_var = -1;     // WEIGHT variable, -1 none
-  std::int32_t dependent_var = -1;  // dependent variable, -1 none
-  std::int32_t dependent_code = -1; // reference code as a pool index, -1 none
-  std::int32_t censor_var = -1;     // censor variable, -1 none
-  std::int32_t censor_code = -1;    // censoring code as a pool index, -1 none
-  std::int32_t estimate_count = 0;  // estimates in the ESTIMATES block
-  std::int32_t mdata = 0;           // 1 skip, 2 impute, 3 stop
-  std::int32_t link = 0;            // link code
-  std::int32_t plot = 0;            // plot flag
-  std::int32_t intercept = 0;       // 1 intercept, 0 none
-  std::int32_t concatenate = 0;     // DATAOUT concatenate flag
-
+// Everything the control file holds: the run settings and the sections. Counts and byte sizes
+// of the header are not stored here: they follow from the vectors (see control_header).
+struct ControlFile : RunSettings {
   // Texts. An empty title means no TITLE statement; empty output names were not given.
   std::string title;
   std::vector<std::string> datain;  // DATAIN names in order
@@ -226,13 +184,6 @@ struct ControlSummary {
   std::string repout;
   std::string predout;
 };
-
-// Dependency codes of the dependency matrix.
-inline constexpr std::uint8_t DEPEND_INTERACTION = 1;
-inline constexpr std::uint8_t DEPEND_OFFSET = 2;
-inline constexpr std::uint8_t DEPEND_RESTRICTION = 4;
-inline constexpr std::uint8_t DEPEND_BOUND = 8;
-inline constexpr std::uint8_t DEPEND_TRANSITIVE = 16;
 
 // The header that the content gives (counts and byte sizes computed, never taken on trust).
 ControlHeader control_header(const ControlFile& control);

@@ -75,7 +75,7 @@ void check_synthesis(const Requested& req, Settled& found) {
 void settle_imputation(const Requested& req, Settled& found) {
   if (!req.describe && !req.regress) {
     found.impute = true;
-  } else if (found.mdata == 2) {
+  } else if (found.mdata == MDATA_IMPUTE) {
     found.impute = true;
   } else if (found.impute) {
     // The imputation statements of an analysis setup without MDATA IMPUTE are dropped. The
@@ -95,7 +95,10 @@ void check_imputation_setup(Setup& setup) {
   const Requested& req = setup.req;
   Settled& found = setup.found;
   if (req.datain.size() > 1) error_exit("Can't have multiple input files with imputation");
-  if (!req.has_multiples && !req.has_implicates) found.multiples = 1;
+  // Without MULTIPLES or IMPLICATES the run imputes once. IMPLICATES cancelled for want of
+  // synthesis counts as not given: it would otherwise leave a run that imputes nothing.
+  const bool implicates_given = req.has_implicates && found.implicates > 0;
+  if (!req.has_multiples && !implicates_given) found.multiples = 1;
   if (found.multiples <= 1 && found.implicates <= 1) found.concatenate = false;
   if (found.mult_var >= 0) forget_mult_var(setup, "Impute setup");
   if (!found.keep_perturb) {
@@ -149,24 +152,24 @@ void settle_dependent(Setup& setup) {
   Settled& found = setup.found;
   int dep = req.dependent_var;
   if (req.censor_var >= 0) {
-    if (found.link == 0) found.link = LINK_HAZARDS;
+    if (found.link == LINK_NONE) found.link = LINK_HAZARDS;
     else if (found.link != LINK_HAZARDS) error_exit("Censor with non-hazard link");
   }
   int offset = req.offsets.empty() ? -1 : req.offsets[dep];
   if (offset >= 0) {
-    if (found.link == 0) found.link = LINK_LOG;
+    if (found.link == LINK_NONE) found.link = LINK_LOG;
     else if (found.link != LINK_LOG) error_exit("Offset with non-log link");
-    setup.vars.flags[offset] |= USED;
+    setup.vars.flags[offset] |= FLAG_USED;
   }
   if (setup.vars.type(dep) == 0) {
-    if (found.link == 0) {
+    if (found.link == LINK_NONE) {
       give_default_type(setup, dep);
       found.link = setup.vars.type(dep);
     } else {
-      setup.vars.flags[dep] |= static_cast<std::uint16_t>(found.link & TYPE_MASK);
+      setup.vars.flags[dep] |= static_cast<std::uint16_t>(found.link & FLAG_TYPE_MASK);
       check_character_type(setup, dep);
     }
-  } else if (found.link == 0) {
+  } else if (found.link == LINK_NONE) {
     found.link = setup.vars.type(dep);
   }
   if (found.link == LINK_HAZARDS) found.intercept = 0;
@@ -177,14 +180,14 @@ void mark_predictors(Setup& setup) {
   const Requested& req = setup.req;
   int nvar = setup.vars.count();
   for (int p : req.predictors)
-    if (p < nvar && (setup.vars.flags[p] & USED)) error_exitf("Predictor %s conflicting definition", variable_name(setup, p));
+    if (p < nvar && (setup.vars.flags[p] & FLAG_USED)) error_exitf("Predictor %s conflicting definition", variable_name(setup, p));
   for (const Interaction& interaction : req.interactions)
     for (int v : interaction.components)
-      if (setup.vars.flags[v] & USED) error_exitf("Interaction var %s conflicting definition", variable_name(setup, v));
+      if (setup.vars.flags[v] & FLAG_USED) error_exitf("Interaction var %s conflicting definition", variable_name(setup, v));
   for (int p : req.predictors)
-    if (p < nvar) setup.vars.flags[p] |= USED;
+    if (p < nvar) setup.vars.flags[p] |= FLAG_USED;
   for (const Interaction& interaction : req.interactions)
-    for (int v : interaction.components) setup.vars.flags[v] |= USED;
+    for (int v : interaction.components) setup.vars.flags[v] |= FLAG_USED;
 }
 
 // The regression checks: dependent, link, predictors and the options that need them.
@@ -233,7 +236,7 @@ void settle_sort(const Requested& req, Settled& found) {
 // count list (the codes are ORed). All of them are imputed by ABB, whose code is 9; the ORed
 // codes 11 and 13 would mean nothing to the imputation.
 bool is_abb(int type) {
-  return type == TYPE_ABB || type == (TYPE_ABB | TYPE_MIXED) || type == (TYPE_ABB | TYPE_COUNT);
+  return type == TYPE_ABB_SETUP || type == (TYPE_ABB_SETUP | TYPE_MIXED) || type == (TYPE_ABB_SETUP | TYPE_COUNT);
 }
 
 // Unused variables of analysis setups are dropped; untyped ones get the default type.
@@ -241,13 +244,13 @@ void settle_final_types(Setup& setup) {
   const Settled& found = setup.found;
   for (int v = 0; v < setup.vars.count(); ++v) {
     std::uint16_t& flags = setup.vars.flags[v];
-    if (!found.impute && !(flags & USED)) flags |= DROP;
-    if ((flags & (TYPE_MASK | DROP | TRANSFER)) == 0) {
+    if (!found.impute && !(flags & FLAG_USED)) flags |= FLAG_DROP;
+    if ((flags & (FLAG_TYPE_MASK | FLAG_DROP | FLAG_TRANSFER)) == 0) {
       int code = found.default_type;
       flags |= static_cast<std::uint16_t>(code);
-      if (code <= TYPE_MASK) check_character_type(setup, v);
+      if (code <= FLAG_TYPE_MASK) check_character_type(setup, v);
     }
-    if (is_abb(flags & TYPE_MASK)) flags = static_cast<std::uint16_t>((flags & ~TYPE_MASK) | TYPE_ABB_FINAL);
+    if (is_abb(flags & FLAG_TYPE_MASK)) flags = static_cast<std::uint16_t>((flags & ~FLAG_TYPE_MASK) | TYPE_ABB_STORED);
   }
 }
 
@@ -270,7 +273,7 @@ void check_setup(Setup& setup) {
   }
   if (req.regress) check_regression(setup);
   if (req.describe && !req.has_table && !req.has_mean) error_exit("TABLE and/or MEAN statements missing");
-  if (found.mdata == 0) found.mdata = 1;
+  if (found.mdata == MDATA_NONE) found.mdata = MDATA_SKIP;
   settle_sort(req, found);
   settle_final_types(setup);
   if (interrupted()) warning_exit("User interrupt");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "control/control_blocks.h"
 #include "tesset/settings.h"
 
 namespace tesset {
@@ -13,6 +14,9 @@ class Compaction {
  public:
   // Keeps the variables with a type, used, synthesize or diagnose bit.
   explicit Compaction(const Setup& setup);
+  // The block renumbering refers back to this object.
+  Compaction(const Compaction&) = delete;
+  Compaction& operator=(const Compaction&) = delete;
 
   int nvar() const { return static_cast<int>(kept_.size()); }
   int norig() const { return norig_; }
@@ -37,16 +41,15 @@ class Compaction {
   std::vector<std::int16_t> index_list(const std::vector<int>& indexes) const;
 
  private:
-  // Reads word `at` of a block, ending the run when the block is shorter.
-  static std::int16_t word(const std::vector<std::int16_t>& block, std::size_t at);
-  // The position words of the kept variables at the head of a BOUNDS or RESTRICT block, moved
-  // to where their lists stand once the removed variables' words are gone.
-  std::vector<std::int16_t> kept_positions(const std::vector<std::int16_t>& block) const;
+  // A renumbered BOUNDS or RESTRICT block with the position words of the removed variables
+  // left out; the others move with their lists.
+  std::vector<std::int16_t> without_removed_positions(const std::vector<std::int16_t>& renumbered) const;
 
   int norig_ = 0;
   std::vector<int> kept_;       // dataset index per kept variable
   std::vector<int> new_index_;  // kept index per dataset variable, -1 removed
   std::vector<std::string> names_;
+  BlockRenumbering renumbering_;  // walks the statement blocks, mapping indexes by renumber
 };
 
 }  // namespace tesset

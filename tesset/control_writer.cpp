@@ -34,11 +34,11 @@ void bind_dataset(Setup& setup) {
   setup.frames.codes.assign(meta.codes.begin(), meta.codes.end());
   setup.frames.labels = meta.code_labels;
   if (meta.id_var >= 0) {
-    vars.flags[meta.id_var] |= DESIGN_FLAGS;
+    vars.flags[meta.id_var] |= ROLE_DESIGN;
     setup.req.id_var = meta.id_var;
   }
   if (meta.mult_var >= 0) {
-    vars.flags[meta.mult_var] |= DESIGN_FLAGS;
+    vars.flags[meta.mult_var] |= ROLE_DESIGN;
     setup.req.mult_var = meta.mult_var;
   }
 }
@@ -82,7 +82,7 @@ void fill_variables(const Setup& setup, const Compaction& compaction, ControlFil
   for (int v : compaction.kept()) {
     std::uint16_t flags = setup.vars.flags[v];
     // A kept variable is never dropped from the output: it is carried instead.
-    if (flags & DROP) flags = static_cast<std::uint16_t>((flags & ~DROP) | TRANSFER);
+    if (flags & FLAG_DROP) flags = static_cast<std::uint16_t>((flags & ~FLAG_DROP) | FLAG_TRANSFER);
     control.names.push_back(make_name(setup.vars.names[v]));
     control.flags.push_back(flags);
     control.labels.push_back(make_label(setup.vars.labels[v]));

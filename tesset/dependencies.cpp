@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "control/control_blocks.h"
 #include "runtime/frame.h"
 
 namespace tesset {
@@ -29,35 +30,20 @@ class DirectDependencies {
   std::vector<std::vector<int>> edges_;
 };
 
-// Walks the lists of a BOUNDS block (after the nvar position words) and records, for each
-// variable, the variables its bounds refer to.
+// Each variable depends on the variables of its bound expressions.
 void add_bound_dependencies(const ControlFile& control, DirectDependencies& deps) {
-  const auto& block = control.bounds;
-  const int nvar = control.nvar();
-  for (int v = 0; v < nvar; ++v) {
-    std::size_t at = static_cast<std::size_t>(block[v]);
-    if (at == 0) continue;
-    while (at < block.size() && block[at] >= 0) {
-      int operands = block[at + 1];
-      at += 2;
-      for (int i = 0; i < operands; ++i, at += 2)
-        if (block[at + 1] < 0) deps.add(v, ~block[at + 1], DEPEND_BOUND);
-    }
-  }
+  const BoundsView bounds(control);
+  for (int v = 0; v < bounds.nvar(); ++v)
+    for (const Bound& bound : bounds.of(v))
+      for (const BoundOperand& operand : bound.operands)
+        if (operand.is_variable()) deps.add(v, operand.variable(), DEPEND_BOUND);
 }
 
-// Likewise for the condition variables of a RESTRICT block.
+// Likewise on the condition variables of its restrictions.
 void add_restriction_dependencies(const ControlFile& control, DirectDependencies& deps) {
-  const auto& block = control.restrictions;
-  const int nvar = control.nvar();
-  for (int v = 0; v < nvar; ++v) {
-    std::size_t at = static_cast<std::size_t>(block[v]);
-    if (at == 0) continue;
-    while (at < block.size() && block[at] >= 0) {
-      deps.add(v, block[at], DEPEND_RESTRICTION);
-      at += 2 + static_cast<std::size_t>(block[at + 1]);
-    }
-  }
+  const RestrictView restrictions(control);
+  for (int v = 0; v < restrictions.nvar(); ++v)
+    for (const Condition& condition : restrictions.of(v)) deps.add(v, condition.variable, DEPEND_RESTRICTION);
 }
 
 }  // namespace

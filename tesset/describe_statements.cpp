@@ -57,7 +57,7 @@ void append_group(std::vector<std::int16_t>& block, const Term& term) {
 void mark_factor(Setup& setup, int v, const char* keyword) {
   if (v == INTERCEPT) error_exitf("No intercept allowed in %s statement", keyword);
   if (setup.vars.flags[v] & 0x3BD) error_exitf("Var %s conflicting definition", variable_name(setup, v));
-  setup.vars.flags[v] |= 0x42;
+  setup.vars.flags[v] |= ROLE_FACTOR;
 }
 
 // Creates (or reuses) the pseudo-variables of the combinations of `terms`, the last term
@@ -102,7 +102,7 @@ void add_variable_predictor(Setup& setup, int v) {
     setup.req.intercept = 1;
     return;
   }
-  if (setup.vars.flags[v] & USED) error_exitf("Predictor var %s conflicting definition", variable_name(setup, v));
+  if (setup.vars.flags[v] & FLAG_USED) error_exitf("Predictor var %s conflicting definition", variable_name(setup, v));
   add_predictor(setup, v);
 }
 
@@ -197,7 +197,7 @@ void mean_statement(Setup& setup, char* p) {
     if (v == INTERCEPT) error_exit("No intercept allowed in MEAN statement");
     if (setup.vars.flags[v] & 0x3BE) error_exitf("Var %s conflicting definition", variable_name(setup, v));
     if (setup.vars.is_character(v)) error_exitf("Mean var %s not numeric", variable_name(setup, v));
-    setup.vars.flags[v] |= 0x41;
+    setup.vars.flags[v] |= ROLE_MEAN;
     means.push_back(v);
   }
   if (means.empty()) error_exit("MEAN variable list missing");
@@ -246,7 +246,7 @@ void model_statement(Setup& setup, char* p) {
   if (setup.req.has_model) error_exit("Repeated MODEL statement");
   setup.req.has_model = true;
   setup.req.describe = true;
-  static const struct { const char* prefix; int code; } designs[] = {{"MULT", 1}, {"PAIR", 2}, {"DIFF", 3}};
+  static const struct { const char* prefix; int code; } designs[] = {{"MULT", DESIGN_MULT}, {"PAIR", DESIGN_PAIR}, {"DIFF", DESIGN_DIFF}};
   std::vector<std::int16_t> models;
   int count = 0;
   const char* q = p;
@@ -391,7 +391,7 @@ std::pair<int, int> read_coded_variable(Setup& setup, char* p, const char* role,
   if (name.empty()) statement_error(messages.syntax, after);
   int v = setup.vars.index.find(name);
   if (v == INTERCEPT) statement_error(messages.syntax, after);
-  if (setup.vars.flags[v] & USED) error_exitf("%s var %s conflicting definition", role, variable_name(setup, v));
+  if (setup.vars.flags[v] & FLAG_USED) error_exitf("%s var %s conflicting definition", role, variable_name(setup, v));
   return {v, read_code(setup, v, after, messages)};
 }
 
@@ -407,7 +407,7 @@ void dependent_statement(Setup& setup, char* p) {
     if (odd_type(setup, v)) error_exit("Reference code with continuous variable");
     if (setup.vars.type(v) == 0) setup.vars.flags[v] |= TYPE_CATEGORICAL;
   }
-  setup.vars.flags[v] |= USED;
+  setup.vars.flags[v] |= FLAG_USED;
   req.dependent_var = v;
   req.dependent_code = code;
 }
@@ -421,7 +421,7 @@ void censor_statement(Setup& setup, char* p) {
                                        {"CENSOR syntax error: '%.8s'", "CENSOR unbalanced parentheses",
                                         "Censoring code missing", "Alphabetic censoring code too long"});
   if (code < 0) code = setup.vars.is_character(v) ? setup.pool.add_text("1") : setup.pool.add_number(1.0);
-  setup.vars.flags[v] |= 0x42;
+  setup.vars.flags[v] |= ROLE_FACTOR;
   req.censor_var = v;
   req.censor_code = code;
 }

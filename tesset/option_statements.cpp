@@ -82,7 +82,8 @@ bool perturb_method(const char* text, long& method) {
   if (word.empty()) return false;
   if (std::isdigit(static_cast<unsigned char>(word[0])))
     return parse_integer(word.c_str(), method) && method <= 32767;
-  static const struct { const char* prefix; int method; } words[] = {{"NONE", 0}, {"PRED", 1}, {"COEF", 2}};
+  static const struct { const char* prefix; int method; } words[] = {
+      {"NONE", PERTURB_NONE}, {"PRED", PERTURB_PREDICTION}, {"COEF", PERTURB_COEFFICIENTS}};
   for (const auto& entry : words) {
     if (word.size() >= 4 && starts_with_word(word, entry.prefix)) {
       method = entry.method;
@@ -90,7 +91,7 @@ bool perturb_method(const char* text, long& method) {
     }
   }
   if (same_word(word, "SIR")) {
-    method = 51;
+    method = PERTURB_SIR;
     return true;
   }
   return false;
@@ -226,17 +227,17 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
     while (*p == ' ' || *p == ',') ++p;
     if (at_group_end(p)) break;
     int comparison = 0;
-    if (*p == '<') comparison = p[1] == '=' ? 3 : 2;
-    else if (*p == '>') comparison = p[1] == '=' ? 5 : 4;
+    if (*p == '<') comparison = p[1] == '=' ? RELATION_LESS_EQUAL : RELATION_LESS;
+    else if (*p == '>') comparison = p[1] == '=' ? RELATION_GREATER_EQUAL : RELATION_GREATER;
     else statement_error(syntax, p);
-    p += (comparison == 3 || comparison == 5) ? 2 : 1;
+    p += (comparison == RELATION_LESS_EQUAL || comparison == RELATION_GREATER_EQUAL) ? 2 : 1;
     std::size_t record = words.size();
     words.push_back(static_cast<std::int16_t>(comparison));
     words.push_back(0);  // operand count, filled below
-    int operator_code = 0;
+    int operator_code = OPERATOR_FIRST;
     p = skip_blanks(p);
     if (*p == '-') {
-      operator_code = 1;
+      operator_code = OPERATOR_NEGATE;
       p = skip_blanks(p + 1);
     }
     bool expression_constant = true;
@@ -251,15 +252,15 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
         if (expression_constant) {
           long double x = number;
           switch (operator_code) {
-            case 0: value = x; break;
-            case 1: value = -x; break;
-            case 2: value += x; break;
-            case 3: value -= x; break;
-            case 4:
+            case OPERATOR_FIRST: value = x; break;
+            case OPERATOR_NEGATE: value = -x; break;
+            case OPERATOR_ADD: value += x; break;
+            case OPERATOR_SUBTRACT: value -= x; break;
+            case OPERATOR_MULTIPLY:
               if (!product_fits(value, x)) error_exit("Bounds constant out of range");
               value *= x;
               break;
-            case 5:
+            case OPERATOR_DIVIDE:
               if (x == 0) error_exit(" Bounds divide by zero");
               if (!quotient_fits(value, x)) error_exit("Bounds constant out of range");
               value /= x;
@@ -283,10 +284,10 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
       words.push_back(static_cast<std::int16_t>(operand));
       ++operands;
       p = skip_blanks(p);
-      if (*p == '+') operator_code = 2;
-      else if (*p == '-') operator_code = 3;
-      else if (*p == '*') operator_code = 4;
-      else if (*p == '/') operator_code = 5;
+      if (*p == '+') operator_code = OPERATOR_ADD;
+      else if (*p == '-') operator_code = OPERATOR_SUBTRACT;
+      else if (*p == '*') operator_code = OPERATOR_MULTIPLY;
+      else if (*p == '/') operator_code = OPERATOR_DIVIDE;
       else break;
       ++p;
     }
@@ -295,7 +296,7 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
     ++bound_count;
     if (!expression_constant) {
       all_constant = false;
-    } else if (comparison >= 4) {
+    } else if (comparison >= RELATION_GREATER) {
       largest_lower = has_lower && largest_lower > value ? largest_lower : value;
       has_lower = true;
     } else {
@@ -422,14 +423,15 @@ void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words)
           int high = 0;
           if (!restriction_value(setup, cv, p, high)) error_exit("Restriction value missing");
           if (orders_after(setup, cv, value, high)) std::swap(value, high);
-          words.insert(words.end(), {1, static_cast<std::int16_t>(value), static_cast<std::int16_t>(high)});
+          words.insert(words.end(), {RELATION_RANGE, static_cast<std::int16_t>(value), static_cast<std::int16_t>(high)});
         } else {
-          words.insert(words.end(), {0, static_cast<std::int16_t>(value)});
+          words.insert(words.end(), {RELATION_EQUAL, static_cast<std::int16_t>(value)});
         }
       }
     } else if (*p == '<' || *p == '>') {
-      int code = *p == '<' ? (p[1] == '=' ? 3 : 2) : (p[1] == '=' ? 5 : 4);
-      p += (code == 3 || code == 5) ? 2 : 1;
+      int code = *p == '<' ? (p[1] == '=' ? RELATION_LESS_EQUAL : RELATION_LESS)
+                           : (p[1] == '=' ? RELATION_GREATER_EQUAL : RELATION_GREATER);
+      p += (code == RELATION_LESS_EQUAL || code == RELATION_GREATER_EQUAL) ? 2 : 1;
       if (!restriction_value(setup, cv, p, value)) error_exit("Restriction value missing");
       if (*skip_blanks(p) == '-') error_exit("RESTRICT syntax error '-'");
       words.insert(words.end(), {static_cast<std::int16_t>(code), static_cast<std::int16_t>(value)});

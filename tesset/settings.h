@@ -15,38 +15,6 @@
 
 namespace tesset {
 
-// The flag-word bits and type codes belong to the control file; tesset names them without
-// the prefixes and keeps ABB in its setup-time code until the final types are settled.
-inline constexpr std::uint16_t TYPE_MASK = FLAG_TYPE_MASK;
-inline constexpr std::uint16_t DROP = FLAG_DROP;
-inline constexpr std::uint16_t TRANSFER = FLAG_TRANSFER;
-inline constexpr std::uint16_t USED = FLAG_USED;
-inline constexpr std::uint16_t SYNTHESIZE = FLAG_SYNTHESIZE;
-inline constexpr std::uint16_t DIAGNOSE = FLAG_DIAGNOSE;
-inline constexpr std::uint16_t DIAGNOSE_ALL = FLAG_DIAGNOSE_ALL;
-inline constexpr std::uint16_t CHARACTER = FLAG_CHARACTER;
-
-inline constexpr int TYPE_ABB = ::TYPE_ABB_SETUP;
-inline constexpr int TYPE_ABB_FINAL = ::TYPE_ABB;
-
-// Flag words of design variables: used + transfer + categorical, and the weight's continuous form.
-inline constexpr std::uint16_t DESIGN_FLAGS = 0x62;
-inline constexpr std::uint16_t WEIGHT_FLAGS = 0x61;
-
-// Link codes of regression setups.
-inline constexpr int LINK_LINEAR = 1;
-inline constexpr int LINK_LOGISTIC = 2;
-inline constexpr int LINK_LOG = 5;
-inline constexpr int LINK_HAZARDS = 7;
-inline constexpr int LINK_TOBIT = 9;
-
-// Bits of the dependency matrix.
-inline constexpr std::uint8_t DEP_INTERACTION = DEPEND_INTERACTION;
-inline constexpr std::uint8_t DEP_OFFSET = DEPEND_OFFSET;
-inline constexpr std::uint8_t DEP_RESTRICTION = DEPEND_RESTRICTION;
-inline constexpr std::uint8_t DEP_BOUND = DEPEND_BOUND;
-inline constexpr std::uint8_t DEP_TRANSITIVE = DEPEND_TRANSITIVE;
-
 // Most 16-bit words a BOUNDS or RESTRICT block may hold.
 inline constexpr std::size_t max_block_words = 16384;
 
@@ -54,13 +22,13 @@ inline constexpr std::size_t max_block_words = 16384;
 struct Variables {
   std::vector<std::string> names;          // names without padding
   std::vector<std::string> labels;         // labels without padding
-  std::vector<std::uint16_t> flags;        // flag words (bits above)
+  std::vector<std::uint16_t> flags;        // flag words (FLAG_* bits and type code)
   std::vector<std::int16_t> frame_of_var;  // codeframe index per variable, -1 none
   NameIndex index;                         // name -> index lookup for statements
 
   int count() const { return static_cast<int>(flags.size()); }
-  int type(int v) const { return flags[v] & TYPE_MASK; }
-  bool is_character(int v) const { return (flags[v] & CHARACTER) != 0; }
+  int type(int v) const { return flags[v] & FLAG_TYPE_MASK; }
+  bool is_character(int v) const { return (flags[v] & FLAG_CHARACTER) != 0; }
 };
 
 // The dataset's codeframes, carried into the control file for the variables kept.

@@ -27,7 +27,7 @@ const char* variable_name(const Setup& setup, int v) {
 
 int effective_default_type(const Setup& setup) {
   int code = setup.req.default_type;
-  return code >= 1 && code <= TYPE_MASK ? code : TYPE_CONTINUOUS;
+  return code >= 1 && code <= FLAG_TYPE_MASK ? code : TYPE_CONTINUOUS;
 }
 
 void check_character_type(const Setup& setup, int v) {
@@ -41,9 +41,9 @@ void give_default_type(Setup& setup, int v) {
 }
 
 void mark_design_variable(Setup& setup, int v, const char* prefix) {
-  if (setup.vars.flags[v] & USED) error_exitf("%s var %s conflicting definition", prefix, variable_name(setup, v));
+  if (setup.vars.flags[v] & FLAG_USED) error_exitf("%s var %s conflicting definition", prefix, variable_name(setup, v));
   if (odd_type(setup, v)) error_exitf("%s var %s not categorical", prefix, variable_name(setup, v));
-  setup.vars.flags[v] |= DESIGN_FLAGS;
+  setup.vars.flags[v] |= ROLE_DESIGN;
 }
 
 namespace {
@@ -186,7 +186,8 @@ void mincodi_statement(Setup& setup, char* p) {
 // PRINT level: listing detail, one of five levels known to every procedure.
 void print_statement(Setup& setup, char* p) {
   static const struct { const char* prefix; int level; } levels[] = {
-      {"NO", 0}, {"ST", 1}, {"DE", 2}, {"CO", 4}, {"AL", 2047}};
+      {"NO", PRINT_NONE}, {"ST", PRINT_STANDARD}, {"DE", PRINT_DETAIL}, {"CO", PRINT_CORRELATIONS},
+      {"AL", PRINT_ALL}};
   std::string word = read_value(p, 32);
   if (word.empty()) error_exit("PRINT parameter missing");
   expect_end("PRINT", p);
@@ -267,10 +268,10 @@ void weight_statement(Setup& setup, char* p) {
   int v = read_single_variable(setup, p, "WEIGHT", "WEIGHT variable missing");
   expect_end("WEIGHT", p);
   const char* name = variable_name(setup, v);
-  if (setup.vars.flags[v] & USED) error_exitf("Weight var %s conflicting definition", name);
+  if (setup.vars.flags[v] & FLAG_USED) error_exitf("Weight var %s conflicting definition", name);
   if (setup.vars.type(v) == TYPE_CATEGORICAL) error_exitf("Weight var %s categorical", name);
   if (setup.vars.is_character(v)) error_exitf("Weight var %s not numeric", name);
-  setup.vars.flags[v] |= WEIGHT_FLAGS;
+  setup.vars.flags[v] |= ROLE_WEIGHT;
   setup.req.weight_var = v;
 }
 
@@ -306,9 +307,9 @@ void mdata_statement(Setup& setup, char* p) {
   std::string word = read_value(p, 32);
   if (word.empty()) error_exit("MDATA method missing");
   expect_end("MDATA", p);
-  if (same_word(word, "SKIP") || starts_with_word(word, "IG")) setup.req.mdata = 1;
-  else if (starts_with_word(word, "IMP")) setup.req.mdata = 2;
-  else if (same_word(word, "STOP")) setup.req.mdata = 3;
+  if (same_word(word, "SKIP") || starts_with_word(word, "IG")) setup.req.mdata = MDATA_SKIP;
+  else if (starts_with_word(word, "IMP")) setup.req.mdata = MDATA_IMPUTE;
+  else if (same_word(word, "STOP")) setup.req.mdata = MDATA_STOP;
   else error_exit("Invalid missing data method parameter");
   setup.req.has_mdata = true;
 }

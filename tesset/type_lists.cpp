@@ -19,23 +19,23 @@ struct TypeList {
 };
 
 // Helpers of the refusal rules below: character or dropped, and the type code.
-bool char_or_dropped(std::uint16_t f) { return (f & (CHARACTER | DROP)) != 0; }
-int type_of(std::uint16_t f) { return f & TYPE_MASK; }
+bool char_or_dropped(std::uint16_t f) { return (f & (FLAG_CHARACTER | FLAG_DROP)) != 0; }
+int type_of(std::uint16_t f) { return f & FLAG_TYPE_MASK; }
 
 bool refuse_continuous(std::uint16_t f, std::uint16_t) {
   int t = type_of(f);
-  return char_or_dropped(f) || (t != TYPE_CONTINUOUS && t != TYPE_ABB && t != TYPE_GH);
+  return char_or_dropped(f) || (t != TYPE_CONTINUOUS && t != TYPE_ABB_SETUP && t != TYPE_GH);
 }
 bool refuse_categorical(std::uint16_t f, std::uint16_t) {
   return (f & 0x3FF) != 0 && (f & 0x1F) != TYPE_CATEGORICAL;
 }
 bool refuse_mixed_or_count(std::uint16_t f, std::uint16_t code) {
   int t = type_of(f);
-  return char_or_dropped(f) || (t != code && t != TYPE_ABB);
+  return char_or_dropped(f) || (t != code && t != TYPE_ABB_SETUP);
 }
 bool refuse_abb(std::uint16_t f, std::uint16_t) {
   int t = type_of(f);
-  return char_or_dropped(f) || (t != TYPE_CONTINUOUS && t != TYPE_MIXED && t != TYPE_COUNT && t != TYPE_ABB);
+  return char_or_dropped(f) || (t != TYPE_CONTINUOUS && t != TYPE_MIXED && t != TYPE_COUNT && t != TYPE_ABB_SETUP);
 }
 bool refuse_gh(std::uint16_t f, std::uint16_t) {
   int t = type_of(f);
@@ -43,10 +43,10 @@ bool refuse_gh(std::uint16_t f, std::uint16_t) {
 }
 bool refuse_drop(std::uint16_t f, std::uint16_t) { return (f & 0x3EF) != 0; }
 bool refuse_transfer(std::uint16_t f, std::uint16_t) {
-  return (f & (DROP | USED | SYNTHESIZE | DIAGNOSE | DIAGNOSE_ALL)) != 0;
+  return (f & (FLAG_DROP | FLAG_USED | FLAG_SYNTHESIZE | FLAG_DIAGNOSE | FLAG_DIAGNOSE_ALL)) != 0;
 }
 bool refuse_synthesize(std::uint16_t f, std::uint16_t) {
-  return (f & (DROP | TRANSFER | USED | DIAGNOSE | DIAGNOSE_ALL)) != 0;
+  return (f & (FLAG_DROP | FLAG_TRANSFER | FLAG_USED | FLAG_DIAGNOSE | FLAG_DIAGNOSE_ALL)) != 0;
 }
 bool refuse_diagnose(std::uint16_t f, std::uint16_t) { return (f & 0xF0) != 0; }
 
@@ -56,12 +56,12 @@ const TypeList type_lists[] = {
     {"CATEGORICAL", TYPE_CATEGORICAL, TYPE_CATEGORICAL, refuse_categorical},
     {"MIXED", TYPE_MIXED, TYPE_MIXED, refuse_mixed_or_count},
     {"COUNT", TYPE_COUNT, TYPE_COUNT, refuse_mixed_or_count},
-    {"ABB", TYPE_ABB, TYPE_ABB_FINAL, refuse_abb},
+    {"ABB", TYPE_ABB_SETUP, TYPE_ABB_STORED, refuse_abb},
     {"GH", TYPE_GH, TYPE_GH, refuse_gh},
-    {"TRANSFER", TRANSFER, TRANSFER, refuse_transfer},
-    {"DROP", DROP, DROP, refuse_drop},
-    {"DIAGNOSE", DIAGNOSE, 0, refuse_diagnose},
-    {"SYNTHESIZE", SYNTHESIZE, 0, refuse_synthesize},
+    {"TRANSFER", FLAG_TRANSFER, FLAG_TRANSFER, refuse_transfer},
+    {"DROP", FLAG_DROP, FLAG_DROP, refuse_drop},
+    {"DIAGNOSE", FLAG_DIAGNOSE, 0, refuse_diagnose},
+    {"SYNTHESIZE", FLAG_SYNTHESIZE, 0, refuse_synthesize},
 };
 
 // The type list of a statement keyword.
@@ -110,8 +110,8 @@ bool next_item(Setup& setup, char*& p, int& first, int& last) {
 void default_statement(Setup& setup, char* p) {
   static const struct { const char* word; int code; } defaults[] = {
       {"CONTINUOUS", TYPE_CONTINUOUS}, {"CATEGORICAL", TYPE_CATEGORICAL}, {"CLASS", TYPE_CATEGORICAL},
-      {"MIXED", TYPE_MIXED},           {"COUNT", TYPE_COUNT},             {"ABB", TYPE_ABB_FINAL},
-      {"GH", TYPE_GH},                 {"TRANSFER", TRANSFER},            {"DROP", DROP}};
+      {"MIXED", TYPE_MIXED},           {"COUNT", TYPE_COUNT},             {"ABB", TYPE_ABB_STORED},
+      {"GH", TYPE_GH},                 {"TRANSFER", FLAG_TRANSFER},       {"DROP", FLAG_DROP}};
   std::string word = read_value(p, 32);
   if (word.empty()) error_exit("DEFAULT type missing");
   if (setup.req.default_type != 0 || setup.req.type_list_seen) error_exit("DEFAULT out of order");
@@ -119,7 +119,7 @@ void default_statement(Setup& setup, char* p) {
   for (const auto& entry : defaults) {
     if (same_word(word, entry.word)) {
       setup.req.default_type = entry.code;
-      if (entry.code == TRANSFER || entry.code == DROP) setup.req.impute_requested = true;
+      if (entry.code == FLAG_TRANSFER || entry.code == FLAG_DROP) setup.req.impute_requested = true;
       return;
     }
   }
@@ -137,13 +137,13 @@ void type_list_statement(Setup& setup, char* p, const char* keyword) {
   req.type_list_seen = true;
 
   std::uint16_t code = list.code;
-  if (list.code == DIAGNOSE) {
-    if (take_diagnose_option(p)) code = DIAGNOSE_ALL;
+  if (list.code == FLAG_DIAGNOSE) {
+    if (take_diagnose_option(p)) code = FLAG_DIAGNOSE_ALL;
     if (*skip_blanks(p) == '\0') error_exit("DIAGNOSE variable list missing");
     req.diagnose = true;
   }
-  if (list.code == TRANSFER || list.code == DROP || list.code == DIAGNOSE) req.impute_requested = true;
-  if (list.code == SYNTHESIZE) req.synthesize = true;
+  if (list.code == FLAG_TRANSFER || list.code == FLAG_DROP || list.code == FLAG_DIAGNOSE) req.impute_requested = true;
+  if (list.code == FLAG_SYNTHESIZE) req.synthesize = true;
 
   int first = 0, last = 0;
   while (next_item(setup, p, first, last)) {

@@ -1,6 +1,7 @@
 // Control files of whole setups, decoded by the shared reader and checked field by field.
 #include <gtest/gtest.h>
 
+#include "control/control_blocks.h"
 #include "tests/tesset/tesset_fixture.h"
 
 using namespace tessettest;
@@ -251,4 +252,75 @@ TEST(tesset_control, bytes_of_a_setup_without_title_and_with_one_interaction) {
   EXPECT_EQ(static_cast<std::size_t>(le_int32(bytes, 80)), ntot * ntot);
   EXPECT_EQ(bytes[matrix_at + NVARS * ntot + A], 1);
   EXPECT_EQ(bytes[matrix_at + NVARS * ntot + B], 1);
+}
+
+TEST(tesset_control, multiples_and_implicates_of_imputation_setups) {
+  struct Case {
+    const char* body;
+    int multiples, implicates;
+  };
+  const Case cases[] = {
+      {"categorical sex reg;", 1, 0},
+      // IMPLICATES without SYNTHESIZE is cancelled; the run still imputes once.
+      {"categorical sex reg; implicates 3;", 1, 0},
+      {"categorical sex reg; synthesize a;", 1, 1},
+      {"categorical sex reg; synthesize a; implicates 3;", 0, 3},
+      {"categorical sex reg; multiples 4; implicates 3;", 4, 0},
+  };
+  for (const Case& c : cases) {
+    Checker checker;
+    ASSERT_EQ(checker.run_body(c.body).exit_code, 0) << c.body;
+    const ControlFile control = checker.control();
+    EXPECT_EQ(control.multiples, c.multiples) << c.body;
+    EXPECT_EQ(control.implicates, c.implicates) << c.body;
+  }
+}
+
+TEST(tesset_control, views_walk_the_blocks_the_checker_wrote) {
+  Checker imputation;
+  ASSERT_EQ(imputation.run_body("categorical sex reg; transfer id; bounds inc (> 0, < age * 1000) x b (< y);\n"
+                                "restrict inc (sex = 1 - 2, reg = N S);").exit_code, 0);
+  const ControlFile impute = imputation.control();
+  const int age = 0, sex = 1, inc = 2, reg = 3, y = 5, b = 9, x = 14;
+  const BoundsView bounds(impute);
+  ASSERT_EQ(bounds.of(inc).size(), 2u);
+  EXPECT_EQ(bounds.of(inc)[1].comparison, RELATION_LESS);
+  EXPECT_EQ(bounds.of(inc)[1].operands[0].variable(), age);
+  EXPECT_EQ(bounds.of(inc)[1].operands[1].op, OPERATOR_MULTIPLY);
+  EXPECT_EQ(&bounds.of(x), &bounds.of(b)) << "one group, one list";
+  EXPECT_EQ(bounds.of(x)[0].operands[0].variable(), y);
+  const RestrictView restrictions(impute);
+  ASSERT_EQ(restrictions.of(inc).size(), 2u);
+  EXPECT_EQ(restrictions.of(inc)[0].variable, sex);
+  EXPECT_EQ(restrictions.of(inc)[0].values[0].relation, RELATION_RANGE);
+  EXPECT_EQ(restrictions.of(inc)[1].variable, reg);
+  EXPECT_EQ(restrictions.of(inc)[1].values.size(), 2u);
+
+  Checker describing;
+  ASSERT_EQ(describing.run_body("stratum st; cluster cl; table sex*a, b; mean inc age; model mult pair (1 2);\n"
+                                "contrast sex (1 -1) * a (0 1), b;").exit_code, 0);
+  const ControlFile describe = describing.control();
+  const TableView tables(describe);
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables[0].dimensions.size(), 2u);
+  const ModelView models(describe);
+  ASSERT_EQ(models.size(), 2u);
+  EXPECT_TRUE(models[0].all_strata());
+  EXPECT_EQ(models[1].design, DESIGN_PAIR);
+  EXPECT_EQ(words({models[1].strata.begin(), models[1].strata.end()}), (std::vector<int>{0, 1}));
+  const ContrastView contrasts(describe);
+  ASSERT_EQ(contrasts.size(), 2u);
+  EXPECT_FALSE(contrasts[0].pairwise());
+  EXPECT_EQ(contrasts[0].factors[1].coefficients.size(), 1u) << "the zero coefficient is not stored";
+  EXPECT_TRUE(contrasts[1].pairwise());
+  EXPECT_EQ(MeanView(describe).variables().size(), 2u);
+
+  Checker regression;
+  ASSERT_EQ(regression.run_body("dependent y; predictor age a*b; estimates e: INTERCEPT (2), a*b (1);").exit_code, 0);
+  const ControlFile regress = regression.control();
+  const EstimatesView estimates(regress);
+  ASSERT_EQ(estimates.size(), 1u);
+  ASSERT_EQ(estimates[0].terms.size(), 2u);
+  EXPECT_TRUE(estimates[0].terms[0].is_intercept());
+  EXPECT_EQ(estimates[0].terms[1].components.size(), 2u);
 }
