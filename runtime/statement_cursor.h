@@ -26,6 +26,10 @@ class StatementCursor {
  public:
   // A cursor at `position` of `text`. Syntax messages never quote text before its start.
   explicit StatementCursor(std::string_view text, std::size_t position = 0);
+  explicit StatementCursor(const char* text, std::size_t position = 0)
+      : StatementCursor(std::string_view(text), position) {}
+  // The cursor only views its text: a temporary string would be gone before it is read.
+  StatementCursor(std::string&&, std::size_t = 0) = delete;
 
   // The whole text and the reading position in it.
   std::string_view text() const { return text_; }
