@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -515,7 +514,7 @@ void complete_table(const std::vector<std::string>& header, const std::vector<ch
                 state.vars.size());
   } else {
     for (std::size_t j = 0; j < header.size(); ++j)
-      if (strcasecmp(header[j].c_str(), state.vars[j].name.c_str()) != 0)
+      if (!same_word(header[j], state.vars[j].name))
         error_exitf("Header field %zu is %s, the metadata names %s", j + 1, header[j].c_str(),
                     state.vars[j].name.c_str());
   }
