@@ -1,6 +1,5 @@
 // The setup file of each command: written from the master setup's statements (SETUP NEW) or
 // taken as it is (SETUP OLD).
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -8,6 +7,7 @@
 #include "ambrel/driver.h"
 #include "runtime/frame.h"
 #include "runtime/setup_reader.h"
+#include "runtime/statement_cursor.h"
 
 namespace ambrel {
 namespace {
@@ -15,12 +15,10 @@ namespace {
 // Longest error line about a command's setup file.
 constexpr std::size_t max_error_line = 126;
 
-// Whether the statement's first keyword is RUN, which closes the statements of a command.
+// Whether the statement's first word is RUN, which closes the statements of a command.
 bool is_run_statement(const char* statement) {
-  while (*statement == ' ') ++statement;
-  const char* end = statement;
-  while (*end != '\0' && *end != ' ' && *end != '=') ++end;
-  return end - statement == 3 && strncasecmp(statement, "run", 3) == 0;
+  StatementCursor cursor{std::string_view(statement)};
+  return same_word(cursor.skip_blanks().take_until(" ="), "run");
 }
 
 // Reads the master setup's statements of the current command up to and including RUN and

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/statement_cursor.h"
+
 namespace ambrel {
 
 // Which programs a command starts.
@@ -57,7 +59,7 @@ struct Command {
 const CommandKind* find_command(std::string_view word);
 // Takes the current statement apart as a command with its options and completes it with the
 // defaults and the paths of its files. Syntax errors end the run.
-Command parse_command(char* statement, DriverState& state);
+Command parse_command(StatementCursor statement, DriverState& state);
 
 // ---- command_setup.cpp ----
 

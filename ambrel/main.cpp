@@ -43,7 +43,7 @@ DriverState driver_state() {
 // Runs one command: its setup file, then its chain. Returns the exit code of the last child,
 // or 0 when the command was skipped because its setup file could not be made or found.
 int run_command(DriverState& state) {
-  const Command command = parse_command(statement_text(), state);
+  const Command command = parse_command(current_statement(), state);
   if (!prepare_command_setup(command, state)) return 0;
   log_line(false, "");
   log_linef(true, "  Begin %s", command.kind->name);

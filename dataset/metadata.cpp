@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -15,6 +14,7 @@
 #include "runtime/frame.h"
 #include "runtime/numbers.h"
 #include "runtime/setup_reader.h"
+#include "runtime/statement_cursor.h"
 
 DatasetMeta dataset;
 
@@ -60,39 +60,6 @@ struct ReaderState {
 
 ReaderState state;
 
-// Whole-word keyword comparison without regard to case.
-bool is_word(const char* keyword, const char* word) { return strcasecmp(keyword, word) == 0; }
-
-// Prefix comparison: the keyword's first `letters` letters equal those of `word`.
-bool has_prefix(const char* keyword, const char* word, std::size_t letters) {
-  return std::strlen(keyword) >= letters && strncasecmp(keyword, word, letters) == 0;
-}
-
-// Position of the first non-blank character at or after `position`.
-char* skip_blanks(char* position) {
-  while (*position == ' ') ++position;
-  return position;
-}
-
-// Reads a value of at most `max` characters; steps over a comma that a plain value left.
-char* read_value(std::string& value, int max, char* position) {
-  std::vector<char> buffer(static_cast<std::size_t>(max > 0 ? max : std::strlen(position)) + 1);
-  position = next_value(buffer.data(), max > 0 ? max : static_cast<int>(buffer.size() - 1), position);
-  value = buffer.data();
-  if (*position == ',') position = skip_blanks(position + 1);
-  return position;
-}
-
-// Parses a whole-text integer (optional sign, digits only); false when the text is not one or
-// lies outside the 64-bit range.
-bool parse_integer(const std::string& text, std::int64_t& value) {
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  auto [end, error] = std::from_chars(first, last, value);
-  return error == std::errc() && end == last && first != last;
-}
-
 // Index of `text` in the missing pool, appending it when new.
 int intern_missing(const std::string& text) {
   auto [entry, added] = state.missing_by_text.emplace(text, dataset.missing_count);
@@ -103,87 +70,79 @@ int intern_missing(const std::string& text) {
   return entry->second;
 }
 
-// Applies one NAME= ... attribute of a variable description.
-void apply_variable_attribute(PendingVariable& var, const char* keyword, char*& position,
-                              unsigned& given) {
-  enum : unsigned { g_name = 1, g_label = 2, g_type = 4, g_code = 8, g_loc = 16, g_wid = 32,
-                    g_dec = 64, g_miss = 128 };
-  auto once = [&given](unsigned bit, const char* repeated) {
-    if (given & bit) error_exit(repeated);
-    given |= bit;
-  };
+// Applies one NAME= ... attribute of a variable description; `given` holds the attributes
+// that the description has named so far.
+void apply_variable_attribute(PendingVariable& var, const std::string& keyword, StatementCursor& position,
+                              RepeatGuard& given) {
   std::string value;
-  if (is_word(keyword, "NAME")) {
-    once(g_name, "Repeated variable name keyword");
-    position = read_value(value, name_field, position);
+  if (same_word(keyword, "NAME")) {
+    given.once("NAME", "Repeated variable name keyword");
+    value = position.item(name_field);
     if (value.empty()) error_exit("Missing variable name");
     std::string key = upper_text(value);
     if (state.var_by_key.count(key) != 0) error_exitf("Duplicate variable %s", value.c_str());
     var.name = value;
-  } else if (is_word(keyword, "LABEL")) {
-    once(g_label, "Repeated variable label keyword");
-    position = read_value(value, label_field, position);
+  } else if (same_word(keyword, "LABEL")) {
+    given.once("LABEL", "Repeated variable label keyword");
+    value = position.item(label_field);
     if (value.empty()) error_exit("Missing variable label");
     var.label = value;
-  } else if (is_word(keyword, "TYPE")) {
-    once(g_type, "Repeated variable type keyword");
-    position = read_value(value, 32, position);
+  } else if (same_word(keyword, "TYPE")) {
+    given.once("TYPE", "Repeated variable type keyword");
+    value = position.item(32);
     if (value.empty()) error_exit("Missing variable type");
     char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
     if (std::strchr("CFIN", letter) == nullptr) error_exit("Variable type not recognized");
     var.type = letter;
-  } else if (has_prefix(keyword, "CODE", 4)) {
-    once(g_code, "Repeated variable codeframe keyword");
-    position = read_value(value, name_field, position);
+  } else if (matches_keyword(keyword, "CODE", 4)) {
+    given.once("CODE", "Repeated variable codeframe keyword");
+    value = position.item(name_field);
     if (value.empty()) error_exit("Missing variable codeframe");
     var.frame = value;
-  } else if (has_prefix(keyword, "LOC", 3)) {
-    once(g_loc, "Repeated variable location keyword");
-    position = read_value(value, 32, position);
+  } else if (matches_keyword(keyword, "LOC", 3)) {
+    given.once("LOC", "Repeated variable location keyword");
+    value = position.item(32);
     if (value.empty()) error_exit("Missing variable location");
     std::int64_t location = 0;
     if (!parse_integer(value, location) || location < 1 || location > INT32_MAX)
       error_exit("Variable location out of range");
     var.location = location - 1;
-  } else if (has_prefix(keyword, "WID", 3)) {
-    once(g_wid, "Repeated variable width keyword");
-    position = read_value(value, 32, position);
+  } else if (matches_keyword(keyword, "WID", 3)) {
+    given.once("WID", "Repeated variable width keyword");
+    value = position.item(32);
     if (value.empty()) error_exit("Missing variable width");
     std::int64_t width = 0;
     if (!parse_integer(value, width) || width < 1) error_exit("Variable width nonpositive");
     if (width > max_field_width) error_exit("Variable width too large");
     var.width = static_cast<int>(width);
-  } else if (has_prefix(keyword, "DEC", 3) || is_word(keyword, "NDEC")) {
+  } else if (matches_keyword(keyword, "DEC", 3) || same_word(keyword, "NDEC")) {
     // "dec=" is what the writer emits; "ndec=" is accepted for files written by older writers.
-    once(g_dec, "Repeated variable decimals keyword");
-    position = read_value(value, 32, position);
+    given.once("DEC", "Repeated variable decimals keyword");
+    value = position.item(32);
     if (value.empty()) error_exit("Missing number of decimals");
     std::int64_t decimals = 0;
     if (!parse_integer(value, decimals) || decimals < 0 || decimals > max_decimals)
       error_exit("Variable decimals value error");
     var.decimals = static_cast<int>(decimals);
-  } else if (has_prefix(keyword, "MISS", 4)) {
-    once(g_miss, "Repeated variable missing data keyword");
+  } else if (matches_keyword(keyword, "MISS", 4)) {
+    given.once("MISS", "Repeated variable missing data keyword");
     // A quoted empty value says "no missing-data value" and stops inheritance from the
     // previous variable; an unquoted empty value is an error.
-    char* start = skip_blanks(position);
-    bool quoted = *start == '"' || *start == '\'';
-    position = read_value(value, 0, position);
+    const char first = StatementCursor(position).skip_blanks().peek();
+    bool quoted = first == '"' || first == '\'';
+    value = position.item();
     if (value.empty() && !quoted) error_exit("Missing variable missing data value");
     var.missing = value.empty() ? -2 : intern_missing(value);
   } else {
-    error_exitf("Keyword %s not recognized", keyword);
+    error_exitf("Keyword %s not recognized", keyword.c_str());
   }
 }
 
 // Reads one code text: up to a blank or "=", with a blank allowed in place of the "=".
-char* read_code(std::string& code, char* position) {
-  char* end = position;
-  while (*end != '\0' && *end != ' ' && *end != '=') ++end;
-  code.assign(position, end);
-  end = skip_blanks(end);
-  if (*end == '=') end = skip_blanks(end + 1);
-  return end;
+std::string read_code(StatementCursor& position) {
+  std::string code(position.take_until(" ="));
+  if (position.skip_blanks().take('=')) position.skip_blanks();
+  return code;
 }
 
 // Default width of a type letter.
@@ -344,28 +303,22 @@ void complete_codeframes() {
 
 // Handles the DEL statement's value: none gives the default set; unquoted CSV means the comma
 // and unquoted TAB the tab (no one means the letters t, a and b).
-void read_delimiters(char* position) {
+void read_delimiters(StatementCursor position) {
   if (dataset.delimiters) error_exit("Repeated delimiters statement");
   if (state.reclen_given && state.reclen > 0) error_exit("Record length and delimiters statements");
-  position = skip_blanks(position);
-  if (*position == '\0') {
+  if (position.skip_blanks().at_end()) {
     dataset.delimiters = default_delimiters;
     return;
   }
-  bool quoted = *position == '"' || *position == '\'';
-  std::string value;
-  if (quoted) {
-    read_value(value, 0, position);
-  } else {
-    // Unquoted, the characters up to a blank are the delimiters: the value reader would stop at
-    // a comma and so turn "delim ,;" into the default set.
-    value.assign(position, std::strcspn(position, " "));
-  }
-  if (!quoted && strcasecmp(value.c_str(), "CSV") == 0) {
+  bool quoted = position.peek() == '"' || position.peek() == '\'';
+  // Unquoted, the characters up to a blank are the delimiters: the value reader would stop at a
+  // comma and so turn "delim ,;" into the default set.
+  std::string value = quoted ? position.value() : std::string(position.take_until(" "));
+  if (!quoted && same_word(value, "CSV")) {
     dataset.delimiters = ",";
     return;
   }
-  if (!quoted && strcasecmp(value.c_str(), "TAB") == 0) {
+  if (!quoted && same_word(value, "TAB")) {
     dataset.delimiters = "\t";
     return;
   }
@@ -382,9 +335,8 @@ void read_delimiters(char* position) {
 }
 
 // Reads the integer value of a REC or SKIP statement; empty text gives `missing`.
-std::int64_t read_count(char* position, const char* missing, const char* invalid) {
-  std::string value;
-  read_value(value, 32, position);
+std::int64_t read_count(StatementCursor position, const char* missing, const char* invalid) {
+  std::string value = position.value(32);
   if (value.empty()) error_exit(missing);
   std::int64_t count = 0;
   if (!parse_integer(value, count)) error_exit(invalid);
@@ -418,14 +370,13 @@ bool DatasetMeta::frame_is_char(int k) const {
 
 // ---- Statement parsers. ----
 
-void read_variable_statement(char* position) {
+void read_variable_statement(StatementCursor position) {
   PendingVariable var;
-  unsigned given = 0;
-  char keyword[33];
+  RepeatGuard given;
   bool any = false;
   for (;;) {
-    position = next_keyword(keyword, skip_blanks(position));
-    if (keyword[0] == '\0') break;
+    std::string keyword = position.keyword();
+    if (keyword.empty()) break;
     any = true;
     apply_variable_attribute(var, keyword, position, given);
   }
@@ -440,32 +391,23 @@ void read_variable_statement(char* position) {
   state.vars.push_back(std::move(var));
 }
 
-void read_codeframe_statement(char* position) {
-  char keyword[33];
-  position = next_keyword(keyword, skip_blanks(position));
-  if (!is_word(keyword, "NAME")) error_exitf("Keyword %s not recognized", keyword);
+void read_codeframe_statement(StatementCursor position) {
+  std::string keyword = position.keyword();
+  if (!same_word(keyword, "NAME")) error_exitf("Keyword %s not recognized", keyword.c_str());
   PendingFrame frame;
-  position = read_value(frame.name, name_field, position);
+  frame.name = position.item(name_field);
   if (frame.name.empty()) error_exit("Missing codeframe name");
   std::string key = upper_text(frame.name);
   if (state.frame_by_key.count(key) != 0) error_exitf("Duplicate codeframe %s", frame.name.c_str());
   if (state.frames.size() >= static_cast<std::size_t>(max_codeframes))
     error_exitf("Too many codeframes (at most %d)", max_codeframes);
   for (;;) {
-    position = skip_blanks(position);
-    if (*position == ',') {
-      position = skip_blanks(position + 1);
-      if (*position == '\0') error_exit("Missing code value");
-    }
-    if (*position == '\0') break;
-    std::string code;
-    position = read_code(code, position);
+    if (position.skip_blanks().take(',') && position.skip_blanks().at_end()) error_exit("Missing code value");
+    if (position.at_end()) break;
+    std::string code = read_code(position);
     if (code.empty()) error_exit("Missing code value");
-    if (*position == '\0') error_exit("Missing code label");
-    std::string label;
-    std::vector<char> buffer(label_field + 1);
-    position = next_value(buffer.data(), label_field, position);
-    label = buffer.data();
+    if (position.at_end()) error_exit("Missing code label");
+    std::string label = position.value(label_field);
     if (code[0] != '.') frame.pairs.emplace_back(std::move(code), std::move(label));
   }
   if (frame.pairs.empty()) error_exit("Missing code values");
@@ -484,24 +426,24 @@ void metadata_begin() {
 bool metadata_has_variables() { return !state.vars.empty(); }
 
 bool metadata_statement() {
-  char* statement = statement_text();
-  char keyword[33];
-  char* position = next_keyword(keyword, statement);
-  if (is_word(keyword, "END")) return false;
-  if (has_prefix(keyword, "DEL", 3)) {
+  const StatementCursor statement = current_statement();
+  StatementCursor position = statement;
+  std::string keyword = position.keyword();
+  if (same_word(keyword, "END")) return false;
+  if (matches_keyword(keyword, "DEL", 3)) {
     read_delimiters(position);
     state.mode = ReaderState::none;
-  } else if (is_word(keyword, "ID")) {
+  } else if (same_word(keyword, "ID")) {
     if (state.id_given) error_exit("Repeated ID keyword");
-    read_value(state.id_name, name_field, position);
+    state.id_name = position.item(name_field);
     if (state.id_name.empty()) error_exit("Missing ID variable name");
     state.id_given = true;
-  } else if (is_word(keyword, "MULT")) {
+  } else if (same_word(keyword, "MULT")) {
     if (state.mult_given) error_exit("Repeated multiple keyword");
-    read_value(state.mult_name, name_field, position);
+    state.mult_name = position.item(name_field);
     if (state.mult_name.empty()) error_exit("Missing multiple variable name");
     state.mult_given = true;
-  } else if (has_prefix(keyword, "REC", 3)) {
+  } else if (matches_keyword(keyword, "REC", 3)) {
     if (state.reclen_given) error_exit("Repeated record length statement");
     if (dataset.delimiters) error_exit("Delimiters and record length statements");
     if (dataset.table) error_exit("Table and record length statements");
@@ -509,7 +451,7 @@ bool metadata_statement() {
     if (state.reclen < 1 || state.reclen > INT32_MAX) error_exit("Invalid record length");
     state.reclen_given = true;
     state.mode = ReaderState::none;
-  } else if (is_word(keyword, "SKIP")) {
+  } else if (same_word(keyword, "SKIP")) {
     if (state.skip_given) error_exit("Repeated SKIP statement");
     if (dataset.table) error_exit("Table and skip statements");
     std::int64_t skip = read_count(position, "SKIP value missing", "SKIP negative");
@@ -517,25 +459,25 @@ bool metadata_statement() {
     if (skip > INT32_MAX) error_exit("SKIP value too large");
     dataset.skip = static_cast<std::int32_t>(skip);
     state.skip_given = true;
-  } else if (has_prefix(keyword, "STAND", 5)) {
+  } else if (matches_keyword(keyword, "STAND", 5)) {
     if (dataset.standard) error_exit("Repeated standard statement");
     dataset.standard = 1;
-  } else if (has_prefix(keyword, "TAB", 3)) {
+  } else if (matches_keyword(keyword, "TAB", 3)) {
     if (dataset.table) error_exit("Repeated table statement");
     if (state.reclen_given && state.reclen > 0) error_exit("Record length and table statements");
     dataset.table = 1;
-  } else if (has_prefix(keyword, "VAR", 3)) {
+  } else if (matches_keyword(keyword, "VAR", 3)) {
     state.mode = ReaderState::variables;
-    if (*skip_blanks(position) != '\0') read_variable_statement(position);
-  } else if (has_prefix(keyword, "CODE", 4)) {
+    if (!StatementCursor(position).skip_blanks().at_end()) read_variable_statement(position);
+  } else if (matches_keyword(keyword, "CODE", 4)) {
     state.mode = ReaderState::codeframes;
-    if (*skip_blanks(position) != '\0') read_codeframe_statement(position);
+    if (!StatementCursor(position).skip_blanks().at_end()) read_codeframe_statement(position);
   } else if (state.mode == ReaderState::variables) {
     read_variable_statement(statement);
   } else if (state.mode == ReaderState::codeframes) {
     read_codeframe_statement(statement);
   } else {
-    error_exitf("Keyword %s not recognized", keyword);
+    error_exitf("Keyword %s not recognized", keyword.c_str());
   }
   return true;
 }
@@ -572,7 +514,7 @@ void complete_table(const std::vector<std::string>& header, const std::vector<ch
                 state.vars.size());
   } else {
     for (std::size_t j = 0; j < header.size(); ++j)
-      if (strcasecmp(header[j].c_str(), state.vars[j].name.c_str()) != 0)
+      if (!same_word(header[j], state.vars[j].name))
         error_exitf("Header field %zu is %s, the metadata names %s", j + 1, header[j].c_str(),
                     state.vars[j].name.c_str());
   }
@@ -599,12 +541,11 @@ int open_dataset() {
     bool found = false;
     while (!found) {
       if (!read_statement()) error_exit("Can't read setup file");
-      char keyword[33];
-      char* position = next_keyword(keyword, statement_text());
-      if (is_word(keyword, "RUN")) error_exit("DATAIN statement missing");
-      if (!is_word(keyword, "DATAIN")) continue;
-      std::string name;
-      read_value(name, max_path_length, position);
+      StatementCursor position = current_statement();
+      std::string keyword = position.keyword();
+      if (same_word(keyword, "RUN")) error_exit("DATAIN statement missing");
+      if (!same_word(keyword, "DATAIN")) continue;
+      std::string name = position.value(max_path_length);
       if (name.empty()) error_exit("DATAIN name missing");
       make_path(path, nullptr, name.c_str(), "met");
       found = true;

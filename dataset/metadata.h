@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/statement_cursor.h"
+
 // Width of a name field (variables and codeframes); a 32-character name has no NUL.
 inline constexpr int name_field = 32;
 // Width of a label field.
@@ -92,8 +94,8 @@ std::vector<char> table_given_types();
 void complete_table(const std::vector<std::string>& header, const std::vector<char>& types);
 
 // Parse one variable description or one codeframe from `position` to the end of the statement.
-void read_variable_statement(char* position);
-void read_codeframe_statement(char* position);
+void read_variable_statement(StatementCursor position);
+void read_codeframe_statement(StatementCursor position);
 
 // Writes `meta` as metadata statements that read_metadata restores field for field. The type
 // table must hold type letters (as read_metadata leaves it), not open_dataset's flag words.

@@ -9,18 +9,6 @@
 
 namespace {
 
-// Whether `c` may appear in a variable name.
-bool is_name_char(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c >= 128;
-}
-
-// Position of the first non-blank character at or after `text`.
-const char* skip_blanks(const char* text) {
-  while (*text == ' ') ++text;
-  return text;
-}
-
 // `c` upper-cased if it is an ASCII letter; other bytes compare as they are.
 char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -69,17 +57,10 @@ ListWalker shared_walker;
 }  // namespace
 
 const char* scan_name(char* out, const char* text, int length) {
-  text = skip_blanks(text);
-  int copied = 0;
-  if (*text >= '0' && *text <= '9') {
-    out[0] = '\0';
-    return text;
-  }
-  while (is_name_char(static_cast<unsigned char>(*text)) && copied < name_field &&
-         (length <= 0 || copied < length))
-    out[copied++] = *text++;
-  out[copied] = '\0';
-  return text;
+  StatementCursor cursor{std::string_view(text)};
+  std::string name = cursor.name(length > 0 ? std::min(length, name_field) : name_field);
+  std::memcpy(out, name.c_str(), name.size() + 1);
+  return text + cursor.position();
 }
 
 // ---- Name resolution. ----
@@ -142,56 +123,60 @@ void ListWalker::reset() {
   in_group_ = false;
 }
 
-int ListWalker::resolve(const NameIndex& index, const char* start, const char*& p) const {
-  char name[name_field + 1];
-  const char* after = scan_name(name, p, 0);
-  if (name[0] == '\0') syntax_error("Syntax error: '%.8s'", start, after);
-  p = after;
+int ListWalker::resolve(const NameIndex& index, std::size_t start, StatementCursor& cursor) const {
+  std::string name = cursor.name(name_field);
+  if (name.empty()) cursor.syntax_error_at("Syntax error: '%.8s'", cursor.position(), start);
   return index.find(name);
 }
 
-int ListWalker::finish_item(const char* start, const char*& p) {
-  const char* look = skip_blanks(p);
-  if (*look == ',') {
-    p = look + 1;
-  } else if (*look == ')') {
-    if (!in_group_) syntax_error("Unbalanced parentheses: '%.8s'", start, look);
+int ListWalker::finish_item(std::size_t start, StatementCursor& cursor) {
+  StatementCursor look = cursor;
+  look.skip_blanks();
+  if (look.take(',')) {
+    cursor = look;
+  } else if (look.peek() == ')') {
+    if (!in_group_) look.syntax_error_at("Unbalanced parentheses: '%.8s'", look.position(), start);
     in_group_ = false;
     // A group is one item of the list: one comma may separate it from the next item.
-    look = skip_blanks(look + 1);
-    p = *look == ',' ? look + 1 : look;
+    look.advance();
+    look.skip_blanks();
+    look.take(',');
+    cursor = look;
     return 0;
   }
   return in_group_ ? 1 : 0;
 }
 
-int ListWalker::next(const NameIndex& index, const char*& position, int& variable) {
-  const char* start = position;
+int ListWalker::next(const NameIndex& index, StatementCursor& cursor, int& variable) {
+  const std::size_t start = cursor.position();
   if (range_end_ >= 0) {
     variable = next_index_++;
     if (variable < range_end_) return 1;
     range_end_ = -1;
-    return finish_item(start, position);
+    return finish_item(start, cursor);
   }
-  const char* p = skip_blanks(position);
-  if (*p == '\0') {
+  StatementCursor p = cursor;
+  p.skip_blanks();
+  if (p.at_end()) {
     if (in_group_) error_exit("Unbalanced parentheses");
     return -1;
   }
-  if (*p == '(') {
-    if (in_group_ || std::strchr(p, ')') == nullptr) syntax_error("Unbalanced parentheses: '%.8s'", start, p);
+  if (p.peek() == '(') {
+    if (in_group_ || p.rest().find(')') == std::string_view::npos)
+      p.syntax_error_at("Unbalanced parentheses: '%.8s'", p.position(), start);
     in_group_ = true;
-    ++p;
+    p.advance();
   }
   int first = resolve(index, start, p);
-  const char* look = skip_blanks(p);
-  if (*look != '-') {
+  StatementCursor look = p;
+  look.skip_blanks();
+  if (!look.take('-')) {
     variable = first;
     int result = finish_item(start, p);
-    position = p;
+    cursor = p;
     return result;
   }
-  p = look + 1;
+  p = look;
   int second = resolve(index, start, p);
   if (first == intercept_index || second == intercept_index) error_exit("Intercept not allowed in range");
   variable = std::min(first, second);
@@ -206,7 +191,7 @@ int ListWalker::next(const NameIndex& index, const char*& position, int& variabl
     // A range of one variable ends like a single name: a following comma or ")" is taken.
     result = finish_item(start, p);
   }
-  position = p;
+  cursor = p;
   return result;
 }
 
@@ -214,10 +199,10 @@ void reset_list_walker() { shared_walker.reset(); }
 
 int next_list_variable(const char* text, const char* names, int count, int* index, char* name,
                        const char** position) {
-  const char* at = text;
-  int result = shared_walker.next(NameIndex::over_table(names, count), at, *index);
+  StatementCursor cursor{std::string_view(text)};
+  int result = shared_walker.next(NameIndex::over_table(names, count), cursor, *index);
   if (result == -1) return -1;
   copy_name(name, names, *index);
-  *position = at;
+  *position = text + cursor.position();
   return result;
 }

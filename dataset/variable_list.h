@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "runtime/statement_cursor.h"
+
 // Index that stands for the intercept.
 inline constexpr int intercept_index = -1;
 // What NameIndex::lookup answers for a name that no variable has.
@@ -60,18 +62,19 @@ class ListWalker {
   // consumed, and returns non-zero while the current group or range goes on, 0 when this
   // variable ends a group or range or stands alone. Syntax errors end the run; their quotes of
   // the text never start before `position` as given.
-  int next(const char*& position, int& variable) { return next(*index_, position, variable); }
+  int next(StatementCursor& cursor, int& variable) { return next(*index_, cursor, variable); }
   // next() resolving names through `index`.
-  int next(const NameIndex& index, const char*& position, int& variable);
+  int next(const NameIndex& index, StatementCursor& cursor, int& variable);
   // Forgets any list in progress.
   void reset();
 
  private:
-  // Scans and resolves one name at `p` and moves past it; an empty name is a syntax error.
-  int resolve(const NameIndex& index, const char* start, const char*& p) const;
+  // Scans and resolves one name at the cursor and moves past it; an empty name is a syntax
+  // error quoted no earlier than `start`.
+  int resolve(const NameIndex& index, std::size_t start, StatementCursor& cursor) const;
   // After the last variable of an item: consumes a comma, or the group's ")" and one comma
   // after it. Returns the result of next().
-  int finish_item(const char* start, const char*& p);
+  int finish_item(std::size_t start, StatementCursor& cursor);
 
   const NameIndex* index_ = nullptr;  // names of next(position, variable)
   int next_index_ = 0;                // next range member to hand out

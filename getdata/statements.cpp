@@ -1,34 +1,23 @@
 // Statement reader of getdata. Its own statements are recognised first; every other statement is
 // a metadata statement of the input, so the metadata may stand between them, be introduced by
 // METADATA and closed by END, or come from a file that METADATA names.
-#include <strings.h>
-
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "dataset/metadata.h"
 #include "getdata/settings.h"
 #include "runtime/frame.h"
+#include "runtime/numbers.h"
 #include "runtime/setup_reader.h"
+#include "runtime/statement_cursor.h"
 
 namespace {
 
-// Whole-word keyword comparison without regard to case.
-bool is_word(const char* keyword, const char* word) { return strcasecmp(keyword, word) == 0; }
-
-// The statement's value from `position` (the rest of the statement when max is 0).
-std::string value_at(char* position, int max) {
-  std::vector<char> buffer(static_cast<std::size_t>(max > 0 ? max : static_cast<int>(std::strlen(position))) + 1);
-  next_value(buffer.data(), static_cast<int>(buffer.size() - 1), position);
-  return buffer.data();
-}
-
 // A path value made relative to the setup's folder.
-std::string path_value(char* position, const char* missing) {
-  std::string name = value_at(position, static_cast<int>(max_path_length));
+std::string path_value(StatementCursor position, const char* missing) {
+  std::string name = position.value(max_path_length);
   if (name.empty()) error_exit(missing);
   char path[max_path_length + 1];
   make_path(path, nullptr, name.c_str(), nullptr);
@@ -36,13 +25,15 @@ std::string path_value(char* position, const char* missing) {
 }
 
 // A whole-number value in [low, high].
-long long count_value(char* position, long long low, long long high, const char* missing,
+long long count_value(StatementCursor position, long long low, long long high, const char* missing,
                       const char* invalid) {
-  std::string text = value_at(position, 32);
+  std::string text = position.value(32);
   if (text.empty()) error_exit(missing);
-  char* end = nullptr;
-  long long value = std::strtoll(text.c_str(), &end, 10);
-  if (*end != '\0' || value < low || value > high) error_exit(invalid);
+  // A quoted number may begin with white space.
+  std::string_view digits(text);
+  digits.remove_prefix(std::min(digits.find_first_not_of(" \t\n\v\f\r"), digits.size()));
+  std::int64_t value = 0;
+  if (!parse_integer(digits, value) || value < low || value > high) error_exit(invalid);
   return value;
 }
 
@@ -60,58 +51,52 @@ void read_metadata_file(const std::string& path) {
 
 GetdataSettings read_getdata_statements() {
   GetdataSettings settings;
-  bool datain_given = false, dataout_given = false, keep_given = false, nobs_given = false;
-  bool title_given = false, print_given = false, metadata_ended = false, run_seen = false;
+  RepeatGuard given;
+  bool metadata_ended = false, run_seen = false;
   metadata_begin();
   open_setup(nullptr);
   while (!run_seen && read_statement()) {
-    char keyword[33];
-    char* position = next_keyword(keyword, statement_text());
-    if (is_word(keyword, "DATAIN") || is_word(keyword, "DATA")) {
-      if (datain_given) error_exit("Repeated DATAIN statement");
+    StatementCursor position = current_statement();
+    std::string keyword = position.keyword();
+    if (same_word(keyword, "DATAIN") || same_word(keyword, "DATA")) {
+      given.once("DATAIN");
       settings.datain = path_value(position, "DATAIN name missing");
-      datain_given = true;
-    } else if (is_word(keyword, "DATAOUT")) {
-      if (dataout_given) error_exit("Repeated DATAOUT statement");
+    } else if (same_word(keyword, "DATAOUT")) {
+      given.once("DATAOUT");
       settings.dataout = path_value(position, "DATAOUT name missing");
-      dataout_given = true;
-    } else if (is_word(keyword, "KEEP")) {
-      if (keep_given) error_exit("Repeated KEEP statement");
-      settings.keep = position;
+    } else if (same_word(keyword, "KEEP")) {
+      given.once("KEEP");
+      settings.keep = position.rest();
       if (settings.keep.empty()) error_exit("KEEP variable list missing");
-      keep_given = true;
-    } else if (is_word(keyword, "NOBS")) {
-      if (nobs_given) error_exit("Repeated NOBS statement");
+    } else if (same_word(keyword, "NOBS")) {
+      given.once("NOBS");
       settings.nobs = count_value(position, 0, INT32_MAX, "NOBS value missing", "NOBS value invalid");
-      nobs_given = true;
-    } else if (is_word(keyword, "TITLE")) {
-      if (title_given) error_exit("Repeated TITLE statement");
+    } else if (same_word(keyword, "TITLE")) {
+      given.once("TITLE");
       // A quoted title is a value; an unquoted one is the rest of the statement, blanks included.
-      settings.title = *position == '"' || *position == '\'' ? value_at(position, 0) : std::string(position);
-      title_given = true;
-    } else if (is_word(keyword, "PRINT")) {
-      if (print_given) error_exit("Repeated PRINT statement");
-      settings.print = *position == '\0'
-                           ? 10
-                           : static_cast<int>(count_value(position, 0, 1000000, "PRINT value missing",
-                                                          "PRINT value invalid"));
-      print_given = true;
-    } else if (is_word(keyword, "METADATA")) {
+      const bool quoted = position.peek() == '"' || position.peek() == '\'';
+      settings.title = quoted ? position.value() : std::string(position.rest());
+    } else if (same_word(keyword, "PRINT")) {
+      given.once("PRINT");
+      settings.print = position.at_end() ? 10
+                                         : static_cast<int>(count_value(position, 0, 1000000, "PRINT value missing",
+                                                                        "PRINT value invalid"));
+    } else if (same_word(keyword, "METADATA")) {
       if (metadata_ended) error_exit("Metadata statement after END");
-      if (*position != '\0') {
+      if (!position.at_end()) {
         settings.metadata_file = path_value(position, "Metadata file name missing");
         read_metadata_file(settings.metadata_file);
         metadata_ended = true;
       }
-    } else if (is_word(keyword, "RUN")) {
+    } else if (same_word(keyword, "RUN")) {
       run_seen = true;
     } else {
-      if (metadata_ended) error_exitf("Keyword %s not recognized", keyword);
+      if (metadata_ended) error_exitf("Keyword %s not recognized", keyword.c_str());
       if (!metadata_statement()) metadata_ended = true;
     }
   }
-  if (!datain_given) error_exit("DATAIN statement missing");
-  if (!dataout_given) {
+  if (!given.seen("DATAIN")) error_exit("DATAIN statement missing");
+  if (!given.seen("DATAOUT")) {
     // The default output dataset is the setup's own path without its extension.
     std::string base = companion_path("");
     settings.dataout = base;

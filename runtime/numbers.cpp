@@ -91,3 +91,13 @@ NumberScan read_double(std::string_view text, double& value) {
 }
 
 bool parse_double(std::string_view text, double& value) { return read_double(text, value) == NumberScan::ok; }
+
+bool parse_integer(std::string_view text, std::int64_t& value) {
+  // from_chars takes a "-" but not a "+"; a "+" before a "-" is left for it to refuse.
+  if (!text.empty() && text.front() == '+' && text.size() > 1 && text[1] != '-') text.remove_prefix(1);
+  std::int64_t parsed = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+  if (error != std::errc() || end != text.data() + text.size()) return false;
+  value = parsed;
+  return true;
+}

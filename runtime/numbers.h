@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 // How reading a number went.
@@ -28,3 +29,8 @@ bool parse_double(std::string_view text, double& value);
 // As parse_double, but tells a number too large for a double (out_of_range) apart from a text
 // that is no number at all (none); `value` is only set with ok.
 NumberScan read_double(std::string_view text, double& value);
+
+// Reads a whole text as a whole number: an optional "+" or "-", then decimal digits and nothing
+// else. False for an empty text, anything left over, and values beyond 64 bits; `value` is
+// only set with true.
+bool parse_integer(std::string_view text, std::int64_t& value);

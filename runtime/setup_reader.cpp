@@ -1,12 +1,15 @@
 // Setup file reader: statement assembly over a stack of sources, and the token readers.
 #include "runtime/setup_reader.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "runtime/frame.h"
+#include "runtime/statement_cursor.h"
 
 namespace {
 
@@ -199,65 +202,28 @@ bool read_statement() {
 char* statement_text() { return current_source().buffer.data(); }
 
 char* next_keyword(char* keyword, char* position) {
-  char* start = skip_blanks(position);
-  keyword[0] = '\0';
-  if (*start == '\0') return position;
-  if (*start == '=') error_exit("Keyword missing");
-  char* end = start;
-  while (*end != '\0' && *end != ' ' && *end != '=') ++end;
-  std::size_t length = static_cast<std::size_t>(end - start);
-  if (length > 32) length = 32;
-  std::memcpy(keyword, start, length);
-  keyword[length] = '\0';
-  char* next = skip_blanks(end);
-  if (*next == '=') next = skip_blanks(next + 1);
-  return next;
+  StatementCursor cursor{std::string_view(position)};
+  std::string word = cursor.keyword();
+  std::memcpy(keyword, word.c_str(), word.size() + 1);
+  return position + cursor.position();
 }
 
 char* next_value(char* value, int max, char* position) {
-  const std::size_t limit = max > 0 ? static_cast<std::size_t>(max) : static_cast<std::size_t>(-1);
-  const char* floor = quoting_floor(position);
-  char* p = skip_blanks(position);
-  std::size_t length = 0;
-
-  if (*p == '"' || *p == '\'') {
-    const char quote = *p++;
-    if (*p == '\0') error_exit("Unbalanced quotes");
-    // Find the closing quote and check what follows it before anything is copied: a value
-    // terminated in place overwrites the text that a syntax message quotes.
-    char* close = p;
-    for (;; ++close) {
-      if (*close == '\0') error_exit("Unbalanced quotes");
-      if (*close == quote) {
-        if (close[1] != quote) break;
-        ++close;  // a doubled quote stands for one
-      }
-    }
-    char* after = close + 1;
-    if (*after != '\0' && *after != ' ' && *after != ',') {
-      syntax_error("Keyvalue syntax error: '%.8s'", floor, after);
-    }
-    for (; p < close; ++p) {
-      if (*p == quote) ++p;  // the first of a doubled quote
-      if (length < limit) value[length++] = *p;
-    }
-    p = after;
-    value[length] = '\0';
-    p = skip_blanks(p);
-    if (*p == ',') p = skip_blanks(p + 1);
-    return p;
-  }
-
-  char* end = p;
-  while (*end != '\0' && *end != ' ' && *end != ',') ++end;
-  length = static_cast<std::size_t>(end - p);
-  if (length > limit) length = limit;
-  char* next = skip_blanks(end);
-  if (value != p) std::memmove(value, p, length);
-  // Terminated in place, the value overwrites a comma that follows it directly; the comma is
+  // The cursor starts at the earliest character a syntax message may quote.
+  const std::size_t offset = static_cast<std::size_t>(position - quoting_floor(position));
+  char* base = position - offset;
+  StatementCursor cursor(std::string_view(base, offset + std::strlen(position)), offset);
+  StatementCursor start = cursor;
+  start.skip_blanks();
+  const bool plain = start.peek() != '"' && start.peek() != '\'';
+  const std::size_t end = start.position() + std::min(start.rest().find_first_of(" ,"), start.rest().size());
+  std::string text = cursor.value(max > 0 ? static_cast<std::size_t>(max) : 0);
+  char* next = base + cursor.position();
+  // Terminated in place, a plain value overwrites a comma that follows it directly; the comma is
   // then taken as consumed, which is what the caller would have done with it.
-  if (value + length == end && *end == ',') next = skip_blanks(end + 1);
-  value[length] = '\0';
+  if (plain && value + text.size() == base + end && base[end] == ',') next = skip_blanks(base + end + 1);
+  std::memmove(value, text.data(), text.size());
+  value[text.size()] = '\0';
   return next;
 }
 

@@ -1,11 +1,12 @@
 // Statements of describe and regression setups (MEAN, TABLE, BY, MODEL, CONTRAST, PREDICTOR,
 // DEPENDENT, CENSOR, ESTIMATES) and the interaction statement that creates pseudo-variables.
 #include <cctype>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "runtime/frame.h"
+#include "runtime/numbers.h"
 #include "tesset/statements.h"
 
 namespace tesset {
@@ -13,8 +14,16 @@ namespace {
 
 using Term = std::vector<int>;
 
+// Whether `c` follows after blanks; if so the cursor moves past it, else it stays.
+bool next_is(StatementCursor& p, char c) {
+  StatementCursor q = p;
+  if (!q.skip_blanks().take(c)) return false;
+  p = q;
+  return true;
+}
+
 // Collects one list item (a name, a range or a parenthesised group) from the walker.
-Term collect_term(ListWalker& walker, const char*& position) {
+Term collect_term(ListWalker& walker, StatementCursor& position) {
   Term term;
   int v = 0;
   for (;;) {
@@ -27,25 +36,20 @@ Term collect_term(ListWalker& walker, const char*& position) {
 }
 
 // Collects terms joined by "*"; stops after a term not followed by "*".
-std::vector<Term> collect_product(ListWalker& walker, const char*& position, const char* syntax) {
+std::vector<Term> collect_product(ListWalker& walker, StatementCursor& position, const char* syntax) {
   std::vector<Term> terms;
   for (;;) {
-    const char* start = position;
+    StatementCursor start = position;
     Term term = collect_term(walker, position);
-    if (term.empty()) statement_error(syntax, skip_blanks(start));
+    if (term.empty()) start.skip_blanks().syntax_error(syntax);
     terms.push_back(std::move(term));
-    const char* q = skip_blanks(position);
-    if (*q != '*') break;
-    position = q + 1;
+    if (!next_is(position, '*')) break;
   }
   return terms;
 }
 
 // Skips blanks and commas between the items of a statement; false at its end.
-bool next_item_start(const char*& p) {
-  while (*p == ' ' || *p == ',') ++p;
-  return *p != '\0';
-}
+bool next_item_start(StatementCursor& p) { return !p.skip_separators().at_end(); }
 
 // Appends a count and the indexes of a term to a block.
 void append_group(std::vector<std::int16_t>& block, const Term& term) {
@@ -126,74 +130,60 @@ struct CodeMessages {
 
 // Reads a reference or censoring code after a DEPENDENT or CENSOR variable. Returns the pool
 // index, or -1 when no code is written.
-int read_code(Setup& setup, int v, const char* p, const CodeMessages& messages) {
-  p = skip_blanks(p);
-  bool parenthesised = *p == '(';
-  if (parenthesised) p = skip_blanks(p + 1);
+int read_code(Setup& setup, int v, StatementCursor p, const CodeMessages& messages) {
+  bool parenthesised = p.skip_blanks().take('(');
+  if (parenthesised) p.skip_blanks();
   int index = -1;
   if (setup.vars.is_character(v)) {
-    std::string text;
-    if (*p == '\'' || *p == '"') {
-      const char* end = std::strchr(p + 1, *p);
-      if (end == nullptr) error_exit("Unbalanced quotes");
-      text.assign(p + 1, end);
-      p = end + 1;
-    } else {
-      while (*p && *p != ' ' && *p != ')' && *p != '(') text.push_back(*p++);
-    }
+    std::string text = p.peek() == '\'' || p.peek() == '"' ? quoted_code(p) : std::string(p.take_until(" )("));
     if (text.size() > 8) error_exit(messages.too_long);
     if (!text.empty()) index = setup.pool.add_text(text);
-  } else if (*p != '\0' && *p != ')') {
-    bool negative = *p == '-';
-    const char* q = negative ? skip_blanks(p + 1) : p;
+  } else if (!p.at_end() && p.peek() != ')') {
+    StatementCursor q = p;
+    bool negative = q.take('-');
+    if (negative) q.skip_blanks();
     double number = 0;
-    if (!scan_number(q, number)) statement_error(messages.syntax, p);
+    if (!scan_number(q, number)) p.syntax_error(messages.syntax);
     p = q;
     index = setup.pool.add_number(negative ? -number : number);
   }
-  p = skip_blanks(p);
+  p.skip_blanks();
   if (parenthesised) {
-    if (index < 0 && *p == ')') error_exit(messages.missing);
-    if (*p != ')') error_exit(messages.unbalanced);
-    p = skip_blanks(p + 1);
-  } else if (*p == ')' || *p == '(') {
+    if (index < 0 && p.peek() == ')') error_exit(messages.missing);
+    if (!p.take(')')) error_exit(messages.unbalanced);
+    p.skip_blanks();
+  } else if (p.peek() == ')' || p.peek() == '(') {
     error_exit(messages.unbalanced);
   }
-  if (*p != '\0') statement_error(messages.syntax, p);
+  if (!p.at_end()) p.syntax_error(messages.syntax);
   return index;
 }
 
-// Reads coefficients between parentheses at `p` (just past the "("), calling `take` with each
-// level position and value. Returns the position after the ")", or null with `bad` at the first
-// text that is not a number.
+// Reads coefficients after the "(" at the cursor up to the ")", calling `take` with each level
+// position and value; the cursor ends after the ")". False, with the cursor at the first text
+// that is not a number, when one is not.
 template <typename Take>
-const char* read_coefficients(const char* p, const char*& bad, Take take) {
+bool read_coefficients(StatementCursor& p, Take take) {
   int position = 0;
   for (;;) {
-    while (*p == ' ' || *p == ',') ++p;
-    if (*p == ')') return p + 1;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+') p = skip_blanks(p + 1);
+    if (p.skip_separators().take(')')) return true;
+    bool negative = p.peek() == '-';
+    if (p.take('-') || p.take('+')) p.skip_blanks();
     double number = 0;
-    if (!scan_number(p, number) || (*p != ' ' && *p != ',' && *p != ')')) {
-      bad = p;
-      return nullptr;
-    }
+    if (!scan_number(p, number) || (p.peek() != ' ' && p.peek() != ',' && p.peek() != ')')) return false;
     take(position++, negative ? -number : number);
   }
 }
 
 }  // namespace
 
-void mean_statement(Setup& setup, char* p) {
-  if (setup.req.has_mean) error_exit("Repeated MEAN statement");
+void mean_statement(Setup& setup, StatementCursor& p) {
   setup.req.has_mean = true;
   setup.req.describe = true;
   ListWalker walker(setup.vars.index);
-  const char* position = p;
   Term means;
   int v = 0;
-  while (walker.next(position, v) >= 0) {
+  while (walker.next(p, v) >= 0) {
     if (v == INTERCEPT) error_exit("No intercept allowed in MEAN statement");
     if (setup.vars.flags[v] & 0x3BE) error_exitf("Var %s conflicting definition", variable_name(setup, v));
     if (setup.vars.is_character(v)) error_exitf("Mean var %s not numeric", variable_name(setup, v));
@@ -204,15 +194,13 @@ void mean_statement(Setup& setup, char* p) {
   append_group(setup.req.mean_block, means);
 }
 
-void table_statement(Setup& setup, char* p) {
-  if (setup.req.has_table) error_exit("Repeated TABLE statement");
+void table_statement(Setup& setup, StatementCursor& p) {
   setup.req.has_table = true;
   setup.req.describe = true;
   ListWalker walker(setup.vars.index);
-  const char* position = p;
   std::vector<std::vector<Term>> tables;
-  while (next_item_start(position)) {
-    std::vector<Term> dimensions = collect_product(walker, position, "TABLE syntax error: '%.8s'");
+  while (next_item_start(p)) {
+    std::vector<Term> dimensions = collect_product(walker, p, "TABLE syntax error: '%.8s'");
     for (const Term& dimension : dimensions)
       for (int v : dimension) mark_factor(setup, v, "TABLE");
     tables.push_back(std::move(dimensions));
@@ -226,13 +214,11 @@ void table_statement(Setup& setup, char* p) {
   }
 }
 
-void by_statement(Setup& setup, char* p) {
-  if (setup.req.has_by) error_exit("Repeated BY statement");
+void by_statement(Setup& setup, StatementCursor& p) {
   setup.req.has_by = true;
   ListWalker walker(setup.vars.index);
-  const char* position = p;
   int v = 0;
-  while (walker.next(position, v) >= 0) {
+  while (walker.next(p, v) >= 0) {
     if (v == INTERCEPT) error_exit("No intercept allowed in BY statement");
     mark_design_variable(setup, v, "BY");
     setup.req.by_vars.push_back(v);
@@ -240,54 +226,58 @@ void by_statement(Setup& setup, char* p) {
 }
 
 // The MODEL message shows the text from the design word that failed onwards.
-[[noreturn]] static void model_syntax_error(const char* text) { error_exitf("MODEL statement syntax error: '%s.4'", text); }
+[[noreturn]] void model_syntax_error(const StatementCursor& q, std::size_t start) {
+  error_exitf("MODEL statement syntax error: '%s.4'", std::string(q.text().substr(start)).c_str());
+}
 
-void model_statement(Setup& setup, char* p) {
-  if (setup.req.has_model) error_exit("Repeated MODEL statement");
+// A stratum number of MODEL: the digits at the cursor (the caller has seen the first one). A
+// number beyond 64 bits reads as the largest such number, which no range accepts.
+long long stratum_number(StatementCursor& q) {
+  std::int64_t value = 0;
+  if (!parse_integer(q.take_while("0123456789"), value)) value = INT64_MAX;
+  return value;
+}
+
+void model_statement(Setup& setup, StatementCursor& p) {
   setup.req.has_model = true;
   setup.req.describe = true;
   static const struct { const char* prefix; int code; } designs[] = {{"MULT", DESIGN_MULT}, {"PAIR", DESIGN_PAIR}, {"DIFF", DESIGN_DIFF}};
   std::vector<std::int16_t> models;
   int count = 0;
-  const char* q = p;
+  StatementCursor q = p;
   while (next_item_start(q)) {
-    const char* start = q;
+    const std::size_t start = q.position();
     std::string word;
-    while (std::isalpha(static_cast<unsigned char>(*q))) word.push_back(*q++);
+    while (std::isalpha(static_cast<unsigned char>(q.peek()))) {
+      word.push_back(q.peek());
+      q.advance();
+    }
     int code = 0;
     for (const auto& design : designs)
-      if (starts_with_word(word, design.prefix)) code = design.code;
-    if (code == 0) model_syntax_error(start);
+      if (matches_keyword(word, design.prefix, std::strlen(design.prefix))) code = design.code;
+    if (code == 0) model_syntax_error(q, start);
     std::vector<int> strata;
-    q = skip_blanks(q);
-    if (*q == '(') {
-      ++q;
+    if (q.skip_blanks().take('(')) {
       for (;;) {
-        while (*q == ' ' || *q == ',') ++q;
-        if (*q == ')') break;
-        long low = 0, high = 0;
-        char* end = nullptr;
-        if (!std::isdigit(static_cast<unsigned char>(*q))) model_syntax_error(start);
-        low = std::strtol(q, &end, 10);
-        q = skip_blanks(end);
-        high = low;
-        if (*q == '-') {
-          q = skip_blanks(q + 1);
-          if (!std::isdigit(static_cast<unsigned char>(*q))) model_syntax_error(start);
-          high = std::strtol(q, &end, 10);
-          q = end;
+        if (q.skip_separators().peek() == ')') break;
+        if (!std::isdigit(static_cast<unsigned char>(q.peek()))) model_syntax_error(q, start);
+        long long low = stratum_number(q);
+        long long high = low;
+        if (q.skip_blanks().take('-')) {
+          if (!std::isdigit(static_cast<unsigned char>(q.skip_blanks().peek()))) model_syntax_error(q, start);
+          high = stratum_number(q);
         }
-        if (low < 1 || high < low || high > 32767) model_syntax_error(start);
-        for (long s = low; s <= high; ++s) {
+        if (low < 1 || high < low || high > 32767) model_syntax_error(q, start);
+        for (long long s = low; s <= high; ++s) {
           for (int earlier : strata)
-            if (earlier == s - 1) error_exitf("Duplicate MODEL statement stratum number %ld", s);
+            if (earlier == s - 1) error_exitf("Duplicate MODEL statement stratum number %lld", s);
           strata.push_back(static_cast<int>(s - 1));
         }
       }
-      ++q;
-      if (strata.empty()) model_syntax_error(start);
+      q.advance();
+      if (strata.empty()) model_syntax_error(q, start);
     } else if (count > 0) {
-      model_syntax_error(start);
+      model_syntax_error(q, start);
     }
     models.push_back(static_cast<std::int16_t>(code));
     models.push_back(static_cast<std::int16_t>(strata.size()));
@@ -299,48 +289,44 @@ void model_statement(Setup& setup, char* p) {
   setup.req.model_block.insert(setup.req.model_block.end(), models.begin(), models.end());
 }
 
-void contrast_statement(Setup& setup, char* p) {
-  if (setup.req.has_contrast) error_exit("Repeated CONTRAST statement");
+void contrast_statement(Setup& setup, StatementCursor& p) {
   setup.req.has_contrast = true;
   setup.req.describe = true;
   ListWalker walker(setup.vars.index);
-  const char* position = p;
   std::vector<std::int16_t> factors, coefficients;
   int statements = 0;
-  while (next_item_start(position)) {
+  while (next_item_start(p)) {
     std::vector<std::int16_t> groups;
     int group_count = 0, specific = 0;
     for (;;) {
-      const char* start = position;
-      Term term = collect_term(walker, position);
-      if (term.empty()) error_exitf("CONTRAST statement syntax error: '%c'", *skip_blanks(start));
+      StatementCursor start = p;
+      Term term = collect_term(walker, p);
+      if (term.empty()) error_exitf("CONTRAST statement syntax error: '%c'", start.skip_blanks().peek());
       for (int v : term) mark_factor(setup, v, "CONTRAST");
       append_group(groups, term);
       ++group_count;
-      const char* q = skip_blanks(position);
       std::vector<std::int16_t> pairs;
       bool has_coefficients = false;
-      if (*q == '(') {
-        const char* inside = skip_blanks(q + 1);
-        if (std::isdigit(static_cast<unsigned char>(*inside)) || std::strchr("-+.", *inside)) {
-          if (std::strchr(q, ')') == nullptr) error_exit("CONTRAST unbalanced parentheses");
+      StatementCursor q = p;
+      if (q.skip_blanks().take('(')) {
+        // Coefficients begin with a digit, a sign or a point (or the statement ends there).
+        const char first = StatementCursor(q).skip_blanks().peek();
+        if (first == '\0' || std::isdigit(static_cast<unsigned char>(first)) || std::strchr("-+.", first)) {
+          if (q.rest().find(')') == std::string_view::npos) error_exit("CONTRAST unbalanced parentheses");
           has_coefficients = true;
-          const char* bad = nullptr;
-          q = read_coefficients(q + 1, bad, [&](int level, double value) {
+          bool read = read_coefficients(q, [&](int level, double value) {
             if (value == 0) return;
             pairs.push_back(static_cast<std::int16_t>(level));
             pairs.push_back(static_cast<std::int16_t>(setup.pool.add_number(value)));
           });
-          if (q == nullptr) error_exitf("CONTRAST statement syntax error: '%c'", *bad == '\0' ? ' ' : *bad);
-          position = q;
+          if (!read) error_exitf("CONTRAST statement syntax error: '%c'", q.at_end() ? ' ' : q.peek());
+          p = q;
         }
       }
       specific += has_coefficients ? 1 : 0;
       coefficients.push_back(static_cast<std::int16_t>(pairs.size() / 2));
       coefficients.insert(coefficients.end(), pairs.begin(), pairs.end());
-      q = skip_blanks(position);
-      if (*q != '*') break;
-      position = q + 1;
+      if (!next_is(p, '*')) break;
     }
     if (specific != 0 && specific != group_count) error_exit("Can't mix pairwise and specific contrasts in one statement");
     factors.push_back(static_cast<std::int16_t>(group_count));
@@ -353,12 +339,11 @@ void contrast_statement(Setup& setup, char* p) {
   setup.req.contrast_coefficients = std::move(coefficients);
 }
 
-void interact_statement(Setup& setup, char* p) {
+void interact_statement(Setup& setup, StatementCursor& p) {
   setup.req.impute_requested = true;
   ListWalker walker(setup.vars.index);
-  const char* position = p;
-  while (next_item_start(position)) {
-    std::vector<Term> terms = collect_product(walker, position, "INTERACT syntax error: '%.8s'");
+  while (next_item_start(p)) {
+    std::vector<Term> terms = collect_product(walker, p, "INTERACT syntax error: '%.8s'");
     if (terms.size() < 2) error_exit("Need more than one term in interaction");
     for (const Term& term : terms)
       for (int v : term)
@@ -367,13 +352,12 @@ void interact_statement(Setup& setup, char* p) {
   }
 }
 
-void predictor_statement(Setup& setup, char* p) {
+void predictor_statement(Setup& setup, StatementCursor& p) {
   setup.req.regress = true;
   ListWalker walker(setup.vars.index);
-  const char* position = p;
-  if (*skip_blanks(position) == '\0') error_exit("PREDICTOR syntax error");
-  while (next_item_start(position)) {
-    std::vector<Term> terms = collect_product(walker, position, "PREDICTOR syntax error: '%.8s'");
+  if (StatementCursor(p).skip_blanks().at_end()) error_exit("PREDICTOR syntax error");
+  while (next_item_start(p)) {
+    std::vector<Term> terms = collect_product(walker, p, "PREDICTOR syntax error: '%.8s'");
     if (terms.size() == 1) {
       for (int v : terms[0]) add_variable_predictor(setup, v);
     } else {
@@ -385,19 +369,18 @@ void predictor_statement(Setup& setup, char* p) {
 // The variable of a DEPENDENT or CENSOR statement with its optional code: one variable that no
 // other statement uses yet, then a code, parenthesised or not. `role` names the variable in the
 // message about one in use; returns the variable and the code's pool index (-1 when none).
-std::pair<int, int> read_coded_variable(Setup& setup, char* p, const char* role, const CodeMessages& messages) {
-  std::string name;
-  const char* after = scan_name(name, p);
-  if (name.empty()) statement_error(messages.syntax, after);
+std::pair<int, int> read_coded_variable(Setup& setup, StatementCursor& p, const char* role,
+                                        const CodeMessages& messages) {
+  std::string name = p.name(max_name_length);
+  if (name.empty()) p.syntax_error(messages.syntax);
   int v = setup.vars.index.find(name);
-  if (v == INTERCEPT) statement_error(messages.syntax, after);
+  if (v == INTERCEPT) p.syntax_error(messages.syntax);
   if (setup.vars.flags[v] & FLAG_USED) error_exitf("%s var %s conflicting definition", role, variable_name(setup, v));
-  return {v, read_code(setup, v, after, messages)};
+  return {v, read_code(setup, v, p, messages)};
 }
 
-void dependent_statement(Setup& setup, char* p) {
+void dependent_statement(Setup& setup, StatementCursor& p) {
   Requested& req = setup.req;
-  if (req.has_dependent) error_exit("Repeated DEPENDENT statement");
   req.has_dependent = true;
   req.regress = true;
   auto [v, code] = read_coded_variable(setup, p, "Dependent",
@@ -412,9 +395,8 @@ void dependent_statement(Setup& setup, char* p) {
   req.dependent_code = code;
 }
 
-void censor_statement(Setup& setup, char* p) {
+void censor_statement(Setup& setup, StatementCursor& p) {
   Requested& req = setup.req;
-  if (req.has_censor) error_exit("Repeated CENSOR statement");
   req.has_censor = true;
   req.regress = true;
   auto [v, code] = read_coded_variable(setup, p, "Censor",
@@ -426,58 +408,57 @@ void censor_statement(Setup& setup, char* p) {
   req.censor_code = code;
 }
 
-void estimates_statement(Setup& setup, char* p) {
+void estimates_statement(Setup& setup, StatementCursor& p) {
   Requested& req = setup.req;
-  if (req.has_estimates) error_exit("Repeated ESTIMATES statement");
   req.has_estimates = true;
   req.regress = true;
   const char* syntax = "ESTIMATES syntax error: '%.8s'";
-  char* estimate = p;
-  while (estimate != nullptr) {
-    char* slash = std::strchr(estimate, '/');
-    if (slash != nullptr) *slash = '\0';
-    const char* q = skip_blanks(estimate);
-    if (*q == '\0' && slash == nullptr && req.estimate_count > 0) break;
-    const char* colon = std::strchr(q, ':');
-    if (colon == nullptr) statement_error(syntax, q + std::strlen(q));
-    std::string label(q, colon);
+  const std::string_view statement = p.text();
+  // Estimates are separated by "/"; each is read on its own, up to its "/".
+  std::size_t estimate = p.position();
+  for (bool last = false; !last;) {
+    const std::size_t slash = statement.find('/', estimate);
+    last = slash == std::string_view::npos;
+    StatementCursor part(statement.substr(0, last ? statement.size() : slash), estimate);
+    part.skip_blanks();
+    if (part.at_end() && last && req.estimate_count > 0) break;
+    const std::size_t colon = part.text().find(':', part.position());
+    if (colon == std::string_view::npos) part.syntax_error_at(syntax, part.text().size());
+    std::string label(part.text().substr(part.position(), colon - part.position()));
     while (!label.empty() && label.back() == ' ') label.pop_back();
-    if (label.empty() || label.size() > 32) statement_error(syntax, colon);
+    if (label.empty() || label.size() > 32) part.syntax_error_at(syntax, colon);
     label.resize(32, ' ');
     for (std::size_t i = 0; i < 32; i += 2)
       req.estimates_block.push_back(static_cast<std::int16_t>(
           static_cast<std::uint8_t>(label[i]) | (static_cast<std::uint8_t>(label[i + 1]) << 8)));
     ListWalker walker(setup.vars.index);
-    const char* position = colon + 1;
+    part.seek(colon + 1);
     int groups = 0;
-    while (next_item_start(position)) {
-      std::vector<Term> terms = collect_product(walker, position, syntax);
+    while (next_item_start(part)) {
+      std::vector<Term> terms = collect_product(walker, part, syntax);
       Term components;
       for (const Term& term : terms) {
-        if (term.size() != 1) statement_error(syntax, position);
+        if (term.size() != 1) part.syntax_error(syntax);
         components.push_back(term[0]);
       }
       if (components.size() == 1) add_variable_predictor(setup, components[0]);
       else add_interaction_predictors(setup, terms);
-      const char* open = skip_blanks(position);
-      if (*open != '(') statement_error(syntax, open);
-      if (std::strchr(open, ')') == nullptr) statement_error(syntax, open + std::strlen(open));
+      if (!part.skip_blanks().take('(')) part.syntax_error(syntax);
+      if (part.rest().find(')') == std::string_view::npos) part.syntax_error_at(syntax, part.text().size());
       std::vector<std::int16_t> coefficients;
-      const char* bad = nullptr;
-      position = read_coefficients(open + 1, bad, [&](int, double value) {
+      bool read = read_coefficients(part, [&](int, double value) {
         coefficients.push_back(static_cast<std::int16_t>(value == 0 ? -1 : setup.pool.add_number(value)));
       });
-      if (position == nullptr) statement_error("ESTIMATE syntax error: '%.8s'", bad);
+      if (!read) part.syntax_error("ESTIMATE syntax error: '%.8s'");
       append_group(req.estimates_block, components);
       req.estimates_block.push_back(static_cast<std::int16_t>(coefficients.size()));
       req.estimates_block.insert(req.estimates_block.end(), coefficients.begin(), coefficients.end());
       ++groups;
     }
-    if (groups == 0) statement_error(syntax, position);
+    if (groups == 0) part.syntax_error(syntax);
     req.estimates_block.push_back(0);
     ++req.estimate_count;
-    if (slash != nullptr) *slash = '/';
-    estimate = slash != nullptr ? slash + 1 : nullptr;
+    estimate = slash + 1;
   }
   if (req.estimate_count == 0) error_exit("ESTIMATES syntax error: ''");
 }

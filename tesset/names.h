@@ -1,11 +1,13 @@
-// Names, numbers and words in statement text. Resolving names (through a hash index, for
-// datasets of thousands of variables) and walking variable lists are the dataset library's.
+// Names and numbers in statement text. Resolving names (through a hash index, for datasets of
+// thousands of variables) and walking variable lists are the dataset library's; reading the
+// statement text is the runtime's statement cursor.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "dataset/variable_list.h"
+#include "runtime/statement_cursor.h"
 
 namespace tesset {
 
@@ -18,25 +20,18 @@ inline constexpr std::size_t max_name_length = 32;
 using ::ListWalker;
 using ::NameIndex;
 
-// Skips blanks.
-const char* skip_blanks(const char* p);
-// The dataset library's name scanner with a string result: a name (letters, digits, "_", bytes
-// >= 128; at most 32, not beginning with a digit) after optional blanks; empty when none is
-// there. Returns the position after it.
-const char* scan_name(std::string& out, const char* p);
-
-// Reads an unsigned decimal number (digits, an optional fraction and exponent) at `p`.
-// Returns false, leaving `p` alone, when no number starts there; on success moves `p` past it.
-// A number too large for a double ends the run; one too small reads as zero.
-bool scan_number(const char*& p, double& value);
+// Reads an unsigned decimal number (digits, an optional fraction and exponent) at the cursor.
+// Returns false, leaving the cursor alone, when no number starts there; on success moves past
+// it. A number too large for a double ends the run; one too small reads as zero.
+bool scan_number(StatementCursor& p, double& value);
 // Reads an optionally signed number filling the whole of `text`.
-bool parse_number(const char* text, double& value);
-// Reads an optionally signed integer filling the whole of `text` that fits 32 bits.
-bool parse_integer(const char* text, long& value);
+bool parse_number(std::string_view text, double& value);
+// Reads an optionally signed integer of at most ten digits filling the whole of `text` that
+// fits 32 bits.
+bool parse_int32(std::string_view text, long& value);
 
-// Compares two words without regard to case.
-bool same_word(std::string_view a, std::string_view b);
-// True when `word` begins with `prefix` without regard to case.
-bool starts_with_word(std::string_view word, std::string_view prefix);
+// A code written in quotes at the cursor: the text up to the next quote of the same kind (a
+// doubled quote is not special here); the cursor moves past it. "Unbalanced quotes" without one.
+std::string quoted_code(StatementCursor& p);
 
 }  // namespace tesset

@@ -1,6 +1,7 @@
 // Statements that attach something to listed variables: MAXPRED, MINRSQD and PERTURB values,
 // OFFSETS variables, BOUNDS expressions and RESTRICT conditions. All but the single-value forms
 // take groups "variable list (contents)" separated by blanks or commas.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -17,47 +18,46 @@ struct GroupMessages {
   const char* intercept;  // "No intercept allowed in ..."
 };
 
-// Walks the groups of `p`. For each group, `visit` receives the listed variables and the text
-// after the "(", which ends at the group's ")" (see at_group_end).
-void for_each_group(Setup& setup, char* p, const GroupMessages& messages,
-                    const std::function<void(const std::vector<int>&, char*)>& visit) {
+// Walks the groups of `p`. For each group, `visit` receives the listed variables and a cursor
+// after the "(", whose contents end at the group's ")" (see at_group_end).
+void for_each_group(Setup& setup, StatementCursor p, const GroupMessages& messages,
+                    const std::function<void(const std::vector<int>&, StatementCursor&)>& visit) {
+  const std::string_view text = p.text();
   for (;;) {
-    while (*p == ' ' || *p == ',') ++p;
-    if (*p == '\0') return;
-    char* open = std::strchr(p, '(');
-    if (open == nullptr) statement_error(messages.syntax, p);
-    char* close = std::strchr(open + 1, ')');
-    if (close == nullptr) statement_error(messages.syntax, open + std::strlen(open));
+    if (p.skip_separators().at_end()) return;
+    const std::size_t open = text.find('(', p.position());
+    if (open == std::string_view::npos) p.syntax_error(messages.syntax);
+    const std::size_t close = text.find(')', open + 1);
+    if (close == std::string_view::npos) p.syntax_error_at(messages.syntax, text.size());
+    // The variable list is read on its own, up to the "(".
     std::vector<int> variables;
-    *open = '\0';
     ListWalker walker(setup.vars.index);
-    const char* position = p;
+    StatementCursor list = p.up_to(open);
     int v = 0;
-    while (walker.next(position, v) >= 0) {
+    while (walker.next(list, v) >= 0) {
       if (v == INTERCEPT) error_exit(messages.intercept);
       variables.push_back(v);
     }
-    *open = '(';
-    if (variables.empty()) statement_error(messages.syntax, open);
-    visit(variables, open + 1);
-    p = close + 1;
+    if (variables.empty()) p.syntax_error_at(messages.syntax, open);
+    StatementCursor contents(text, open + 1);
+    visit(variables, contents);
+    p.seek(close + 1);
   }
 }
 
 // The contents of a group end at its ")" (the statement's end stands in for a missing one).
-bool at_group_end(const char* p) { return *p == '\0' || *p == ')'; }
+bool at_group_end(const StatementCursor& p) { return p.at_end() || p.peek() == ')'; }
 
 // The text of a group's contents without surrounding blanks.
-std::string group_text(const char* text) {
-  while (*text == ' ') ++text;
-  std::string trimmed(text, std::strcspn(text, ")"));
+std::string group_text(StatementCursor p) {
+  std::string_view rest = p.skip_blanks().rest();
+  std::string trimmed(rest.substr(0, std::min(rest.find(')'), rest.size())));
   while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
   return trimmed;
 }
 
-// Creates a per-variable table of -1 entries, refusing a second statement.
-void start_table(Setup& setup, PerVariable& table, const char* repeated) {
-  if (!table.empty()) error_exit(repeated);
+// Creates a per-variable table of -1 entries.
+void start_table(Setup& setup, PerVariable& table) {
   table.assign(static_cast<std::size_t>(setup.vars.count()), -1);
 }
 
@@ -71,21 +71,18 @@ void set_for_group(Setup& setup, PerVariable& table, const std::vector<int>& var
 }
 
 // Reads a whole-number value >= 1 that fits a 16-bit word.
-bool count_value(const char* text, long& value) {
-  std::string trimmed = group_text(text);
-  return parse_integer(trimmed.c_str(), value) && value >= 1 && value <= 32767;
+bool count_value(const StatementCursor& text, long& value) {
+  return parse_int32(group_text(text), value) && value >= 1 && value <= 32767;
 }
 
 // Reads a perturbation method: digits, NONE, PRED, COEF (first four letters) or SIR.
-bool perturb_method(const char* text, long& method) {
+bool perturb_method(const StatementCursor& text, long& method) {
   std::string word = group_text(text);
   if (word.empty()) return false;
-  if (std::isdigit(static_cast<unsigned char>(word[0])))
-    return parse_integer(word.c_str(), method) && method <= 32767;
-  static const struct { const char* prefix; int method; } words[] = {
-      {"NONE", PERTURB_NONE}, {"PRED", PERTURB_PREDICTION}, {"COEF", PERTURB_COEFFICIENTS}};
+  if (std::isdigit(static_cast<unsigned char>(word[0]))) return parse_int32(word, method) && method <= 32767;
+  static const struct { const char* word; int method; } words[] = {{"NONE", 0}, {"PRED", 1}, {"COEF", 2}};
   for (const auto& entry : words) {
-    if (word.size() >= 4 && starts_with_word(word, entry.prefix)) {
+    if (matches_keyword(word, entry.word, 4)) {
       method = entry.method;
       return true;
     }
@@ -98,9 +95,8 @@ bool perturb_method(const char* text, long& method) {
 }
 
 // Reads a number >= 0 filling the text.
-bool nonnegative_number(const char* text, double& value) {
-  std::string trimmed = group_text(text);
-  return parse_number(trimmed.c_str(), value) && value >= 0;
+bool nonnegative_number(const StatementCursor& text, double& value) {
+  return parse_number(group_text(text), value) && value >= 0;
 }
 
 // Appends `words` to a BOUNDS or RESTRICT block, keeping within its capacity.
@@ -113,27 +109,26 @@ int append_list(std::vector<std::int16_t>& block, const std::vector<std::int16_t
 
 }  // namespace
 
-void maxpred_statement(Setup& setup, char* p) {
-  start_table(setup, setup.req.maxpred, "Repeated MAXPREDS statement");
+void maxpred_statement(Setup& setup, StatementCursor& p) {
+  start_table(setup, setup.req.maxpred);
   const char* syntax = "MAXPREDS syntax error '%.8s'";
-  p = const_cast<char*>(skip_blanks(p));
-  if (std::isdigit(static_cast<unsigned char>(*p))) {
+  if (std::isdigit(static_cast<unsigned char>(p.skip_blanks().peek()))) {
     long value = 0;
-    if (!count_value(p, value)) statement_error(syntax, p);
+    if (!count_value(p, value)) p.syntax_error(syntax);
     for (auto& entry : setup.req.maxpred) entry = static_cast<std::int16_t>(value);
     return;
   }
   for_each_group(setup, p, {syntax, "No intercept allowed in MAXPREDS"},
-                 [&](const std::vector<int>& variables, char* text) {
+                 [&](const std::vector<int>& variables, StatementCursor& text) {
                    long value = 0;
-                   if (!count_value(text, value)) statement_error(syntax, text);
+                   if (!count_value(text, value)) text.syntax_error(syntax);
                    set_for_group(setup, setup.req.maxpred, variables, static_cast<int>(value),
                                  "MAXPREDS");
                  });
 }
 
-void minrsqd_statement(Setup& setup, char* p) {
-  start_table(setup, setup.req.minrsqd, "Repeated MINRSQD statement");
+void minrsqd_statement(Setup& setup, StatementCursor& p) {
+  start_table(setup, setup.req.minrsqd);
   const char* syntax = "MINRSQD syntax error '%.8s'";
   double value = 0;
   if (nonnegative_number(p, value) && value > 0) {
@@ -142,41 +137,40 @@ void minrsqd_statement(Setup& setup, char* p) {
     return;
   }
   for_each_group(setup, p, {syntax, "No intercept allowed in MINRSQD"},
-                 [&](const std::vector<int>& variables, char* text) {
+                 [&](const std::vector<int>& variables, StatementCursor& text) {
                    double group_value = 0;
-                   if (!nonnegative_number(text, group_value)) statement_error(syntax, text);
+                   if (!nonnegative_number(text, group_value)) text.syntax_error(syntax);
                    set_for_group(setup, setup.req.minrsqd, variables, setup.pool.add_number(group_value),
                                  "MINRSQD");
                  });
 }
 
-void perturb_statement(Setup& setup, char* p) {
-  start_table(setup, setup.req.perturb, "Repeated PERTURB statement");
+void perturb_statement(Setup& setup, StatementCursor& p) {
+  start_table(setup, setup.req.perturb);
   setup.req.impute_requested = true;
   const char* syntax = "PERTURB syntax error '%.8s'";
   long method = 0;
-  if (std::strchr(p, '(') == nullptr && perturb_method(p, method)) {
+  if (p.rest().find('(') == std::string_view::npos && perturb_method(p, method)) {
     for (auto& entry : setup.req.perturb) entry = static_cast<std::int16_t>(method);
     return;
   }
   for_each_group(setup, p, {syntax, "No intercept allowed in PERTURB"},
-                 [&](const std::vector<int>& variables, char* text) {
+                 [&](const std::vector<int>& variables, StatementCursor& text) {
                    long group_method = 0;
-                   if (!perturb_method(text, group_method)) statement_error(syntax, text);
+                   if (!perturb_method(text, group_method)) text.syntax_error(syntax);
                    set_for_group(setup, setup.req.perturb, variables, static_cast<int>(group_method),
                                  "PERTURB");
                  });
 }
 
-void offsets_statement(Setup& setup, char* p) {
-  start_table(setup, setup.req.offsets, "Repeated OFFSETS statement");
+void offsets_statement(Setup& setup, StatementCursor& p) {
+  start_table(setup, setup.req.offsets);
   const char* intercept = "No intercept allowed in offsets";
   for_each_group(setup, p, {"OFFSETS syntax error '%.8s'", intercept},
-                 [&](const std::vector<int>& variables, char* text) {
-                   std::string name;
-                   const char* after = scan_name(name, text);
-                   if (name.empty() || !at_group_end(skip_blanks(after)))
-                     statement_error("OFFSETS syntax error: '%.8s'", after);
+                 [&](const std::vector<int>& variables, StatementCursor& text) {
+                   std::string name = text.name(max_name_length);
+                   if (name.empty() || !at_group_end(StatementCursor(text).skip_blanks()))
+                     text.syntax_error("OFFSETS syntax error: '%.8s'");
                    int offset = setup.vars.index.find(name);
                    if (offset == INTERCEPT) error_exit(intercept);
                    for (int v : variables) {
@@ -216,35 +210,33 @@ bool quotient_fits(long double a, long double b) {
 
 // Reads one BOUNDS group's bounds into `words` (a bound list ended by -1). Returns false when
 // an operand is a variable, so that the range check does not apply.
-bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
+bool read_bounds(Setup& setup, StatementCursor p, std::vector<std::int16_t>& words) {
   const char* syntax = "BOUNDS syntax error '%.8s'";
+  const std::size_t text = p.position();
   bool all_constant = true;
   bool has_lower = false, has_upper = false;
   long double largest_lower = 0, smallest_upper = 0;
-  const char* p = text;
   int bound_count = 0;
   for (;;) {
-    while (*p == ' ' || *p == ',') ++p;
-    if (at_group_end(p)) break;
+    if (at_group_end(p.skip_separators())) break;
     int comparison = 0;
-    if (*p == '<') comparison = p[1] == '=' ? RELATION_LESS_EQUAL : RELATION_LESS;
-    else if (*p == '>') comparison = p[1] == '=' ? RELATION_GREATER_EQUAL : RELATION_GREATER;
-    else statement_error(syntax, p);
-    p += (comparison == RELATION_LESS_EQUAL || comparison == RELATION_GREATER_EQUAL) ? 2 : 1;
+    if (p.peek() == '<') comparison = p.peek(1) == '=' ? 3 : 2;
+    else if (p.peek() == '>') comparison = p.peek(1) == '=' ? 5 : 4;
+    else p.syntax_error(syntax);
+    p.advance((comparison == 3 || comparison == 5) ? 2 : 1);
     std::size_t record = words.size();
     words.push_back(static_cast<std::int16_t>(comparison));
     words.push_back(0);  // operand count, filled below
-    int operator_code = OPERATOR_FIRST;
-    p = skip_blanks(p);
-    if (*p == '-') {
-      operator_code = OPERATOR_NEGATE;
-      p = skip_blanks(p + 1);
+    int operator_code = 0;
+    if (p.skip_blanks().take('-')) {
+      operator_code = 1;
+      p.skip_blanks();
     }
     bool expression_constant = true;
     long double value = 0;
     int operands = 0;
     for (;;) {
-      p = skip_blanks(p);
+      p.skip_blanks();
       double number = 0;
       int operand = 0;
       if (scan_number(p, number)) {
@@ -268,9 +260,8 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
           }
         }
       } else {
-        std::string name;
-        const char* after = scan_name(name, p);
-        if (name.empty()) statement_error("BOUNDS syntax error: '%.8s'", after);
+        std::string name = p.name(max_name_length);
+        if (name.empty()) p.syntax_error("BOUNDS syntax error: '%.8s'");
         int v = setup.vars.index.find(name);
         if (v == INTERCEPT) error_exit("No intercept allowed in bounds");
         if (setup.vars.type(v) == TYPE_CATEGORICAL)
@@ -278,20 +269,19 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
         give_default_type(setup, v);
         operand = ~v;
         expression_constant = false;
-        p = after;
       }
       words.push_back(static_cast<std::int16_t>(operator_code));
       words.push_back(static_cast<std::int16_t>(operand));
       ++operands;
-      p = skip_blanks(p);
-      if (*p == '+') operator_code = OPERATOR_ADD;
-      else if (*p == '-') operator_code = OPERATOR_SUBTRACT;
-      else if (*p == '*') operator_code = OPERATOR_MULTIPLY;
-      else if (*p == '/') operator_code = OPERATOR_DIVIDE;
+      const char sign = p.skip_blanks().peek();
+      if (sign == '+') operator_code = 2;
+      else if (sign == '-') operator_code = 3;
+      else if (sign == '*') operator_code = 4;
+      else if (sign == '/') operator_code = 5;
       else break;
-      ++p;
+      p.advance();
     }
-    if (operands > 32767) statement_error(syntax, p);
+    if (operands > 32767) p.syntax_error(syntax);
     words[record + 1] = static_cast<std::int16_t>(operands);
     ++bound_count;
     if (!expression_constant) {
@@ -303,9 +293,10 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
       smallest_upper = has_upper && smallest_upper < value ? smallest_upper : value;
       has_upper = true;
     }
-    if (!at_group_end(p) && *p != ' ' && *p != ',' && *p != '<' && *p != '>') statement_error(syntax, p);
+    if (!at_group_end(p) && p.peek() != ' ' && p.peek() != ',' && p.peek() != '<' && p.peek() != '>')
+      p.syntax_error(syntax);
   }
-  if (bound_count == 0) statement_error(syntax, text);
+  if (bound_count == 0) p.syntax_error_at(syntax, text);
   words.push_back(-1);
   if (all_constant && has_lower && has_upper && !(largest_lower < smallest_upper)) error_exit("Bounds range error");
   return all_constant;
@@ -313,13 +304,12 @@ bool read_bounds(Setup& setup, char* text, std::vector<std::int16_t>& words) {
 
 }  // namespace
 
-void bounds_statement(Setup& setup, char* p) {
+void bounds_statement(Setup& setup, StatementCursor& p) {
   Requested& req = setup.req;
-  if (!req.bounds.empty()) error_exit("Repeated BOUNDS statement");
   req.bounds.assign(static_cast<std::size_t>(setup.vars.count()), 0);
   req.impute_requested = true;
   for_each_group(setup, p, {"BOUNDS syntax error '%.8s'", "No intercept allowed in bounds"},
-                 [&](const std::vector<int>& variables, char* text) {
+                 [&](const std::vector<int>& variables, StatementCursor& text) {
                    for (int v : variables) {
                      if (req.bounds[v] != 0) error_exitf("Repeated bounds for %s", variable_name(setup, v));
                      give_default_type(setup, v);
@@ -334,31 +324,27 @@ void bounds_statement(Setup& setup, char* p) {
 namespace {
 
 // True at a comparison or "=" that starts a condition's relation.
-bool at_relation(const char* p) { return *p == '=' || *p == '<' || *p == '>'; }
+bool at_relation(const StatementCursor& p) { return p.peek() == '=' || p.peek() == '<' || p.peek() == '>'; }
 
 // Reads one restriction value of condition variable `cv` at `p` into the pool. False when no
 // value is there.
-bool restriction_value(Setup& setup, int cv, const char*& p, int& index) {
-  p = skip_blanks(p);
+bool restriction_value(Setup& setup, int cv, StatementCursor& p, int& index) {
+  p.skip_blanks();
   if (setup.vars.is_character(cv)) {
     std::string text;
-    if (*p == '\'' || *p == '"') {
-      char quote = *p;
-      const char* end = std::strchr(p + 1, quote);
-      if (end == nullptr) error_exit("Unbalanced quotes");
-      text.assign(p + 1, end);
-      p = end + 1;
+    if (p.peek() == '\'' || p.peek() == '"') {
+      text = quoted_code(p);
     } else {
-      while (*p && !std::strchr(" ,()=<>-", *p)) text.push_back(*p++);
+      text = p.take_until(" ,()=<>-");
       if (text.empty()) return false;
     }
     if (text.size() > 8) error_exit("Alphabetic restriction value too long");
     index = setup.pool.add_text(text);
     return true;
   }
-  const char* q = p;
-  bool negative = *q == '-';
-  if (negative) q = skip_blanks(q + 1);
+  StatementCursor q = p;
+  bool negative = q.take('-');
+  if (negative) q.skip_blanks();
   double number = 0;
   if (!scan_number(q, number)) return false;
   p = q;
@@ -374,38 +360,34 @@ bool orders_after(const Setup& setup, int cv, int a, int b) {
 }
 
 // True when the text at `p` starts another condition (a name followed by a relation).
-bool starts_condition(const char* p) {
-  std::string name;
-  const char* after = scan_name(name, p);
-  return !name.empty() && at_relation(skip_blanks(after));
+bool starts_condition(StatementCursor p) {
+  std::string name = p.name(max_name_length);
+  return !name.empty() && at_relation(p.skip_blanks());
 }
 
 // Reads one RESTRICT group's conditions into `words` (a condition list ended by -1).
-void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words) {
+void read_conditions(Setup& setup, StatementCursor p, std::vector<std::int16_t>& words) {
   const char* syntax = "RESTRICT syntax error '%.8s'";
-  const char* p = text;
+  const std::size_t text = p.position();
   int conditions = 0;
   for (;;) {
-    while (*p == ' ' || *p == ',') ++p;
-    if (at_group_end(p)) break;
-    std::string name;
-    const char* after = scan_name(name, p);
-    if (name.empty()) statement_error("RESTRICT syntax error: '%.8s'", after);
+    if (at_group_end(p.skip_separators())) break;
+    std::string name = p.name(max_name_length);
+    if (name.empty()) p.syntax_error("RESTRICT syntax error: '%.8s'");
     int cv = setup.vars.index.find(name);
     if (cv == INTERCEPT) error_exit("No intercept allowed in restriction");
     give_default_type(setup, cv);
-    p = skip_blanks(after);
+    p.skip_blanks();
     std::size_t record = words.size();
     words.push_back(static_cast<std::int16_t>(cv));
     words.push_back(0);  // entry word count, filled below
     int value = 0;
-    if (*p == '=') {
-      ++p;
+    if (p.take('=')) {
       bool first = true;
       for (;;) {
-        const char* before = p;
+        const StatementCursor before = p;
         if (!first) {
-          while (*p == ' ' || *p == ',') ++p;
+          p.skip_separators();
           if (at_group_end(p) || (setup.vars.is_character(cv) && starts_condition(p))) {
             p = before;
             break;
@@ -417,9 +399,9 @@ void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words)
           break;
         }
         first = false;
-        const char* q = skip_blanks(p);
-        if (*q == '-') {
-          p = q + 1;
+        StatementCursor q = p;
+        if (q.skip_blanks().take('-')) {
+          p = q;
           int high = 0;
           if (!restriction_value(setup, cv, p, high)) error_exit("Restriction value missing");
           if (orders_after(setup, cv, value, high)) std::swap(value, high);
@@ -428,33 +410,31 @@ void read_conditions(Setup& setup, char* text, std::vector<std::int16_t>& words)
           words.insert(words.end(), {RELATION_EQUAL, static_cast<std::int16_t>(value)});
         }
       }
-    } else if (*p == '<' || *p == '>') {
-      int code = *p == '<' ? (p[1] == '=' ? RELATION_LESS_EQUAL : RELATION_LESS)
-                           : (p[1] == '=' ? RELATION_GREATER_EQUAL : RELATION_GREATER);
-      p += (code == RELATION_LESS_EQUAL || code == RELATION_GREATER_EQUAL) ? 2 : 1;
+    } else if (p.peek() == '<' || p.peek() == '>') {
+      int code = p.peek() == '<' ? (p.peek(1) == '=' ? 3 : 2) : (p.peek(1) == '=' ? 5 : 4);
+      p.advance((code == 3 || code == 5) ? 2 : 1);
       if (!restriction_value(setup, cv, p, value)) error_exit("Restriction value missing");
-      if (*skip_blanks(p) == '-') error_exit("RESTRICT syntax error '-'");
+      if (StatementCursor(p).skip_blanks().peek() == '-') error_exit("RESTRICT syntax error '-'");
       words.insert(words.end(), {static_cast<std::int16_t>(code), static_cast<std::int16_t>(value)});
     } else {
-      statement_error(syntax, p);
+      p.syntax_error(syntax);
     }
     words[record + 1] = static_cast<std::int16_t>(words.size() - record - 2);
     ++conditions;
-    if (!at_group_end(p) && *p != ' ' && *p != ',') statement_error(syntax, p);
+    if (!at_group_end(p) && p.peek() != ' ' && p.peek() != ',') p.syntax_error(syntax);
   }
-  if (conditions == 0) statement_error(syntax, text);
+  if (conditions == 0) p.syntax_error_at(syntax, text);
   words.push_back(-1);
 }
 
 }  // namespace
 
-void restrict_statement(Setup& setup, char* p) {
+void restrict_statement(Setup& setup, StatementCursor& p) {
   Requested& req = setup.req;
-  if (!req.restrict.empty()) error_exit("Repeated RESTRICT statement");
   req.restrict.assign(static_cast<std::size_t>(setup.vars.count()), 0);
   req.impute_requested = true;
   for_each_group(setup, p, {"RESTRICT syntax error '%.8s'", "No intercept allowed in restriction"},
-                 [&](const std::vector<int>& variables, char* text) {
+                 [&](const std::vector<int>& variables, StatementCursor& text) {
                    for (int v : variables) {
                      if (req.restrict[v] != 0) error_exitf("Repeated restriction for %s", variable_name(setup, v));
                      give_default_type(setup, v);

@@ -1,9 +1,11 @@
 // The statement stage: the statement loop and the handlers of every setup statement. Each
-// handler receives the position after the keyword and records what it read in the setup.
+// handler receives a cursor after the keyword and records what it read in the setup. The loop
+// refuses a second statement of the kinds that may appear once before calling the handler.
 #pragma once
 
 #include <string>
 
+#include "runtime/statement_cursor.h"
 #include "tesset/settings.h"
 
 namespace tesset {
@@ -13,10 +15,8 @@ void read_statements(Setup& setup);
 
 // ---- Helpers shared by the handlers. ----
 
-// Ends the run with a message that quotes the statement text four characters before `position`.
-[[noreturn]] void statement_error(const char* format, const char* position);
-// Reads one value (quoted or a single word) of at most `max` characters.
-std::string read_value(char*& position, int max = 260);
+// Longest value of a statement that names a dataset or file.
+inline constexpr std::size_t max_value_length = 260;
 // The name of variable `v` (or "INTERCEPT").
 const char* variable_name(const Setup& setup, int v);
 // The default type for a variable that a statement needs typed: the DEFAULT code when it is an
@@ -34,25 +34,25 @@ inline bool odd_type(const Setup& setup, int v) { return (setup.vars.type(v) & 1
 void mark_design_variable(Setup& setup, int v, const char* prefix);
 
 // ---- Handlers of the imputation side. ----
-void default_statement(Setup& setup, char* p);
-void type_list_statement(Setup& setup, char* p, const char* keyword);
-void maxpred_statement(Setup& setup, char* p);
-void minrsqd_statement(Setup& setup, char* p);
-void perturb_statement(Setup& setup, char* p);
-void offsets_statement(Setup& setup, char* p);
-void bounds_statement(Setup& setup, char* p);
-void restrict_statement(Setup& setup, char* p);
+void default_statement(Setup& setup, StatementCursor& p);
+void type_list_statement(Setup& setup, StatementCursor& p, const char* keyword);
+void maxpred_statement(Setup& setup, StatementCursor& p);
+void minrsqd_statement(Setup& setup, StatementCursor& p);
+void perturb_statement(Setup& setup, StatementCursor& p);
+void offsets_statement(Setup& setup, StatementCursor& p);
+void bounds_statement(Setup& setup, StatementCursor& p);
+void restrict_statement(Setup& setup, StatementCursor& p);
 
 // ---- Handlers of describe and regression setups. ----
-void mean_statement(Setup& setup, char* p);
-void table_statement(Setup& setup, char* p);
-void by_statement(Setup& setup, char* p);
-void model_statement(Setup& setup, char* p);
-void contrast_statement(Setup& setup, char* p);
-void interact_statement(Setup& setup, char* p);
-void predictor_statement(Setup& setup, char* p);
-void dependent_statement(Setup& setup, char* p);
-void censor_statement(Setup& setup, char* p);
-void estimates_statement(Setup& setup, char* p);
+void mean_statement(Setup& setup, StatementCursor& p);
+void table_statement(Setup& setup, StatementCursor& p);
+void by_statement(Setup& setup, StatementCursor& p);
+void model_statement(Setup& setup, StatementCursor& p);
+void contrast_statement(Setup& setup, StatementCursor& p);
+void interact_statement(Setup& setup, StatementCursor& p);
+void predictor_statement(Setup& setup, StatementCursor& p);
+void dependent_statement(Setup& setup, StatementCursor& p);
+void censor_statement(Setup& setup, StatementCursor& p);
+void estimates_statement(Setup& setup, StatementCursor& p);
 
 }  // namespace tesset

@@ -1,7 +1,6 @@
 // DEFAULT and the type lists (CONTINUOUS ... SYNTHESIZE, DIAGNOSE): each names variables and
 // ORs its code into their flag words, refusing variables that another list already settled.
 #include <cstring>
-#include <strings.h>
 
 #include "runtime/frame.h"
 #include "tesset/statements.h"
@@ -71,51 +70,53 @@ const TypeList& find_list(const char* keyword) {
   error_exitf("Keyword %s not recognized", keyword);
 }
 
-// Takes the option /all out of a DIAGNOSE statement; true when it was there.
-bool take_diagnose_option(char* p) {
-  char* slash = std::strchr(p, '/');
-  if (slash == nullptr) return false;
-  if (strncasecmp(slash + 1, "all", 3) != 0 || (slash[4] != '\0' && slash[4] != ' '))
+// The text of a DIAGNOSE statement with its option /all blanked out; `all` tells whether it was
+// there. Only the copy changes, never the statement.
+std::string without_diagnose_option(const StatementCursor& p, bool& all) {
+  std::string text(p.text());
+  const std::size_t slash = text.find('/', p.position());
+  all = slash != std::string::npos;
+  if (!all) return text;
+  const char after = slash + 4 < text.size() ? text[slash + 4] : '\0';
+  if (!same_word(std::string_view(text).substr(slash + 1, 3), "all") || (after != '\0' && after != ' '))
     error_exit("DIAGNOSE variable list syntax error");
-  std::memset(slash, ' ', 4);
-  return true;
+  text.replace(slash, 4, 4, ' ');
+  return text;
 }
 
 // Reads one item (a name or a range of two names) of a type list; false at the end.
-bool next_item(Setup& setup, char*& p, int& first, int& last) {
-  p = const_cast<char*>(skip_blanks(p));
-  if (*p == '\0') return false;
-  std::string name;
-  const char* after = scan_name(name, p);
-  if (name.empty()) statement_error("Variable list syntax error: '%.8s'", after);
+bool next_item(Setup& setup, StatementCursor& p, int& first, int& last) {
+  if (p.skip_blanks().at_end()) return false;
+  const char* syntax = "Variable list syntax error: '%.8s'";
+  std::string name = p.name(max_name_length);
+  if (name.empty()) p.syntax_error(syntax);
   int a = setup.vars.index.find(name);
   int b = a;
-  const char* q = skip_blanks(after);
-  if (*q == '-') {
-    after = scan_name(name, q + 1);
-    if (name.empty()) statement_error("Variable list syntax error: '%.8s'", after);
+  StatementCursor q = p;
+  if (q.skip_blanks().take('-')) {
+    name = q.name(max_name_length);
+    p = q;
+    if (name.empty()) p.syntax_error(syntax);
     b = setup.vars.index.find(name);
   }
-  if (a == INTERCEPT || b == INTERCEPT) statement_error("Variable list syntax error: '%.8s'", after);
+  if (a == INTERCEPT || b == INTERCEPT) p.syntax_error(syntax);
   first = a;
   last = b;
-  q = skip_blanks(after);
-  if (*q == ',') ++q;
-  p = const_cast<char*>(q);
+  p.skip_blanks().take(',');
   return true;
 }
 
 }  // namespace
 
-void default_statement(Setup& setup, char* p) {
+void default_statement(Setup& setup, StatementCursor& p) {
   static const struct { const char* word; int code; } defaults[] = {
       {"CONTINUOUS", TYPE_CONTINUOUS}, {"CATEGORICAL", TYPE_CATEGORICAL}, {"CLASS", TYPE_CATEGORICAL},
       {"MIXED", TYPE_MIXED},           {"COUNT", TYPE_COUNT},             {"ABB", TYPE_ABB_STORED},
-      {"GH", TYPE_GH},                 {"TRANSFER", FLAG_TRANSFER},       {"DROP", FLAG_DROP}};
-  std::string word = read_value(p, 32);
+      {"GH", TYPE_GH},                 {"TRANSFER", FLAG_TRANSFER},            {"DROP", FLAG_DROP}};
+  std::string word = p.item(32);
   if (word.empty()) error_exit("DEFAULT type missing");
   if (setup.req.default_type != 0 || setup.req.type_list_seen) error_exit("DEFAULT out of order");
-  if (*skip_blanks(p) != '\0') error_exit("DEFAULT syntax error");
+  if (!p.skip_blanks().at_end()) error_exit("DEFAULT syntax error");
   for (const auto& entry : defaults) {
     if (same_word(word, entry.word)) {
       setup.req.default_type = entry.code;
@@ -126,7 +127,7 @@ void default_statement(Setup& setup, char* p) {
   error_exit("DEFAULT syntax error");
 }
 
-void type_list_statement(Setup& setup, char* p, const char* keyword) {
+void type_list_statement(Setup& setup, StatementCursor& p, const char* keyword) {
   const TypeList& list = find_list(keyword);
   Requested& req = setup.req;
   // Without DEFAULT the first list fixes the default at continuous. A list of the default type
@@ -137,16 +138,22 @@ void type_list_statement(Setup& setup, char* p, const char* keyword) {
   req.type_list_seen = true;
 
   std::uint16_t code = list.code;
+  // The variable list, which for FLAG_DIAGNOSE is the statement without its option.
+  std::string diagnose_text;
+  StatementCursor items = p;
   if (list.code == FLAG_DIAGNOSE) {
-    if (take_diagnose_option(p)) code = FLAG_DIAGNOSE_ALL;
-    if (*skip_blanks(p) == '\0') error_exit("DIAGNOSE variable list missing");
+    bool all = false;
+    diagnose_text = without_diagnose_option(p, all);
+    if (all) code = FLAG_DIAGNOSE_ALL;
+    items = StatementCursor(diagnose_text, p.position());
+    if (StatementCursor(items).skip_blanks().at_end()) error_exit("DIAGNOSE variable list missing");
     req.diagnose = true;
   }
   if (list.code == FLAG_TRANSFER || list.code == FLAG_DROP || list.code == FLAG_DIAGNOSE) req.impute_requested = true;
   if (list.code == FLAG_SYNTHESIZE) req.synthesize = true;
 
   int first = 0, last = 0;
-  while (next_item(setup, p, first, last)) {
+  while (next_item(setup, items, first, last)) {
     int low = first < last ? first : last;
     int high = first < last ? last : first;
     for (int v = low; v <= high; ++v) {

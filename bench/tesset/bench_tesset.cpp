@@ -47,7 +47,7 @@ void BM_walk_list_of_all_variables(benchmark::State& state) {
   const std::string text = whole_list();
   for (auto _ : state) {
     tesset::ListWalker walker(index);
-    const char* position = text.c_str();
+    StatementCursor position(text);
     int v = 0, count = 0;
     while (walker.next(position, v) >= 0) ++count;
     benchmark::DoNotOptimize(count);

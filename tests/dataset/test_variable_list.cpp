@@ -117,8 +117,8 @@ TEST(variable_list, walkers_over_a_built_index_keep_their_own_lists) {
   index.build({"a", "b", "c", "d"});
   ListWalker first(index);
   ListWalker second(index);
-  const char* one = "(a-c), d";
-  const char* two = "D (b)";
+  StatementCursor one("(a-c), d");
+  StatementCursor two("D (b)");
   int variable = -2;
   // Interleaved with each other and with the process-wide walker, each list goes its own way.
   EXPECT_EQ(first.next(one, variable), 1);
@@ -131,7 +131,7 @@ TEST(variable_list, walkers_over_a_built_index_keep_their_own_lists) {
   EXPECT_EQ(variable, 1);
   EXPECT_EQ(first.next(one, variable), 0);
   EXPECT_EQ(variable, 2);
-  EXPECT_STREQ(one, " d");
+  EXPECT_EQ(one.rest(), " d");
   EXPECT_EQ(first.next(one, variable), 0);
   EXPECT_EQ(variable, 3);
   EXPECT_EQ(first.next(one, variable), -1);
@@ -179,7 +179,7 @@ TEST(variable_list, list_errors_stop_the_run) {
   dstest::expect_error(
       [&](const TempDir&) {
         ListWalker walker(index);
-        const char* position = statement.c_str() + 6;
+        StatementCursor position(statement, 6);
         int variable = 0;
         walker.next(position, variable);
       },
@@ -187,7 +187,7 @@ TEST(variable_list, list_errors_stop_the_run) {
   dstest::expect_error(
       [&](const TempDir&) {
         ListWalker walker(index);
-        const char* position = "a b)";
+        StatementCursor position("a b)");
         int variable = 0;
         walker.next(position, variable);
         walker.next(position, variable);

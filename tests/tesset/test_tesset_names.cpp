@@ -13,21 +13,24 @@ using namespace tesset;
 
 TEST(tesset_names, numbers_are_read_without_traps) {
   double value = 0;
-  const char* text = "12.5e1*3";
+  StatementCursor text("12.5e1*3");
   EXPECT_TRUE(scan_number(text, value));
   EXPECT_EQ(value, 125.0);
-  EXPECT_STREQ(text, "*3");
-  text = "x1";
-  EXPECT_FALSE(scan_number(text, value));
+  EXPECT_EQ(text.rest(), "*3");
+  StatementCursor no_number("x1");
+  EXPECT_FALSE(scan_number(no_number, value));
+  EXPECT_EQ(no_number.position(), 0u);
   EXPECT_TRUE(parse_number("-0.25", value));
   EXPECT_EQ(value, -0.25);
   EXPECT_FALSE(parse_number("1.5x", value));
   EXPECT_FALSE(parse_number("nan", value));
   long integer = 0;
-  EXPECT_TRUE(parse_integer("-42", integer));
+  EXPECT_TRUE(parse_int32("-42", integer));
   EXPECT_EQ(integer, -42);
-  EXPECT_FALSE(parse_integer("99999999999", integer));
-  EXPECT_FALSE(parse_integer("4.0", integer));
+  EXPECT_FALSE(parse_int32("99999999999", integer));
+  EXPECT_FALSE(parse_int32("00000000001", integer));  // ten digits at most, zeros included
+  EXPECT_FALSE(parse_int32("2147483648", integer));
+  EXPECT_FALSE(parse_int32("4.0", integer));
   EXPECT_FALSE(parse_number("+-1", value));
   EXPECT_FALSE(parse_number("", value));
   // With the traps armed as in the program: a tiny number reads as zero or the nearest
@@ -35,10 +38,10 @@ TEST(tesset_names, numbers_are_read_without_traps) {
   feenableexcept(FE_OVERFLOW | FE_INVALID | FE_DIVBYZERO);
   EXPECT_TRUE(parse_number("-1e-400", value));
   EXPECT_EQ(value, 0.0);
-  text = "1e-310)";
-  EXPECT_TRUE(scan_number(text, value));
+  StatementCursor tiny("1e-310)");
+  EXPECT_TRUE(scan_number(tiny, value));
   EXPECT_EQ(value, 1e-310);
-  EXPECT_STREQ(text, ")");
+  EXPECT_EQ(tiny.rest(), ")");
   fedisableexcept(FE_ALL_EXCEPT);
   dstest::expect_error(
       [](const testsupport::TempDir&) {
@@ -49,7 +52,7 @@ TEST(tesset_names, numbers_are_read_without_traps) {
       "Number out of range: '1e999'");
   dstest::expect_error(
       [](const testsupport::TempDir&) {
-        const char* p = "2.5e400+x";
+        StatementCursor p("2.5e400+x");
         double huge = 0;
         scan_number(p, huge);
       },
