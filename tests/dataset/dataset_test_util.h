@@ -15,15 +15,19 @@
 
 namespace dstest {
 
-// Reads `text` as a metadata file into `dataset` (the file is written into `dir`).
-inline void read_metadata_text(const testsupport::TempDir& dir, const std::string& text,
-                               const std::string& name = "input.met") {
+// Reads `text` as a metadata file (written into `dir`) and returns its description.
+inline DatasetMeta read_metadata_text(const testsupport::TempDir& dir, const std::string& text,
+                                      const std::string& name = "input.met") {
   testsupport::write_text(dir.file(name), text);
   std::FILE* file = std::fopen(dir.file(name).c_str(), "r");
-  ASSERT_NE(file, nullptr);
+  if (file == nullptr) {
+    ADD_FAILURE() << "cannot open " << dir.file(name);
+    return DatasetMeta();
+  }
   open_setup(file);
-  read_metadata();
+  DatasetMeta meta = read_metadata();
   close_setup(file);
+  return meta;
 }
 
 // Starts the frame on job.set in `dir` in batch mode and opens its log, so that a fatal error
