@@ -43,9 +43,10 @@ inline void start_in(const testsupport::TempDir& dir) {
   open_log();
 }
 
-// Runs `body` in a child that must end with exit code 3 and the log line "Error: <message>".
+// Runs `body` in a child that must end with exit code 3 and the log line "Error: <message>",
+// where the message may name files of the child's folder.
 inline void expect_error(const std::function<void(const testsupport::TempDir&)>& body,
-                         const std::string& message) {
+                         const std::function<std::string(const testsupport::TempDir&)>& message_in) {
   testsupport::TempDir dir;
   EXPECT_EXIT(
       {
@@ -54,9 +55,16 @@ inline void expect_error(const std::function<void(const testsupport::TempDir&)>&
         std::exit(0);
       },
       ::testing::ExitedWithCode(3), "");
+  std::string message = message_in(dir);
   std::string log = testsupport::read_text(dir.file("job.log"));
   EXPECT_NE(log.find("Error: " + message + "\n"), std::string::npos)
       << "expected: " << message << "\nlog:\n" << log;
+}
+
+// As above, for a message that names no file.
+inline void expect_error(const std::function<void(const testsupport::TempDir&)>& body,
+                         const std::string& message) {
+  expect_error(body, [&message](const testsupport::TempDir&) { return message; });
 }
 
 // Expects reading the metadata `text` to stop with `message`.
