@@ -39,7 +39,7 @@ struct PendingFrame {
   std::vector<std::pair<std::string, std::string>> pairs;  // code text and label
 };
 
-// What the statements said so far; cleared by metadata_begin.
+// What the statements said so far.
 struct ReaderState {
   enum Mode { none, variables, codeframes } mode = none;  // where unnamed statements go
   bool reclen_given = false;            // a reclen statement was read

@@ -18,8 +18,8 @@ namespace tesset {
 // Most dataset variables a setup may work with.
 static constexpr int max_variables = 8192;
 
-std::string input_metadata_path(int host_mode) {
-  if (host_mode != HOST_NONE) return companion_path(".met");
+std::string input_metadata_path(int host) {
+  if (host != HOST_NONE) return companion_path(".met");
   // The setup is read up to its first DATAIN statement; the statement loop reads it again.
   open_setup(nullptr);
   for (;;) {

@@ -12,7 +12,7 @@ namespace tesset {
 
 // The metadata file of the setup's input: with a host package the ".met" file beside the setup,
 // which the host wrote; otherwise that of the first dataset the setup's DATAIN statement names.
-std::string input_metadata_path(int host_mode);
+std::string input_metadata_path(int host);
 
 // Takes over the variables and codeframes of the input dataset; the metadata's ID and
 // multiple-number variables are marked as design variables.
