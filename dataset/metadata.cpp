@@ -16,8 +16,6 @@
 #include "runtime/setup_reader.h"
 #include "runtime/statement_cursor.h"
 
-DatasetMeta dataset;
-
 namespace {
 
 // Delimiters used when a delim statement has no value, and for tables without delimiters.
@@ -41,7 +39,7 @@ struct PendingFrame {
   std::vector<std::pair<std::string, std::string>> pairs;  // code text and label
 };
 
-// What the statements said so far; cleared by metadata_begin.
+// What the statements said so far.
 struct ReaderState {
   enum Mode { none, variables, codeframes } mode = none;  // where unnamed statements go
   bool reclen_given = false;            // a reclen statement was read
@@ -58,10 +56,37 @@ struct ReaderState {
   std::unordered_map<std::string, int> missing_by_text;  // missing text -> pool index
 };
 
-ReaderState state;
+// The reader's working state: what the statements said so far and the description they make.
+struct Parser {
+  ReaderState state;    // statements read so far
+  DatasetMeta dataset;  // the description being built
+
+  // Index of `text` in the missing pool, appending it when new.
+  int intern_missing(const std::string& text);
+  // Applies one NAME= ... attribute of a variable description.
+  void apply_variable_attribute(PendingVariable& var, const std::string& keyword, StatementCursor& position,
+                                RepeatGuard& given);
+  // Steps 3 and 4 of completing the variables: types, locations, widths, decimals, missing values.
+  void complete_variables();
+  // Copies the completed variable descriptions into the dataset's tables.
+  void store_variables();
+  // Resolves a variable name of an id or mult statement.
+  std::int32_t resolve_name(bool given, const std::string& name);
+  // Steps 7 and 8: links variables to codeframes, checks kinds, converts and prunes the frames.
+  void complete_codeframes();
+  // Handles the DEL statement's value.
+  void read_delimiters(StatementCursor position);
+  // One variable description or one codeframe, from `position` to the end of the statement.
+  void read_variable_statement(StatementCursor position);
+  void read_codeframe_statement(StatementCursor position);
+  // Takes the current statement; false when it is END.
+  bool metadata_statement();
+  // Applies the defaults and inheritance rules and resolves the names.
+  void metadata_end();
+};
 
 // Index of `text` in the missing pool, appending it when new.
-int intern_missing(const std::string& text) {
+int Parser::intern_missing(const std::string& text) {
   auto [entry, added] = state.missing_by_text.emplace(text, dataset.missing_count);
   if (added) {
     dataset.missing_pool.push_back(text);
@@ -72,8 +97,8 @@ int intern_missing(const std::string& text) {
 
 // Applies one NAME= ... attribute of a variable description; `given` holds the attributes
 // that the description has named so far.
-void apply_variable_attribute(PendingVariable& var, const std::string& keyword, StatementCursor& position,
-                              RepeatGuard& given) {
+void Parser::apply_variable_attribute(PendingVariable& var, const std::string& keyword,
+                                      StatementCursor& position, RepeatGuard& given) {
   std::string value;
   if (same_word(keyword, "NAME")) {
     given.once("NAME", "Repeated variable name keyword");
@@ -155,7 +180,7 @@ int default_width(char type) {
 }
 
 // Steps 3 and 4 of completing the variables: types, locations, widths, decimals, missing values.
-void complete_variables() {
+void Parser::complete_variables() {
   bool delimited = dataset.delimiters.has_value();
   std::int64_t largest_end = 0;
   bool binary = false;
@@ -200,7 +225,7 @@ void complete_variables() {
 }
 
 // Copies the completed variable descriptions into the dataset's tables.
-void store_variables() {
+void Parser::store_variables() {
   std::size_t n = state.vars.size();
   dataset.nvar = static_cast<std::int32_t>(n);
   dataset.names.assign(n * name_field, '\0');
@@ -225,13 +250,13 @@ void store_variables() {
 }
 
 // Resolves a variable name of an id or mult statement.
-std::int32_t resolve_name(bool given, const std::string& name) {
+std::int32_t Parser::resolve_name(bool given, const std::string& name) {
   if (!given) return -1;
   return find_variable(dataset.names.data(), dataset.nvar, name.c_str());
 }
 
 // Steps 7 and 8: links variables to codeframes, checks kinds, converts and prunes the frames.
-void complete_codeframes() {
+void Parser::complete_codeframes() {
   std::size_t n = state.vars.size();
   dataset.frame_of_var.assign(n, -1);
   dataset.nframes = 0;
@@ -303,7 +328,7 @@ void complete_codeframes() {
 
 // Handles the DEL statement's value: none gives the default set; unquoted CSV means the comma
 // and unquoted TAB the tab (no one means the letters t, a and b).
-void read_delimiters(StatementCursor position) {
+void Parser::read_delimiters(StatementCursor position) {
   if (dataset.delimiters) error_exit("Repeated delimiters statement");
   if (state.reclen_given && state.reclen > 0) error_exit("Record length and delimiters statements");
   if (position.skip_blanks().at_end()) {
@@ -362,15 +387,17 @@ const std::string* DatasetMeta::missing_text(int j) const {
   return &missing_pool[missing_index[j]];
 }
 
+bool DatasetMeta::is_char(int j) const { return type[j] == 'C' || type[j] == char_type_flag; }
+
 bool DatasetMeta::frame_is_char(int k) const {
   for (int j = 0; j < nvar; ++j)
-    if (frame_of_var[j] == k) return type[j] == 'C' || type[j] == char_type_flag;
+    if (frame_of_var[j] == k) return is_char(j);
   return false;
 }
 
 // ---- Statement parsers. ----
 
-void read_variable_statement(StatementCursor position) {
+void Parser::read_variable_statement(StatementCursor position) {
   PendingVariable var;
   RepeatGuard given;
   bool any = false;
@@ -391,7 +418,7 @@ void read_variable_statement(StatementCursor position) {
   state.vars.push_back(std::move(var));
 }
 
-void read_codeframe_statement(StatementCursor position) {
+void Parser::read_codeframe_statement(StatementCursor position) {
   std::string keyword = position.keyword();
   if (!same_word(keyword, "NAME")) error_exitf("Keyword %s not recognized", keyword.c_str());
   PendingFrame frame;
@@ -417,15 +444,7 @@ void read_codeframe_statement(StatementCursor position) {
 
 // ---- Statement level. ----
 
-void metadata_begin() {
-  dataset = DatasetMeta();
-  state = ReaderState();
-  reset_list_walker();
-}
-
-bool metadata_has_variables() { return !state.vars.empty(); }
-
-bool metadata_statement() {
+bool Parser::metadata_statement() {
   const StatementCursor statement = current_statement();
   StatementCursor position = statement;
   std::string keyword = position.keyword();
@@ -482,7 +501,7 @@ bool metadata_statement() {
   return true;
 }
 
-void metadata_end() {
+void Parser::metadata_end() {
   if (dataset.table && !dataset.standard) {
     // A text table: its header names the variables; the program that reads it completes them.
     if (!dataset.delimiters) dataset.delimiters = default_delimiters;
@@ -496,67 +515,102 @@ void metadata_end() {
   complete_codeframes();
 }
 
-std::vector<char> table_given_types() {
+// ---- The reader. ----
+
+struct MetadataReader::State {
+  Parser parser;  // statements read so far and the description they make
+};
+
+MetadataReader::MetadataReader() : state_(std::make_unique<State>()) {}
+MetadataReader::~MetadataReader() = default;
+MetadataReader::MetadataReader(MetadataReader&&) noexcept = default;
+MetadataReader& MetadataReader::operator=(MetadataReader&&) noexcept = default;
+
+bool MetadataReader::statement() { return state_->parser.metadata_statement(); }
+
+bool MetadataReader::has_variables() const { return !state_->parser.state.vars.empty(); }
+
+DatasetMeta MetadataReader::finish() {
+  state_->parser.metadata_end();
+  return state_->parser.dataset;
+}
+
+void MetadataReader::variable_statement(StatementCursor position) {
+  state_->parser.read_variable_statement(position);
+}
+
+void MetadataReader::codeframe_statement(StatementCursor position) {
+  state_->parser.read_codeframe_statement(position);
+}
+
+std::vector<char> MetadataReader::table_given_types() const {
   std::vector<char> types;
-  for (const PendingVariable& var : state.vars) types.push_back(var.type);
+  for (const PendingVariable& var : state_->parser.state.vars) types.push_back(var.type);
   return types;
 }
 
-void complete_table(const std::vector<std::string>& header, const std::vector<char>& types) {
-  if (state.vars.empty()) {
+DatasetMeta MetadataReader::complete_table(const std::vector<std::string>& header,
+                                           const std::vector<char>& types) {
+  std::vector<PendingVariable>& vars = state_->parser.state.vars;
+  DatasetMeta& dataset = state_->parser.dataset;
+  if (vars.empty()) {
     for (const std::string& name : header) {
       PendingVariable var;
       var.name = name;
-      state.vars.push_back(std::move(var));
+      vars.push_back(std::move(var));
     }
-  } else if (state.vars.size() != header.size()) {
-    error_exitf("Header has %zu fields, the metadata %zu variables", header.size(),
-                state.vars.size());
+  } else if (vars.size() != header.size()) {
+    error_exitf("Header has %zu fields, the metadata %zu variables", header.size(), vars.size());
   } else {
     for (std::size_t j = 0; j < header.size(); ++j)
-      if (!same_word(header[j], state.vars[j].name))
+      if (!same_word(header[j], vars[j].name))
         error_exitf("Header field %zu is %s, the metadata names %s", j + 1, header[j].c_str(),
-                    state.vars[j].name.c_str());
+                    vars[j].name.c_str());
   }
-  for (std::size_t j = 0; j < state.vars.size() && j < types.size(); ++j)
-    if (state.vars[j].type == 0) state.vars[j].type = types[j];
+  for (std::size_t j = 0; j < vars.size() && j < types.size(); ++j)
+    if (vars[j].type == 0) vars[j].type = types[j];
   dataset.table = 0;  // completed like any delimited file from here on
-  metadata_end();
+  state_->parser.metadata_end();
   dataset.table = 1;
+  return dataset;
 }
 
-void read_metadata() {
-  metadata_begin();
+DatasetMeta read_metadata() {
+  MetadataReader reader;
   while (read_statement())
-    if (!metadata_statement()) break;
-  metadata_end();
+    if (!reader.statement()) break;
+  return reader.finish();
 }
 
-int open_dataset() {
+// ---- Opening a dataset. ----
+
+namespace {
+
+// `path` with its extension (from the last "." of its last component) replaced by `extension`.
+std::string with_extension(const std::string& path, const char* extension) {
+  std::size_t dot = path.rfind('.');
+  std::size_t slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + extension;
+  return path.substr(0, dot) + extension;
+}
+
+}  // namespace
+
+std::string dataset_metadata_path(const std::string& name) {
   char path[max_path_length + 1];
-  if (host_mode != HOST_NONE) {
-    std::snprintf(path, sizeof path, "%s", companion_path(".met"));
-  } else {
-    open_setup(nullptr);
-    bool found = false;
-    while (!found) {
-      if (!read_statement()) error_exit("Can't read setup file");
-      StatementCursor position = current_statement();
-      std::string keyword = position.keyword();
-      if (same_word(keyword, "RUN")) error_exit("DATAIN statement missing");
-      if (!same_word(keyword, "DATAIN")) continue;
-      std::string name = position.value(max_path_length);
-      if (name.empty()) error_exit("DATAIN name missing");
-      make_path(path, nullptr, name.c_str(), "met");
-      found = true;
-    }
-  }
-  std::FILE* file = std::fopen(path, "r");
+  make_path(path, nullptr, name.c_str(), "met");
+  return path;
+}
+
+Dataset open_dataset(const std::string& metadata_path) {
+  // Tracked, so that the shutdown closes the file when an error in it ends the run.
+  std::FILE* file = open_tracked(metadata_path.c_str(), "r");
   if (file == nullptr) error_exit("Can't open metadata input file");
   open_setup(file);
-  read_metadata();
+  Dataset opened{read_metadata(), with_extension(metadata_path, ".dat")};
   close_setup(file);
-  if (!dataset.standard) error_exit("Not a standard Ambrel dataset; run Emitdata first");
-  for (auto& type : dataset.type) type = type == 'C' ? char_type_flag : 0;
-  return dataset.nvar;
+  DatasetMeta& meta = opened.meta;
+  if (!meta.standard) error_exit("Not a standard Ambrel dataset; run Emitdata first");
+  for (auto& type : meta.type) type = type == 'C' ? char_type_flag : 0;
+  return opened;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@ inline constexpr int name_field = 32;
 inline constexpr int label_field = 200;
 // Width of a code value: a double or 8 blank-padded characters.
 inline constexpr int code_field = 8;
-// Flag word that replaces the type letter of a character variable after open_dataset.
+// Flag word that replaces the type letter of a character variable in an opened dataset.
 inline constexpr std::int16_t char_type_flag = 0x400;
 // Most decimals a numeric text field may imply.
 inline constexpr int max_decimals = 20;
@@ -61,44 +62,65 @@ struct DatasetMeta {
   std::string frame_name(int k) const;
   // Missing-data text of variable j, or null when it has none.
   const std::string* missing_text(int j) const;
+  // Whether variable j holds text: type 'C', or the character flag word of an opened dataset.
+  bool is_char(int j) const;
   // Whether codeframe k holds character codes (its variables are of type 'C').
   bool frame_is_char(int k) const;
 };
 
-// The process-wide dataset description that the procedures read.
-extern DatasetMeta dataset;
+// A dataset as a program holds it: its description and the path of its data file.
+struct Dataset {
+  DatasetMeta meta;        // variables, types, codeframes
+  std::string data_path;   // the data file beside the metadata file
+};
 
-// Reads the metadata of the dataset that the current setup names (see the .cpp) into `dataset`;
-// the dataset must be standard. Returns the number of variables.
-int open_dataset();
+// Opens the standard dataset whose metadata file is `metadata_path`: reads the metadata, which
+// must carry the standard statement, and replaces each type letter by its flag word (0x400 for
+// a character variable, else 0). The data file is the same path with the extension ".dat".
+Dataset open_dataset(const std::string& metadata_path);
 
-// Reads metadata statements from the current setup source up to END or its end into `dataset`.
-void read_metadata();
+// The metadata file of the dataset that a setup names `name` (relative to the setup's folder).
+std::string dataset_metadata_path(const std::string& name);
 
-// Incremental form of read_metadata for programs that mix metadata with their own statements.
-// metadata_begin clears `dataset`; metadata_statement takes the current statement (false when it
-// is END); metadata_end applies the defaults and inheritance rules and resolves the names.
-void metadata_begin();
-bool metadata_statement();
-void metadata_end();
+// Reads metadata statements one at a time into a dataset description, so that a program can mix
+// them with statements of its own. Each reader describes one dataset.
+class MetadataReader {
+ public:
+  MetadataReader();
+  ~MetadataReader();
+  MetadataReader(MetadataReader&&) noexcept;
+  MetadataReader& operator=(MetadataReader&&) noexcept;
 
-// Whether the metadata statements so far have described any variable.
-bool metadata_has_variables();
+  // Takes the current statement of the setup source; false when it is END.
+  bool statement();
+  // Whether the statements so far have described any variable.
+  bool has_variables() const;
+  // Applies the defaults and inheritance rules, resolves the names and returns the description.
+  // A text table (table without standard) is left incomplete, with only its delimiters set.
+  DatasetMeta finish();
 
-// For a text table (table without standard, left incomplete by metadata_end): the type letters
-// its variable descriptions gave (0 where none), one per description; empty without any.
-std::vector<char> table_given_types();
-// Completes a text table from its header names and the column types found in its data:
-// without variable descriptions the header defines the variables; with them the header must
-// name the same variables in the same order. Then completes it as any delimited dataset.
-void complete_table(const std::vector<std::string>& header, const std::vector<char>& types);
+  // For a text table: the type letters its variable descriptions gave (0 where none), one per
+  // description; empty without any.
+  std::vector<char> table_given_types() const;
+  // Completes a text table from its header names and the column types found in its data:
+  // without variable descriptions the header defines the variables; with them the header must
+  // name the same variables in the same order. Then completes it as any delimited dataset.
+  DatasetMeta complete_table(const std::vector<std::string>& header, const std::vector<char>& types);
 
-// Parse one variable description or one codeframe from `position` to the end of the statement.
-void read_variable_statement(StatementCursor position);
-void read_codeframe_statement(StatementCursor position);
+  // Parse one variable description or one codeframe from `position` to the end of the statement.
+  void variable_statement(StatementCursor position);
+  void codeframe_statement(StatementCursor position);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Reads metadata statements from the current setup source up to END or its end.
+DatasetMeta read_metadata();
 
 // Writes `meta` as metadata statements that read_metadata restores field for field. The type
-// table must hold type letters (as read_metadata leaves it), not open_dataset's flag words.
+// table must hold type letters (as read_metadata leaves it), not the flag words of an opened dataset.
 void write_metadata(std::FILE* file, const DatasetMeta& meta);
 // Writes the metadata file at `path`; failures end the run.
 void write_metadata(const char* path, const DatasetMeta& meta);

@@ -176,7 +176,10 @@ void write_codeframes(std::string& out, const DatasetMeta& meta) {
 
 }  // namespace
 
-void write_metadata(std::FILE* file, const DatasetMeta& meta) {
+namespace {
+
+// The whole metadata text of `meta`.
+std::string metadata_text(const DatasetMeta& meta) {
   std::string out;
   if (meta.standard) out += "standard;\n";
   if (meta.table) out += "table;\n";
@@ -188,13 +191,24 @@ void write_metadata(std::FILE* file, const DatasetMeta& meta) {
   if (meta.skip > 0) out += "skip " + std::to_string(meta.skip) + ";\n";
   write_variables(out, meta);
   if (meta.nframes > 0) write_codeframes(out, meta);
+  return out;
+}
+
+}  // namespace
+
+void write_metadata(std::FILE* file, const DatasetMeta& meta) {
+  std::string out = metadata_text(meta);
   if (std::fwrite(out.data(), 1, out.size(), file) != out.size() || std::fflush(file) != 0)
     error_exit("Can't write metadata output file");
 }
 
 void write_metadata(const char* path, const DatasetMeta& meta) {
+  // The text is complete before the file is opened, and the file is closed before a failure
+  // is reported: an error never leaves it open.
+  std::string out = metadata_text(meta);
   std::FILE* file = std::fopen(path, "w");
   if (file == nullptr) error_exit("Can't open metadata output file");
-  write_metadata(file, meta);
-  if (std::fclose(file) != 0) error_exit("Can't write metadata output file");
+  bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();
+  bool closed = std::fclose(file) == 0;
+  if (!written || !closed) error_exit("Can't write metadata output file");
 }

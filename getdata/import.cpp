@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
-#include <cfloat>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string_view>
 
+#include "dataset/data_file.h"
 #include "dataset/metadata.h"
 #include "dataset/text_util.h"
 #include "dataset/variable_list.h"
@@ -25,8 +25,6 @@
 
 namespace {
 
-// The value written for a missing number: the most negative double.
-constexpr double missing_number = -DBL_MAX;
 // Buffer of a binary input file.
 constexpr std::int64_t input_buffer = 8 << 20;
 // Most characters of a field quoted in a message.
@@ -55,15 +53,6 @@ enum class Layout { fixed_text, fixed_binary, delimited };
 // Bit pattern test for NaN and infinity without any floating-point operation.
 bool is_finite_bits(std::uint64_t bits) { return (bits & 0x7ff0000000000000ULL) != 0x7ff0000000000000ULL; }
 bool is_nan_bits(std::uint64_t bits) { return !is_finite_bits(bits) && (bits & 0x000fffffffffffffULL) != 0; }
-
-// Stores a double into an output field.
-void put_number(char* out, double value) { std::memcpy(out, &value, sizeof value); }
-
-// Stores text blank-padded into an output field.
-void put_text(char* out, std::string_view text) {
-  std::memset(out, ' ', 8);
-  std::memcpy(out, text.data(), text.size());
-}
 
 // The first characters of a field for a message, control characters made visible so that the
 // message stays on one line.
@@ -109,8 +98,8 @@ void check_output_paths(const GetdataSettings& settings) {
 // The converting state of one import.
 class Importer {
  public:
-  Importer(const GetdataSettings& settings, ImportResult& result)
-      : settings_(settings), result_(result) {}
+  Importer(GetdataSetup& setup, ImportResult& result)
+      : settings_(setup.settings), input_(setup.input.meta), metadata_(setup.metadata), result_(result) {}
 
   // Reads the whole input and writes the output dataset.
   void run();
@@ -146,7 +135,10 @@ class Importer {
   [[noreturn]] void record_error(const char* what, const Column& column, std::string_view text);
 
   const GetdataSettings& settings_;     // what the setup asked for
+  DatasetMeta& input_;                  // the input's description (column types settle on import)
+  MetadataReader& metadata_;            // completes a text table's description from its header
   ImportResult& result_;                // what the import did
+  std::vector<int> keep_;               // input variables written, in output order
   Layout layout_ = Layout::fixed_text;  // input layout
   bool text_table_ = false;             // the input is a text table with a header line
   std::vector<Column> columns_;         // kept variables, in output order
@@ -156,7 +148,7 @@ class Importer {
   bool inferring_ = false;              // column types may still change in this pass
   bool types_changed_ = false;          // a guessed numeric column held text
   char* out_ = nullptr;                 // output record being filled
-  std::unique_ptr<DatasetWriter> writer_;  // output data file
+  std::unique_ptr<DataWriter> writer_;  // the output dataset
   int record_length_ = 0;               // bytes per output record
   std::set<int> inferred_;              // table columns whose type is guessed from the data
 };
@@ -167,8 +159,8 @@ void Importer::record_error(const char* what, const Column& column, std::string_
 }
 
 void Importer::store_missing(const Column& column, char* out) {
-  if (column.type == 'C') put_text(out, "");
-  else put_number(out, missing_number);
+  if (column.type == 'C') set_text(out, missing_text_value);
+  else set_number(out, missing_number);
   ColumnSummary& summary = result_.summary[static_cast<std::size_t>(&column - columns_.data())];
   ++summary.missing;
 }
@@ -178,7 +170,7 @@ void Importer::store_number(Column& column, double value, char* out) {
     store_missing(column, out);
     return;
   }
-  put_number(out, value);
+  set_number(out, value);
   ColumnSummary& summary = result_.summary[static_cast<std::size_t>(&column - columns_.data())];
   if (summary.valid == 0 || value < summary.low) summary.low = value;
   if (summary.valid == 0 || value > summary.high) summary.high = value;
@@ -213,20 +205,20 @@ void Importer::convert_text(Column& column, std::string_view text, bool quoted, 
   if (value.size() > 8)
     error_exitf("Record %lld, variable %s: text longer than 8 bytes (leave it out with KEEP): '%s'",
                 record_number_, column.name.c_str(), shown(value).c_str());
-  put_text(out, value);
+  set_text(out, value);
   ++result_.summary[static_cast<std::size_t>(&column - columns_.data())].valid;
 }
 
 void Importer::convert_fields(const std::vector<Field>& fields) {
-  if (fields.size() != static_cast<std::size_t>(dataset.nvar))
+  if (fields.size() != static_cast<std::size_t>(input_.nvar))
     error_exitf("Record %lld has %zu fields, the metadata %d variables", record_number_, fields.size(),
-                dataset.nvar);
+                input_.nvar);
   char* out = out_;
   for (Column& column : columns_) {
     const Field& field = fields[static_cast<std::size_t>(column.location)];
     if (field.stray) record_error("text after the closing quote:", column, field.text);
     convert_text(column, field.text, field.quoted, out);
-    out += 8;
+    out += data_field;
   }
 }
 
@@ -238,7 +230,7 @@ void Importer::convert_fixed_text(std::string_view line) {
                   column.name.c_str(), line.size(), column.location + column.width);
     convert_text(column, line.substr(static_cast<std::size_t>(column.location), static_cast<std::size_t>(column.width)),
                  false, out);
-    out += 8;
+    out += data_field;
   }
 }
 
@@ -279,7 +271,7 @@ void Importer::convert_binary_record(const unsigned char* record) {
       if (column.type == 'C') text = text.substr(0, text.find_last_not_of(std::string_view(" \0", 2)) + 1);
       convert_text(column, text, false, out);
     }
-    out += 8;
+    out += data_field;
   }
 }
 
@@ -298,12 +290,12 @@ bool Importer::convert_text_pass(LineReader& reader) {
   long long line_number = 0;
   long long data_records = 0;
   std::string_view line;
-  FieldSplitter splitter(layout_ == Layout::delimited ? *dataset.delimiters : std::string());
+  FieldSplitter splitter(layout_ == Layout::delimited ? *input_.delimiters : std::string());
   if (text_table_) {
     reader.next(line);  // the header, already read
     line_number = 1;
   }
-  for (long long s = 0; s < dataset.skip && reader.next(line); ++s) ++line_number;
+  for (long long s = 0; s < input_.skip && reader.next(line); ++s) ++line_number;
   while (settings_.nobs < 0 || data_records < settings_.nobs) {
     if (!reader.next(line)) break;
     record_number_ = ++line_number;
@@ -334,21 +326,21 @@ bool Importer::convert_text_pass(LineReader& reader) {
 }
 
 void Importer::convert_binary() {
-  biofile* input = bopen(settings_.datain.c_str(), nullptr, B_READ, input_buffer, dataset.reclen);
-  long long size = bfile_size(input);
-  if (size % dataset.reclen != 0)
+  RecordFile input(settings_.datain.c_str(), B_READ, input_buffer, input_.reclen);
+  long long size = bfile_size(input.get());
+  if (size % input_.reclen != 0)
     error_exitf("Input file %s ends inside record %lld (record length %d)", settings_.datain.c_str(),
-                size / dataset.reclen + 1, dataset.reclen);
+                size / input_.reclen + 1, input_.reclen);
   if (size == 0) {
-    bclose(input, B_RELEASE);  // no records; an empty file has no buffer to read through
+    input.close();  // no records; an empty file has no buffer to read through
     return;
   }
   long long data_records = 0;
-  for (long long s = 0; s < dataset.skip; ++s)
-    if (bread(input, nullptr, 0) == nullptr) break;
-  record_number_ = dataset.skip;
+  for (long long s = 0; s < input_.skip; ++s)
+    if (input.read(nullptr) == nullptr) break;
+  record_number_ = input_.skip;
   while (settings_.nobs < 0 || data_records < settings_.nobs) {
-    const void* record = bread(input, nullptr, 0);
+    const void* record = input.read(nullptr);
     if (record == nullptr) break;
     ++record_number_;
     out_ = writer_->next_record();
@@ -356,13 +348,13 @@ void Importer::convert_binary() {
     finish_record();
     ++data_records;
   }
-  bclose(input, B_RELEASE);
+  input.close();
 }
 
 void Importer::read_table_header(LineReader& reader) {
   std::string_view line;
   if (!reader.next(line)) error_exitf("Input file %s is empty: no header line", settings_.datain.c_str());
-  FieldSplitter splitter(*dataset.delimiters);
+  FieldSplitter splitter(*input_.delimiters);
   std::vector<Field> fields;
   if (!splitter.split(line, fields)) error_exit("Header line: quote not closed");
   if (fields.empty()) error_exitf("Input file %s: the header line is empty", settings_.datain.c_str());
@@ -372,64 +364,64 @@ void Importer::read_table_header(LineReader& reader) {
     header.emplace_back(field.text);
   }
   reader.rewind();  // each pass reads the header line again before the data
-  if (dataset.standard) {
+  if (input_.standard) {
     // A complete table description: the header must name its variables in order.
-    if (header.size() != static_cast<std::size_t>(dataset.nvar))
-      error_exitf("Header has %zu fields, the metadata %d variables", header.size(), dataset.nvar);
-    for (int j = 0; j < dataset.nvar; ++j)
-      if (strcasecmp(header[static_cast<std::size_t>(j)].c_str(), dataset.name(j).c_str()) != 0)
+    if (header.size() != static_cast<std::size_t>(input_.nvar))
+      error_exitf("Header has %zu fields, the metadata %d variables", header.size(), input_.nvar);
+    for (int j = 0; j < input_.nvar; ++j)
+      if (strcasecmp(header[static_cast<std::size_t>(j)].c_str(), input_.name(j).c_str()) != 0)
         error_exitf("Header field %d is %s, the metadata names %s", j + 1, header[static_cast<std::size_t>(j)].c_str(),
-                    dataset.name(j).c_str());
+                    input_.name(j).c_str());
     return;
   }
-  std::vector<char> given = table_given_types();
+  std::vector<char> given = metadata_.table_given_types();
   std::vector<std::string> names = given.empty() ? valid_header_names(header) : header;
   std::vector<char> types(names.size(), 'N');
-  complete_table(names, types);
+  input_ = metadata_.complete_table(names, types);
   for (std::size_t j = 0; j < given.size() || (given.empty() && j < names.size()); ++j)
     if (given.empty() || given[j] == 0) inferred_.insert(static_cast<int>(j));
 }
 
 void Importer::resolve_keep() {
-  std::vector<bool> kept(static_cast<std::size_t>(dataset.nvar), settings_.keep.empty());
+  std::vector<bool> kept(static_cast<std::size_t>(input_.nvar), settings_.keep.empty());
   if (!settings_.keep.empty()) {
-    reset_list_walker();
-    const char* position = settings_.keep.c_str();
+    NameIndex names = NameIndex::over_table(input_.names.data(), input_.nvar);
+    ListWalker walker(names);
+    StatementCursor position(settings_.keep);
     int index = 0;
-    char name[33];
-    while (next_list_variable(position, dataset.names.data(), dataset.nvar, &index, name, &position) != -1) {
+    while (walker.next(position, index) != -1) {
       if (index == intercept_index) error_exit("INTERCPT not allowed in KEEP");
       kept[static_cast<std::size_t>(index)] = true;
     }
   }
-  for (int j = 0; j < dataset.nvar; ++j)
-    if (kept[static_cast<std::size_t>(j)]) result_.keep.push_back(j);
-  if (result_.keep.empty()) error_exit("No variables to keep");
+  for (int j = 0; j < input_.nvar; ++j)
+    if (kept[static_cast<std::size_t>(j)]) keep_.push_back(j);
+  if (keep_.empty()) error_exit("No variables to keep");
 }
 
 void Importer::plan_columns() {
-  for (int j : result_.keep) {
+  for (int j : keep_) {
     Column column;
     column.var = j;
-    column.name = dataset.name(j);
-    column.type = static_cast<char>(dataset.type[j]);
-    column.location = dataset.location[j];
-    column.width = dataset.width[j];
-    column.decimals = column.type == 'N' ? dataset.decimals[j] : 0;
+    column.name = input_.name(j);
+    column.type = static_cast<char>(input_.type[j]);
+    column.location = input_.location[j];
+    column.width = input_.width[j];
+    column.decimals = column.type == 'N' ? input_.decimals[j] : 0;
     column.inferred = inferred_.count(j) != 0;
-    if (const std::string* text = dataset.missing_text(j)) {
+    if (const std::string* text = input_.missing_text(j)) {
       column.has_missing = true;
       column.missing = std::string(trim_blanks(*text));
       column.missing_is_number = parse_number(column.missing, column.missing_value);
     }
     columns_.push_back(column);
   }
-  record_length_ = 8 * static_cast<int>(columns_.size());
+  record_length_ = data_field * static_cast<int>(columns_.size());
 }
 
 void Importer::run() {
-  bool delimited = dataset.delimiters.has_value();
-  text_table_ = dataset.table != 0;
+  bool delimited = input_.delimiters.has_value();
+  text_table_ = input_.table != 0;
   std::unique_ptr<LineReader> reader;
   // A standard table without delimiters was completed as fixed records (byte locations, widths):
   // its header and fields cannot be split by those.
@@ -437,7 +429,7 @@ void Importer::run() {
   if (delimited) {
     layout_ = Layout::delimited;
   } else {
-    bool binary = std::any_of(dataset.type.begin(), dataset.type.end(), [](std::int16_t t) { return t == 'I' || t == 'F'; });
+    bool binary = std::any_of(input_.type.begin(), input_.type.end(), [](std::int16_t t) { return t == 'I' || t == 'F'; });
     layout_ = binary ? Layout::fixed_binary : Layout::fixed_text;
   }
   check_output_paths(settings_);
@@ -445,7 +437,7 @@ void Importer::run() {
   if (text_table_) read_table_header(*reader);
   resolve_keep();
   plan_columns();
-  writer_ = std::make_unique<DatasetWriter>(settings_.dataout, record_length_);
+  writer_ = std::make_unique<DataWriter>(settings_.dataout, static_cast<int>(columns_.size()));
   reset_output();
   if (layout_ == Layout::fixed_binary) {
     convert_binary();
@@ -461,14 +453,15 @@ void Importer::run() {
       convert_text_pass(*reader);
     }
     for (const Column& column : columns_) {
-      if (column.type == 'C' && dataset.type[column.var] != 'C' && dataset.frame_of_var[column.var] >= 0)
+      if (column.type == 'C' && input_.type[column.var] != 'C' && input_.frame_of_var[column.var] >= 0)
         error_exitf("Variable %s holds text, but its codeframe %s has numeric codes", column.name.c_str(),
-                    dataset.frame_name(dataset.frame_of_var[column.var]).c_str());
-      dataset.type[column.var] = column.type;
+                    input_.frame_name(input_.frame_of_var[column.var]).c_str());
+      input_.type[column.var] = column.type;
     }
   }
   result_.records = writer_->records();
-  writer_->finish(standard_meta(dataset, result_.keep));
+  result_.output = Dataset{standard_meta(input_, keep_), settings_.dataout + ".dat"};
+  writer_->commit(result_.output.meta);
 }
 
 }  // namespace
@@ -500,9 +493,9 @@ std::vector<std::string> valid_header_names(const std::vector<std::string>& head
   return names;
 }
 
-ImportResult import_data(const GetdataSettings& settings) {
+ImportResult import_data(GetdataSetup& setup) {
   ImportResult result;
-  Importer importer(settings, result);
+  Importer importer(setup, result);
   importer.run();
   return result;
 }

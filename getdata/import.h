@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "dataset/metadata.h"
 #include "getdata/settings.h"
 
 // Counts and range of one output variable, for the listing.
@@ -17,15 +18,15 @@ struct ColumnSummary {
 
 // What an import did.
 struct ImportResult {
-  std::vector<int> keep;               // input variables written, in output order
+  Dataset output;                      // the standard dataset written
   long long records = 0;               // records written
   std::vector<ColumnSummary> summary;  // one per output variable
   std::vector<char> first_records;     // the first PRINT records as written
 };
 
-// Reads the input that `settings` names as `dataset` describes it (completing a text table
-// from its header and data) and writes the standard dataset `settings.dataout`.
-ImportResult import_data(const GetdataSettings& settings);
+// Reads the input as its metadata describes it (completing a text table from its header and
+// data) and writes the standard dataset `settings.dataout`.
+ImportResult import_data(GetdataSetup& setup);
 
 // Turns header texts into valid, distinct variable names (other characters to "_", a leading
 // digit prefixed, cut to 32, duplicates numbered); each change is logged as a warning.

@@ -1,10 +1,9 @@
 // Listing of a getdata run.
 #include "getdata/listing.h"
 
-#include <cfloat>
-#include <cstring>
 #include <string>
 
+#include "dataset/data_file.h"
 #include "dataset/metadata.h"
 #include "runtime/frame.h"
 
@@ -17,9 +16,8 @@ std::string field_display(const char* field, bool is_char) {
     text.erase(text.find_last_not_of(' ') + 1);
     return text.empty() ? "''" : text;
   }
-  double value = 0;
-  std::memcpy(&value, field, sizeof value);
-  if (value == -DBL_MAX) return ".";
+  double value = field_number(field);
+  if (value == missing_number) return ".";
   char text[32];
   std::snprintf(text, sizeof text, "%.10g", value);
   return text;
@@ -45,14 +43,14 @@ void write_getdata_listing(const GetdataSettings& settings, const ImportResult& 
   list_linef(1, "Dataset: %s", settings.dataout.c_str());
   list_linef(1, "Input: %s", settings.datain.c_str());
   list_linef(1, "Records: %lld", result.records);
-  list_linef(1, "Variables: %zu", result.keep.size());
+  const DatasetMeta& output = result.output.meta;
+  list_linef(1, "Variables: %d", output.nvar);
   list_line("Variable details:", 2);
-  for (std::size_t k = 0; k < result.keep.size(); ++k) {
-    int j = result.keep[k];
-    bool is_char = dataset.type[j] == 'C';
-    const ColumnSummary& summary = result.summary[k];
-    std::string line = std::to_string(k + 1) + ". " + dataset.name(j) + (is_char ? ", char" : ", float");
-    std::string label = dataset.label(j);
+  for (int k = 0; k < output.nvar; ++k) {
+    bool is_char = output.is_char(k);
+    const ColumnSummary& summary = result.summary[static_cast<std::size_t>(k)];
+    std::string line = std::to_string(k + 1) + ". " + output.name(k) + (is_char ? ", char" : ", float");
+    std::string label = output.label(k);
     if (!label.empty()) line += ", \"" + label + "\"";
     line += ", valid: " + std::to_string(summary.valid) + ", missing: " + std::to_string(summary.missing);
     if (!is_char && summary.valid > 0) {
@@ -62,15 +60,15 @@ void write_getdata_listing(const GetdataSettings& settings, const ImportResult& 
     }
     list_wrapped(line);
   }
-  std::size_t record_length = 8 * result.keep.size();
+  std::size_t record_length = static_cast<std::size_t>(data_field) * static_cast<std::size_t>(output.nvar);
   std::size_t shown = record_length > 0 ? result.first_records.size() / record_length : 0;
   if (shown == 0) return;
   list_linef(2, "First %zu records:", shown);
   for (std::size_t r = 0; r < shown; ++r) {
     std::string line = std::to_string(r + 1) + ":";
-    for (std::size_t k = 0; k < result.keep.size(); ++k) {
-      const char* field = &result.first_records[r * record_length + 8 * k];
-      line += " " + dataset.name(result.keep[k]) + "=" + field_display(field, dataset.type[result.keep[k]] == 'C');
+    for (int k = 0; k < output.nvar; ++k) {
+      const char* field = &result.first_records[r * record_length + static_cast<std::size_t>(data_field * k)];
+      line += " " + output.name(k) + "=" + field_display(field, output.is_char(k));
     }
     list_wrapped(line);
   }

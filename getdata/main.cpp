@@ -2,7 +2,6 @@
 // dataset (8-byte fields plus a metadata file) that the other procedures can read.
 #include <string>
 
-#include "dataset/metadata.h"
 #include "getdata/import.h"
 #include "getdata/listing.h"
 #include "getdata/settings.h"
@@ -17,11 +16,12 @@ namespace {
 // The whole run: statements, import, listing, end lines.
 void program_body(int /*argc*/, char** /*argv*/) {
   log_line(true, "  Begin Getdata execution");
-  GetdataSettings settings = read_getdata_statements();
+  GetdataSetup setup = read_getdata_setup();
+  const GetdataSettings& settings = setup.settings;
   log_linef(false, "  Input: %s", settings.datain.c_str());
-  ImportResult result = import_data(settings);
-  log_linef(false, "  Output dataset: %s (%zu variables, %lld records)", settings.dataout.c_str(),
-            result.keep.size(), result.records);
+  ImportResult result = import_data(setup);
+  log_linef(false, "  Output dataset: %s (%d variables, %lld records)", settings.dataout.c_str(),
+            result.output.meta.nvar, result.records);
   write_getdata_listing(settings, result);
   log_line(true, "  End execution");
   log_line(false, "");

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "dataset/metadata.h"
+
 // Options of one getdata run, from its setup statements.
 struct GetdataSettings {
   std::string datain;        // input data file, resolved against the setup's folder
@@ -14,6 +16,13 @@ struct GetdataSettings {
   std::string metadata_file; // file that METADATA named, empty when the metadata is inline
 };
 
+// A getdata setup as read: the options, and the input dataset with the reader of its metadata.
+struct GetdataSetup {
+  GetdataSettings settings;  // what the statements asked for
+  Dataset input;             // the input's description (a text table still incomplete) and DATAIN
+  MetadataReader metadata;   // the reader of that description, which completes a text table
+};
+
 // Reads the setup: getdata's own statements, the input's metadata (inline or from a file named
-// by METADATA), up to RUN. Leaves the metadata in `dataset` (a text table still incomplete).
-GetdataSettings read_getdata_statements();
+// by METADATA), up to RUN.
+GetdataSetup read_getdata_setup();

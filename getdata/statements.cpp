@@ -38,22 +38,23 @@ long long count_value(StatementCursor position, long long low, long long high, c
 }
 
 // Reads every metadata statement of the file at `path` (up to its END).
-void read_metadata_file(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
+void read_metadata_file(const std::string& path, MetadataReader& metadata) {
+  // Tracked, so that the shutdown closes the file when an error in it ends the run.
+  std::FILE* file = open_tracked(path.c_str(), "r");
   if (file == nullptr) error_exitf("Can't open metadata input file %s", path.c_str());
   open_setup(file);
   while (read_statement())
-    if (!metadata_statement()) break;
+    if (!metadata.statement()) break;
   close_setup(file);
 }
 
 }  // namespace
 
-GetdataSettings read_getdata_statements() {
-  GetdataSettings settings;
+GetdataSetup read_getdata_setup() {
+  GetdataSetup setup;
+  GetdataSettings& settings = setup.settings;
   RepeatGuard given;
   bool metadata_ended = false, run_seen = false;
-  metadata_begin();
   open_setup(nullptr);
   while (!run_seen && read_statement()) {
     StatementCursor position = current_statement();
@@ -85,14 +86,14 @@ GetdataSettings read_getdata_statements() {
       if (metadata_ended) error_exit("Metadata statement after END");
       if (!position.at_end()) {
         settings.metadata_file = path_value(position, "Metadata file name missing");
-        read_metadata_file(settings.metadata_file);
+        read_metadata_file(settings.metadata_file, setup.metadata);
         metadata_ended = true;
       }
     } else if (same_word(keyword, "RUN")) {
       run_seen = true;
     } else {
       if (metadata_ended) error_exitf("Keyword %s not recognized", keyword.c_str());
-      if (!metadata_statement()) metadata_ended = true;
+      if (!setup.metadata.statement()) metadata_ended = true;
     }
   }
   if (!given.seen("DATAIN")) error_exit("DATAIN statement missing");
@@ -101,6 +102,7 @@ GetdataSettings read_getdata_statements() {
     std::string base = companion_path("");
     settings.dataout = base;
   }
-  metadata_end();
-  return settings;
+  setup.input.meta = setup.metadata.finish();
+  setup.input.data_path = settings.datain;
+  return setup;
 }

@@ -1,21 +1,61 @@
 #include "tesset/control_writer.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
 #include "dataset/metadata.h"
 #include "runtime/frame.h"
+#include "runtime/setup_reader.h"
 #include "tesset/compaction.h"
 #include "tesset/dependencies.h"
+#include "tesset/names.h"
+#include "tesset/statements.h"
 
 namespace tesset {
 
 // Most dataset variables a setup may work with.
 static constexpr int max_variables = 8192;
 
-void bind_dataset(Setup& setup) {
-  open_dataset();
-  const DatasetMeta& meta = dataset;
+std::string input_metadata_path(int host) {
+  if (host != HOST_NONE) return companion_path(".met");
+  // The setup is read up to its first DATAIN statement; the statement loop reads it again.
+  open_setup(nullptr);
+  for (;;) {
+    if (!read_statement()) error_exit("Can't read setup file");
+    StatementCursor position = current_statement();
+    std::string keyword = position.keyword();
+    if (same_word(keyword, "RUN")) error_exit("DATAIN statement missing");
+    if (!same_word(keyword, "DATAIN")) continue;
+    std::string name = position.value(max_path_length);
+    if (name.empty()) error_exit("DATAIN name missing");
+    return dataset_metadata_path(name);
+  }
+}
+
+void check_further_inputs(const Setup& setup, const DatasetMeta& first) {
+  const std::vector<std::string>& names = setup.req.datain;
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    if (names[i] == names[0]) continue;
+    const char* name = names[i].c_str();
+    std::string path = dataset_metadata_path(names[i]);
+    if (access(path.c_str(), R_OK) != 0) error_exitf("Can't open metadata input file of DATAIN %s", name);
+    const DatasetMeta other = open_dataset(path).meta;
+    if (other.nvar != first.nvar)
+      error_exitf("DATAIN %s has %d variables, %s has %d", name, other.nvar, names[0].c_str(), first.nvar);
+    for (int j = 0; j < first.nvar; ++j) {
+      if (other.name(j) != first.name(j))
+        error_exitf("DATAIN %s: variable %d is %s, in %s it is %s", name, j + 1, other.name(j).c_str(),
+                    names[0].c_str(), first.name(j).c_str());
+      if (other.is_char(j) != first.is_char(j))
+        error_exitf("DATAIN %s: variable %s holds %s, in %s %s", name, other.name(j).c_str(),
+                    other.is_char(j) ? "text" : "numbers", names[0].c_str(), first.is_char(j) ? "text" : "numbers");
+    }
+  }
+}
+
+void bind_dataset(Setup& setup, const DatasetMeta& meta) {
   if (meta.nvar > max_variables) error_exitf("Dataset has %d variables; at most %d are allowed", meta.nvar, max_variables);
   Variables& vars = setup.vars;
   vars.names.resize(static_cast<std::size_t>(meta.nvar));

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "control/control_file.h"
+#include "dataset/metadata.h"
 #include "runtime/frame.h"
 #include "runtime/setup_reader.h"
 #include "tesset/checks.h"
@@ -40,11 +41,13 @@ void program_body(int, char**) {
   std::remove(companion(".ctl").c_str());
   tesset::Setup setup;
   setup.host_mode = host_mode;
-  tesset::bind_dataset(setup);
+  const Dataset input = open_dataset(tesset::input_metadata_path(host_mode));
+  tesset::bind_dataset(setup, input.meta);
   log_line(false, "  Read setup");
   open_setup(nullptr);
   tesset::read_statements(setup);
   tesset::check_setup(setup);
+  if (host_mode == HOST_NONE) tesset::check_further_inputs(setup, input.meta);
   log_line(false, "  Write setup");
   ControlFile control = tesset::build_control_file(setup);
   write_control_file(companion(".ctl").c_str(), control);

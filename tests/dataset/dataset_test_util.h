@@ -15,15 +15,19 @@
 
 namespace dstest {
 
-// Reads `text` as a metadata file into `dataset` (the file is written into `dir`).
-inline void read_metadata_text(const testsupport::TempDir& dir, const std::string& text,
-                               const std::string& name = "input.met") {
+// Reads `text` as a metadata file (written into `dir`) and returns its description.
+inline DatasetMeta read_metadata_text(const testsupport::TempDir& dir, const std::string& text,
+                                      const std::string& name = "input.met") {
   testsupport::write_text(dir.file(name), text);
   std::FILE* file = std::fopen(dir.file(name).c_str(), "r");
-  ASSERT_NE(file, nullptr);
+  if (file == nullptr) {
+    ADD_FAILURE() << "cannot open " << dir.file(name);
+    return DatasetMeta();
+  }
   open_setup(file);
-  read_metadata();
+  DatasetMeta meta = read_metadata();
   close_setup(file);
+  return meta;
 }
 
 // Starts the frame on job.set in `dir` in batch mode and opens its log, so that a fatal error
@@ -39,9 +43,10 @@ inline void start_in(const testsupport::TempDir& dir) {
   open_log();
 }
 
-// Runs `body` in a child that must end with exit code 3 and the log line "Error: <message>".
+// Runs `body` in a child that must end with exit code 3 and the log line "Error: <message>",
+// where the message may name files of the child's folder.
 inline void expect_error(const std::function<void(const testsupport::TempDir&)>& body,
-                         const std::string& message) {
+                         const std::function<std::string(const testsupport::TempDir&)>& message_in) {
   testsupport::TempDir dir;
   EXPECT_EXIT(
       {
@@ -50,9 +55,16 @@ inline void expect_error(const std::function<void(const testsupport::TempDir&)>&
         std::exit(0);
       },
       ::testing::ExitedWithCode(3), "");
+  std::string message = message_in(dir);
   std::string log = testsupport::read_text(dir.file("job.log"));
   EXPECT_NE(log.find("Error: " + message + "\n"), std::string::npos)
       << "expected: " << message << "\nlog:\n" << log;
+}
+
+// As above, for a message that names no file.
+inline void expect_error(const std::function<void(const testsupport::TempDir&)>& body,
+                         const std::string& message) {
+  expect_error(body, [&message](const testsupport::TempDir&) { return message; });
 }
 
 // Expects reading the metadata `text` to stop with `message`.

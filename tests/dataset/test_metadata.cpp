@@ -51,8 +51,8 @@ std::string written_text(const TempDir& dir, const DatasetMeta& meta) {
   return testsupport::read_text(dir.file("written.met"));
 }
 
-// Double stored in code slot `c`.
-double numeric_code(int c) {
+// Double stored in code slot `c` of `dataset`.
+double numeric_code(const DatasetMeta& dataset, int c) {
   double value = 0;
   std::memcpy(&value, &dataset.codes[static_cast<std::size_t>(c) * code_field], sizeof value);
   return value;
@@ -99,11 +99,11 @@ TEST(metadata, round_trip_over_dataset_shapes) {
   for (const char* shape : round_trip_shapes) {
     SCOPED_TRACE(shape);
     TempDir dir;
-    read_metadata_text(dir, shape);
+    DatasetMeta dataset = read_metadata_text(dir, shape);
     DatasetMeta first = dataset;
     std::string text = written_text(dir, first);
     SCOPED_TRACE(text);
-    read_metadata_text(dir, text, "again.met");
+    dataset = read_metadata_text(dir, text, "again.met");
     expect_same_meta(first, dataset);
     // Writing the re-read description gives the same text again.
     EXPECT_EQ(written_text(dir, dataset), text);
@@ -112,7 +112,7 @@ TEST(metadata, round_trip_over_dataset_shapes) {
 
 TEST(metadata, round_trip_keeps_codeframe_links_and_kinds) {
   TempDir dir;
-  read_metadata_text(dir, round_trip_shapes[7]);
+  DatasetMeta dataset = read_metadata_text(dir, round_trip_shapes[7]);
   // The unused frame is dropped and the rest renumbered in order.
   ASSERT_EQ(dataset.nframes, 4);
   EXPECT_EQ(dataset.frame_name(0), "sexes");
@@ -120,52 +120,52 @@ TEST(metadata, round_trip_keeps_codeframe_links_and_kinds) {
   EXPECT_EQ(dataset.frame_name(2), "states");
   EXPECT_EQ(dataset.frame_of_var, (std::vector<std::int16_t>{0, 0, 1, -1, 2, 2, 3}));
   EXPECT_EQ(dataset.frame_end, (std::vector<std::int32_t>{2, 5, 8, 12}));
-  EXPECT_EQ(numeric_code(0), 1.0);
-  EXPECT_EQ(numeric_code(1), 2.0);
+  EXPECT_EQ(numeric_code(dataset, 0), 1.0);
+  EXPECT_EQ(numeric_code(dataset, 1), 2.0);
   EXPECT_EQ(dataset.code_labels[4], "65, and \"more\"");
   EXPECT_EQ(std::string(&dataset.codes[5 * code_field], code_field), "NY      ");
   EXPECT_EQ(std::string(&dataset.codes[7 * code_field], code_field), "LONGCODE");
-  EXPECT_EQ(numeric_code(8), 1234567.125);
-  EXPECT_EQ(numeric_code(10), 1e300);
+  EXPECT_EQ(numeric_code(dataset, 8), 1234567.125);
+  EXPECT_EQ(numeric_code(dataset, 10), 1e300);
   EXPECT_EQ(dataset.code_labels[11], "three");
 }
 
 TEST(metadata, fixed_records_inherit_type_width_and_location) {
   TempDir dir;
-  read_metadata_text(dir, "variables name=a type=int width=2;\n name=b;\n");
+  DatasetMeta dataset = read_metadata_text(dir, "variables name=a type=int width=2;\n name=b;\n");
   EXPECT_EQ(dataset.type[1], 'I');
   EXPECT_EQ(dataset.width[1], 2);
   EXPECT_EQ(dataset.location[1], 2);
   EXPECT_EQ(dataset.declared_reclen, 4);  // computed, because binary fields exist
-  read_metadata_text(dir, "variables name=a; name=b type=char; name=c type=float; name=d type=num;");
+  dataset = read_metadata_text(dir, "variables name=a; name=b type=char; name=c type=float; name=d type=num;");
   EXPECT_EQ(dataset.type, (std::vector<std::int16_t>{'N', 'C', 'F', 'N'}));
   EXPECT_EQ(dataset.width, (std::vector<std::int16_t>{1, 1, 8, 1}));
   EXPECT_EQ(dataset.location, (std::vector<std::int32_t>{0, 1, 2, 10}));
   EXPECT_EQ(dataset.reclen, 11);
   EXPECT_EQ(dataset.declared_reclen, 11);
-  read_metadata_text(dir, "variables name=a width=5; name=b;");
+  dataset = read_metadata_text(dir, "variables name=a width=5; name=b;");
   EXPECT_EQ(dataset.declared_reclen, 0);  // text fields only: no declared length
   EXPECT_EQ(dataset.reclen, 10);
 }
 
 TEST(metadata, delimiter_statement_forms) {
   TempDir dir;
-  read_metadata_text(dir, "delim;\nvariables name=a;");
+  DatasetMeta dataset = read_metadata_text(dir, "delim;\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, "\t, ");
-  read_metadata_text(dir, "delim '\\t';\nvariables name=a;");
+  dataset = read_metadata_text(dir, "delim '\\t';\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, "\t");
-  read_metadata_text(dir, "delimiters CSV;\nvariables name=a;");
+  dataset = read_metadata_text(dir, "delimiters CSV;\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, ",");
-  read_metadata_text(dir, "delim \"csv\";\nvariables name=a;");
+  dataset = read_metadata_text(dir, "delim \"csv\";\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, "csv");
-  read_metadata_text(dir, "delim Tab;\nvariables name=a;");
+  dataset = read_metadata_text(dir, "delim Tab;\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, "\t");
   // Unquoted delimiters that the value reader would take for separators.
-  read_metadata_text(dir, "delim ,;\nvariables name=a;");
+  dataset = read_metadata_text(dir, "delim ,;\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, ",");
-  read_metadata_text(dir, "delim \\t,|;\nvariables name=a;");
+  dataset = read_metadata_text(dir, "delim \\t,|;\nvariables name=a;");
   EXPECT_EQ(*dataset.delimiters, "\t,|");
-  read_metadata_text(dir, "delim;\nvariables name=a type=char; name=b dec=2; name=c type=num dec=2;");
+  dataset = read_metadata_text(dir, "delim;\nvariables name=a type=char; name=b dec=2; name=c type=num dec=2;");
   EXPECT_EQ(dataset.location, (std::vector<std::int32_t>{0, 1, 2}));
   EXPECT_EQ(dataset.width, (std::vector<std::int16_t>{0, 0, 0}));
   EXPECT_EQ(dataset.decimals, (std::vector<std::int16_t>{0, 0, 2}));
@@ -173,27 +173,27 @@ TEST(metadata, delimiter_statement_forms) {
 
 TEST(metadata, missing_values_inherit_within_a_type) {
   TempDir dir;
-  read_metadata_text(dir, "variables name=a miss=-9; name=b; name=c; name=d type=char; name=e;");
+  DatasetMeta dataset = read_metadata_text(dir, "variables name=a miss=-9; name=b; name=c; name=d type=char; name=e;");
   EXPECT_EQ(dataset.missing_index, (std::vector<std::int32_t>{0, 0, 0, -1, -1}));
   EXPECT_EQ(dataset.missing_pool, (std::vector<std::string>{"-9"}));
-  read_metadata_text(dir, "variables name=a; name=b;");
+  dataset = read_metadata_text(dir, "variables name=a; name=b;");
   EXPECT_TRUE(dataset.missing_index.empty());
   EXPECT_EQ(dataset.missing_count, 0);
 }
 
 TEST(metadata, id_and_mult_resolve_and_intercept_means_none) {
   TempDir dir;
-  read_metadata_text(dir, "id INTERCPT;\nmult M;\nvariables name=x; name=m;");
+  DatasetMeta dataset = read_metadata_text(dir, "id INTERCPT;\nmult M;\nvariables name=x; name=m;");
   EXPECT_EQ(dataset.id_var, -1);
   EXPECT_EQ(dataset.mult_var, 1);
-  read_metadata_text(dir, "id x;\nvariables name=x; name=m;");
+  dataset = read_metadata_text(dir, "id x;\nvariables name=x; name=m;");
   EXPECT_EQ(dataset.id_var, 0);
   EXPECT_EQ(dataset.mult_var, -1);
 }
 
 TEST(metadata, codeframe_of_character_variables_keeps_text_codes) {
   TempDir dir;
-  read_metadata_text(dir, "variables name=s type=char width=2 code=st;\ncodeframes name=st a=x, b = y;");
+  DatasetMeta dataset = read_metadata_text(dir, "variables name=s type=char width=2 code=st;\ncodeframes name=st a=x, b = y;");
   ASSERT_EQ(dataset.ncodes, 2);
   EXPECT_EQ(std::string(&dataset.codes[0], 8), "a       ");
   EXPECT_EQ(dataset.code_labels[1], "y");
@@ -262,83 +262,58 @@ TEST(metadata, statement_errors_stop_the_run) {
   }
 }
 
-TEST(metadata, open_dataset_reads_the_datain_metadata_and_requires_standard) {
+TEST(metadata, open_dataset_requires_standard_and_sets_flag_words_and_data_path) {
   TempDir dir;
   testsupport::write_text(dir.file("d.met"), "standard;\nvariables name=a type=char; name=b type=num;\n");
-  testsupport::write_text(dir.file("plain.met"), "variables name=a;\n");
   EXPECT_EXIT(
       {
         dstest::start_in(dir);
-        testsupport::write_text(dir.file("job.set"), "title x;\ndatain d;\nrun;\n");
-        int n = open_dataset();
-        std::exit(n == 2 && dataset.type[0] == char_type_flag && dataset.type[1] == 0 ? 0 : 1);
+        Dataset opened = open_dataset(dataset_metadata_path("d"));
+        bool ok = opened.meta.nvar == 2 && opened.meta.type[0] == char_type_flag &&
+                  opened.meta.type[1] == 0 && opened.meta.is_char(0) && !opened.meta.is_char(1) &&
+                  opened.data_path == dir.file("d.dat");
+        std::exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
   dstest::expect_error(
-      [&](const TempDir& d) {
+      [](const TempDir& d) {
         testsupport::write_text(d.file("plain.met"), "variables name=a;\n");
-        testsupport::write_text(d.file("job.set"), "datain plain;\nrun;\n");
-        open_dataset();
+        open_dataset(d.file("plain.met"));
       },
       "Not a standard Ambrel dataset; run Emitdata first");
-  dstest::expect_error(
-      [](const TempDir& d) {
-        testsupport::write_text(d.file("job.set"), "title x;\nrun;\n");
-        open_dataset();
-      },
-      "DATAIN statement missing");
-  dstest::expect_error(
-      [](const TempDir& d) {
-        testsupport::write_text(d.file("job.set"), "datain nothere;\nrun;\n");
-        open_dataset();
-      },
-      "Can't open metadata input file");
+  dstest::expect_error([](const TempDir& d) { open_dataset(d.file("nothere.met")); },
+                       "Can't open metadata input file");
 }
 
-TEST(metadata, open_dataset_setup_errors) {
-  dstest::expect_error(
-      [](const TempDir& d) {
-        testsupport::write_text(d.file("job.set"), "title x;\n");
-        open_dataset();
-      },
-      "Can't read setup file");
-  dstest::expect_error(
-      [](const TempDir& d) {
-        testsupport::write_text(d.file("job.set"), "datain;\nrun;\n");
-        open_dataset();
-      },
-      "DATAIN name missing");
-}
-
-// In a child: starts the frame on job.set in `dir` with a host switch, runs open_dataset and
-// exits with 0 when `check` holds afterwards.
-[[noreturn]] void open_host_dataset(const TempDir& dir, const char* host, bool (*check)()) {
+// In a child: starts the frame on job.set in `dir` with a host switch, opens the dataset of the
+// metadata file beside the setup and exits with 0 when `check` holds for it.
+[[noreturn]] void open_host_dataset(const TempDir& dir, const char* host, bool (*check)(const DatasetMeta&)) {
   std::string setup = dir.file("job.set");
-  testsupport::write_text(setup, "datain elsewhere;\nrun;\n");
+  testsupport::write_text(setup, "run;\n");
   char program[] = "dataset_test";
   char batch[] = "/BATCH";
   std::string host_switch = host;
   char* argv[] = {program, setup.data(), host_switch.data(), batch, nullptr};
   start_procedure(4, argv);
   open_log();
-  open_dataset();
-  std::exit(check() ? 0 : 1);
+  Dataset opened = open_dataset(companion_path(".met"));
+  std::exit(check(opened.meta) ? 0 : 1);
 }
 
-TEST(metadata, open_dataset_in_host_mode_reads_the_met_beside_the_setup) {
+TEST(metadata, unknown_codeframe_is_dropped_under_sas_only) {
   TempDir dir;
-  // The DATAIN statement is not consulted: the host wrote job.met beside job.set.
   testsupport::write_text(dir.file("job.met"),
                           "standard;\nvariables name=a code=f; name=b type=char code=gone;\n"
                           "codeframes name=f 1=x;\n");
   // Under SAS an unknown codeframe leaves the variable without one.
-  auto sas_result = [] {
-    return dataset.nvar == 2 && dataset.frame_of_var == std::vector<std::int16_t>{0, -1} &&
-           dataset.type == std::vector<std::int16_t>{0, char_type_flag};
+  auto sas_result = [](const DatasetMeta& meta) {
+    return meta.nvar == 2 && meta.frame_of_var == std::vector<std::int16_t>{0, -1} &&
+           meta.type == std::vector<std::int16_t>{0, char_type_flag};
   };
   EXPECT_EXIT(open_host_dataset(dir, "/SAS", sas_result), ::testing::ExitedWithCode(0), "");
   // Other hosts stop on it.
-  EXPECT_EXIT(open_host_dataset(dir, "/R", [] { return true; }), ::testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(open_host_dataset(dir, "/R", [](const DatasetMeta&) { return true; }),
+              ::testing::ExitedWithCode(3), "");
   EXPECT_NE(testsupport::read_text(dir.file("job.log")).find("Error: Missing variable codeframe: gone\n"),
             std::string::npos);
 }
@@ -346,7 +321,7 @@ TEST(metadata, open_dataset_in_host_mode_reads_the_met_beside_the_setup) {
 TEST(metadata, writer_refuses_texts_that_cannot_be_read_back) {
   dstest::expect_error(
       [](const TempDir& d) {
-        read_metadata_text(d, "variables name=a label=x;");
+        DatasetMeta dataset = read_metadata_text(d, "variables name=a label=x;");
         store_field(&dataset.labels[0], "see /* here", label_field);
         write_metadata(d.file("out.met").c_str(), dataset);
       },
@@ -356,7 +331,7 @@ TEST(metadata, writer_refuses_texts_that_cannot_be_read_back) {
     SCOPED_TRACE(code);
     dstest::expect_error(
         [code](const TempDir& d) {
-          read_metadata_text(d, "variables name=s type=char code=f;\ncodeframes name=f x=1;");
+          DatasetMeta dataset = read_metadata_text(d, "variables name=s type=char code=f;\ncodeframes name=f x=1;");
           std::string field = code + std::string(code_field - code.size(), ' ');
           std::memcpy(&dataset.codes[0], field.data(), code_field);
           write_metadata(d.file("out.met").c_str(), dataset);
@@ -368,7 +343,7 @@ TEST(metadata, writer_refuses_texts_that_cannot_be_read_back) {
       [](const TempDir& d) {
         std::string frame = "variables name=a code=big;\ncodeframes name=big";
         for (int c = 0; c < 400; ++c) frame += "\n " + std::to_string(c) + "=x";
-        read_metadata_text(d, frame + ";\n");
+        DatasetMeta dataset = read_metadata_text(d, frame + ";\n");
         for (std::string& label : dataset.code_labels) label.assign(label_field, 'y');
         write_metadata(d.file("out.met").c_str(), dataset);
       },
@@ -377,9 +352,9 @@ TEST(metadata, writer_refuses_texts_that_cannot_be_read_back) {
 
 TEST(metadata, character_codes_with_paired_quotes_read_back) {
   TempDir dir;
-  read_metadata_text(dir, "variables name=s type=char code=f;\ncodeframes name=f \"ab\"=x a'b'c=\"y z\";");
+  DatasetMeta dataset = read_metadata_text(dir, "variables name=s type=char code=f;\ncodeframes name=f \"ab\"=x a'b'c=\"y z\";");
   DatasetMeta first = dataset;
-  read_metadata_text(dir, written_text(dir, first), "again.met");
+  dataset = read_metadata_text(dir, written_text(dir, first), "again.met");
   expect_same_meta(first, dataset);
   EXPECT_EQ(std::string(&dataset.codes[code_field], code_field), "a'b'c   ");
 }

@@ -369,6 +369,24 @@ TEST(getdata, failed_run_keeps_an_earlier_dataset_intact) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("job.dat.part")));
 }
 
+TEST(getdata, full_disk_leaves_no_dataset_and_no_temporary_file) {
+  TempDir dir;
+  // More records than the 8 MB output buffer holds, under a 1 MB file-size limit.
+  std::string lines;
+  for (int r = 0; r < 1100000; ++r) lines += "7\n";
+  testsupport::write_text(dir.file("in"), lines);
+  testsupport::write_text(dir.file("job.set"), "datain in;\nvariables name=a;\nrun;\n");
+  auto result = testsupport::run_command(
+      "trap '' XFSZ; ulimit -f 2048; exec " + testsupport::shell_quote(testsupport::bin_dir() + "/getdata") +
+          " job.set /BATCH",
+      dir.path().string());
+  EXPECT_EQ(result.exit_code, 3);
+  std::string log = testsupport::read_text(dir.file("job.log"));
+  EXPECT_NE(log.find("\nError: Can't write job.dat.part\n"), std::string::npos) << log;
+  for (const char* name : {"job.dat", "job.met", "job.dat.part", "job.met.part"})
+    EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+}
+
 }  // namespace
 
 namespace {

@@ -328,6 +328,29 @@ TEST(tesset, several_input_files_against_multiples) {
   EXPECT_EQ(three.control().multiples, 3);
   EXPECT_EQ(three.control().datain, (std::vector<std::string>{"ds", "ds", "ds"}));
 
+  // Further files are stacked under the first: their metadata must describe the same variables.
+  Checker differing;
+  differing.write("same.met", dataset_metadata);
+  differing.write("short.met", "standard;\nvariables name=id;\n");
+  std::string renamed = dataset_metadata, retyped = dataset_metadata;
+  renamed.replace(renamed.find("name=age"), 8, "name=years");
+  retyped.replace(retyped.find("name=w type=num"), 15, "name=w type=char");
+  differing.write("renamed.met", renamed);
+  differing.write("retyped.met", retyped);
+  const std::pair<const char*, const char*> stacks[] = {
+      {"ds same short", "DATAIN short has 1 variables, ds has 16"},
+      {"ds renamed", "DATAIN renamed: variable 2 is years, in ds it is age"},
+      {"ds retyped", "DATAIN retyped: variable w holds text, in ds numbers"},
+      {"ds missing", "Can't open metadata input file of DATAIN missing"},
+  };
+  for (const auto& [names, message] : stacks) {
+    run = differing.run(std::string("datain ") + names + ";\nmean inc;\nrun;\n");
+    EXPECT_EQ(run.exit_code, 3) << names;
+    EXPECT_EQ(error_message(run), message);
+    EXPECT_FALSE(differing.exists("a.ctl"));
+  }
+  ASSERT_EQ(differing.run("datain ds same;\nmean inc;\nrun;\n").exit_code, 0);
+
   Checker mismatch;
   run = mismatch.run("datain ds ds ds;\nmultiples 5;\nmean inc;\nrun;\n");
   EXPECT_EQ(run.exit_code, 3);
@@ -376,6 +399,9 @@ TEST(tesset, bad_setups_end_with_one_message_and_no_control_file) {
        "Variable qqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq missing"},
       {"pool overflow", many_constants, "More than 16384 constants in setup"},
       {"no DATAIN", "categorical sex;\nrun;\n", "DATAIN statement missing"},
+      {"setup ends before DATAIN", "title x;\n", "Can't read setup file"},
+      {"empty DATAIN", "datain;\nrun;\n", "DATAIN name missing"},
+      {"no metadata file", "datain nothere;\nrun;\n", "Can't open metadata input file"},
   };
   for (const auto& bad : cases) {
     Checker checker;
