@@ -173,6 +173,13 @@ bool is_message_line(const char* text) {
   return std::strncmp(text, "Error:", 6) == 0 || std::strncmp(text, "Warning:", 8) == 0;
 }
 
+// A printf-formatted text of at most 4095 characters.
+[[gnu::format(printf, 1, 0)]] std::string formatted(const char* format, va_list arguments) {
+  char text[4096];
+  std::vsnprintf(text, sizeof text, format, arguments);
+  return text;
+}
+
 void console_line(const char* text) {
   if (batch_mode) return;
   if (is_message_line(text)) {
@@ -459,12 +466,11 @@ void warning_exit(const char* text) {
 }
 
 void error_exitf(const char* format, ...) {
-  char text[1024];
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
+  const std::string text = formatted(format, arguments);
   va_end(arguments);
-  error_exit(text);
+  error_exit(text.c_str());
 }
 
 void syntax_error(const char* format, const char* statement_start, const char* position) {
@@ -528,12 +534,11 @@ void log_line(bool stamp, const char* text) {
 }
 
 void log_linef(bool stamp, const char* format, ...) {
-  char text[4096];
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
+  const std::string text = formatted(format, arguments);
   va_end(arguments);
-  log_line(stamp, text);
+  log_line(stamp, text.c_str());
 }
 
 // ---- Paged listing. ----
@@ -586,12 +591,11 @@ void list_line(const char* text, int advance) {
 }
 
 void list_linef(int advance, const char* format, ...) {
-  char text[4096];
   va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
+  const std::string text = formatted(format, arguments);
   va_end(arguments);
-  list_line(text, advance);
+  list_line(text.c_str(), advance);
 }
 
 bool list_need(int lines) {
