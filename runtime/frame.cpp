@@ -342,6 +342,8 @@ std::string usage_text() {
 
 const char* setup_path() { return setup_buffer; }
 
+const std::string& setup_argument() { return given_setup; }
+
 const char* companion_path(const char* extension) {
   std::size_t length = std::strlen(extension);
   if (extension_position + length > max_path_length) {

@@ -38,6 +38,9 @@ std::string usage_text();
 // The program's own path as started (argv[0], or /proc/self/exe when argv[0] has no "/").
 const char* program_path();
 
+// The setup path as the command line gave it.
+const std::string& setup_argument();
+
 // The setup path buffer: it always holds the most recently named companion file.
 const char* setup_path();
 

@@ -1,6 +1,8 @@
 // Setup file reader: statement assembly over a stack of sources, and the token readers.
 #include "runtime/setup_reader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -20,6 +22,7 @@ struct Source {
   std::vector<char> buffer = std::vector<char>(setup_buffer_size + 1, '\0');
   std::size_t read_position = 0;  // where scanning continues
   bool owned = false;             // opened here (the setup file), so closed here
+  std::string path;               // the file's path, where known (for messages)
 
   void empty_buffer() {
     buffer[0] = '\0';
@@ -56,7 +59,10 @@ bool load_next_line(Source& source, std::size_t write) {
   for (;;) {
     char* line = source.buffer.data() + write;
     if (std::fgets(line, static_cast<int>(free_space), source.file) == nullptr) {
-      if (!std::feof(source.file)) error_exit("Can't read setup file");
+      if (!std::feof(source.file)) {
+        if (source.path.empty()) error_exit("Can't read setup file");
+        error_exitf("Can't read setup file: %s", source.path.c_str());
+      }
       if (write > 0) error_exit("Setup line incomplete");
       return false;
     }
@@ -86,6 +92,74 @@ const char* quoting_floor(const char* position) {
   return position;
 }
 
+// Whether setup text holds a statement: anything outside comments ("/* ... */" and statements
+// that begin with "*"), read with the rules of read_statement. An empty statement or text without
+// its ";" counts, so that reading it reports what is wrong.
+bool holds_statement(const std::string& text) {
+  bool in_comment = false;
+  bool at_statement_start = true;
+  char quote = '\0';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (in_comment) {
+      if (c == '*' && next == '/') {
+        in_comment = false;
+        ++i;
+      }
+    } else if (c == '/' && next == '*') {
+      in_comment = true;
+      ++i;
+    } else if (quote != '\0') {
+      if (c == quote) quote = '\0';
+    } else if (is_blank_or_control(c)) {
+      continue;
+    } else if (at_statement_start) {
+      if (c != '*') return true;
+      at_statement_start = false;
+    } else if (c == ';') {
+      at_statement_start = true;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    }
+  }
+  return !at_statement_start;
+}
+
+// The whole text of an open file, read from its start; at most `limit` bytes.
+std::string file_text(FILE* file, std::size_t limit) {
+  std::string text;
+  char chunk[65536];
+  std::size_t got;
+  while (text.size() < limit && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  std::rewind(file);
+  return text;
+}
+
+// Setups larger than this are taken to hold statements without a look.
+constexpr std::size_t empty_check_limit = std::size_t{64} << 20;
+
+// Opens the setup file ("<setup>.set") as the bottom source. Refuses a file that holds no
+// statement, and notes in the log when the command line named another file than the one read.
+void open_setup_file() {
+  const std::string path = companion_path(".set");
+  const std::string& named = setup_argument();
+  if (named != path && access(named.c_str(), F_OK) == 0) {
+    log_linef(false, "  Note: the setup is read from %s, not from %s", path.c_str(), named.c_str());
+  }
+  FILE* setup = std::fopen(path.c_str(), "r");
+  if (setup == nullptr) error_exitf("Can't open setup file: %s", path.c_str());
+  auto source = std::make_unique<Source>();
+  source->file = setup;
+  source->owned = true;
+  source->path = path;
+  sources.push_back(std::move(source));
+  const std::string text = file_text(setup, empty_check_limit);
+  if (text.size() < empty_check_limit && !holds_statement(text)) {
+    error_exitf("Setup file %s holds no statements", path.c_str());
+  }
+}
+
 }  // namespace
 
 void open_setup(FILE* file) {
@@ -94,12 +168,7 @@ void open_setup(FILE* file) {
       current_source().restart();
       return;
     }
-    FILE* setup = std::fopen(companion_path(".set"), "r");
-    if (setup == nullptr) error_exit("Can't open setup file");
-    auto source = std::make_unique<Source>();
-    source->file = setup;
-    source->owned = true;
-    sources.push_back(std::move(source));
+    open_setup_file();
     return;
   }
   if (!sources.empty() && sources.back()->file == file) {

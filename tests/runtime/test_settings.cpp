@@ -140,6 +140,21 @@ TEST(settings, app_setting_finds_the_file_beside_or_above_bin) {
   expect_setting(dir.file("tools/prog"), setup, "r", "path", "tools");
 }
 
+TEST(settings, the_shipped_settings_file_is_well_formed_and_read_by_the_settings_reader) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("bin"));
+  std::filesystem::copy_file(testsupport::source_dir() + "/settings.xml", dir.file("settings.xml"));
+  const std::string text = testsupport::read_text(dir.file("settings.xml"));
+  // Every element is closed: one root, and the program elements close themselves.
+  EXPECT_EQ(text.find("<settings>"), text.rfind("<settings>"));
+  EXPECT_NE(text.find("</settings>"), std::string::npos);
+  const std::string program = dir.file("bin/prog");
+  expect_setting(program, dir.file("job"), "gnuplot", "path", "gnuplot");
+  expect_setting(program, dir.file("job"), "r", "path", "Rscript");
+  expect_setting(program, dir.file("job"), "spss", "path", "pspp");
+  expect_setting(program, dir.file("job"), "stata", "path", "stata");
+}
+
 TEST(settings, app_setting_failures) {
   TempDir dir;
   const std::string program = dir.file("nowhere/prog");

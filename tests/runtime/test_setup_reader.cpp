@@ -423,8 +423,32 @@ TEST_F(setup_listing_test, long_lines_wrap_at_blanks_then_commas) {
   EXPECT_STREQ(statement_text(), "title 'x'");
 }
 
-TEST_F(setup_listing_test, a_missing_setup_file_ends_the_run) {
-  EXPECT_EXIT(open_setup(nullptr), ::testing::ExitedWithCode(3), "^Error: Can't open setup file\n$");
+TEST_F(setup_listing_test, a_missing_setup_file_ends_the_run_naming_it) {
+  EXPECT_EXIT(open_setup(nullptr), ::testing::ExitedWithCode(3),
+              "^Error: Can't open setup file: " + literally(dir_.file("run.set")) + "\n$");
+}
+
+TEST_F(setup_listing_test, a_setup_without_statements_is_refused) {
+  const char* empty_setups[] = {
+      "",
+      "   \n\t\n",
+      "/* only a comment; with a semicolon */\n",
+      "* a comment statement;\n*another 'with ; inside';\n  /* and */ \n",
+  };
+  for (const char* text : empty_setups) {
+    SCOPED_TRACE(text);
+    testsupport::write_text(dir_.file("run.set"), text);
+    EXPECT_EXIT(open_setup(nullptr), ::testing::ExitedWithCode(3),
+                "^Error: Setup file " + literally(dir_.file("run.set")) + " holds no statements\n$");
+  }
+  // Anything the reader would take as a statement, or report as broken, counts.
+  const char* setups_with_content[] = {"run;", "* comment; x", ";", "'quoted", "/* c */ a /* d */;"};
+  for (const char* text : setups_with_content) {
+    SCOPED_TRACE(text);
+    testsupport::write_text(dir_.file("run.set"), text);
+    open_setup(nullptr);
+    close_setup(nullptr);
+  }
 }
 
 }  // namespace

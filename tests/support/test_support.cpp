@@ -15,15 +15,46 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Folders of TempDir objects still alive, with the process that made each. A death test's child
+// ends with exit() and never destroys the objects it made; this registry, destroyed at exit,
+// removes that process's own folders (and never those of the process it was forked from).
+class LiveFolders {
+ public:
+  ~LiveFolders() {
+    for (const auto& [owner, path] : folders_) {
+      std::error_code ignored;
+      if (owner == getpid()) fs::remove_all(path, ignored);
+    }
+  }
+  void add(const fs::path& path) { folders_.emplace_back(getpid(), path); }
+  void remove(const fs::path& path) {
+    std::erase_if(folders_, [&](const auto& entry) { return entry.second == path; });
+  }
+
+ private:
+  std::vector<std::pair<pid_t, fs::path>> folders_;
+};
+
+LiveFolders& live_folders() {
+  static LiveFolders folders;
+  return folders;
+}
+
+}  // namespace
+
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "tessary-test-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = buffer.data();
+  live_folders().add(path_);
 }
 
 TempDir::~TempDir() {
+  live_folders().remove(path_);
   std::error_code ignored;
   fs::remove_all(path_, ignored);
 }
