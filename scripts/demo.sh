@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
-# Runs the shipped example through the built programs. Usage: scripts/demo.sh BUILD_DIR
+# Runs the shipped example through the built programs and keeps every output in BUILD_DIR/demo:
+# the command driver imports the sample (job.set), then the setup checker checks an imputation
+# setup for it (check.set). Usage: scripts/demo.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-if [ -x "$build/bin/ambrel" ] && [ -f examples/demo/job.set ]; then
-  cp -r examples/demo/. "$work/"
-  "$build/bin/ambrel" "$work/job.set" || status=$?
-  cat "$work/job.log"
-  exit "${status:-0}"
-fi
-echo "Built programs:"
-ls "$build/bin"
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+demo="$build/demo"
+rm -rf "$demo"
+mkdir -p "$demo"
+cp -r "$source_dir/examples/demo/." "$demo/"
+cd "$demo"
+
+# Both programs run quietly; their logs are shown afterwards, the banner once.
+status=0
+"$build/bin/ambrel" job.set /batch || status=$?
+"$build/bin/tesset" check.set /batch || status=$?
+
+cat job.log
+echo "The import's log (sample.log), after its banner:"
+sed -n '/Begin Getdata execution/,$p' sample.log
+echo
+echo "The checker's log (check.log), after its banner:"
+sed -n '/Begin setup checking/,$p' check.log
+echo
+echo "Outputs, in $demo:"
+echo "  sample.met, sample.dat  the imported standard dataset (metadata and data)"
+echo "  sample.lst, sample.log  the import's listing and log"
+echo "  job.log                 the driver's log"
+echo "  check.ctl               the control file the checker wrote for the procedures"
+echo "  check.lst, check.log    the checker's listing and log"
+exit "$status"

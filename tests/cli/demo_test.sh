@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# The demo leaves the dataset, the control file and both listings in BUILD_DIR/demo and says so.
+# Usage: demo_test.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+output=$(bash "$1/scripts/demo.sh" "$2")
+for file in sample.met sample.dat sample.lst check.ctl check.lst job.log; do
+  [ -s "$2/demo/$file" ] || { echo "missing or empty: $2/demo/$file"; exit 1; }
+done
+grep -q "Outputs, in $2/demo:" <<<"$output" || { echo "the demo does not say where its outputs are"; exit 1; }
+[ "$(grep -c '^Survey imputation, estimation and data exchange$' <<<"$output")" = 1 ] ||
+  { echo "the banner is not shown exactly once"; exit 1; }
+echo "demo outputs complete"
