@@ -126,12 +126,13 @@ bool holds_statement(const std::string& text) {
   return !at_statement_start;
 }
 
-// The whole text of an open file, read from its start; at most `limit` bytes.
-std::string file_text(FILE* file, std::size_t limit) {
+// The whole text of the open file at `path`, read from its start; at most `limit` bytes.
+std::string file_text(FILE* file, const std::string& path, std::size_t limit) {
   std::string text;
   char chunk[65536];
   std::size_t got;
   while (text.size() < limit && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  if (std::ferror(file)) error_exitf("Can't read setup file: %s", path.c_str());
   std::rewind(file);
   return text;
 }
@@ -154,7 +155,7 @@ void open_setup_file() {
   source->owned = true;
   source->path = path;
   sources.push_back(std::move(source));
-  const std::string text = file_text(setup, empty_check_limit);
+  const std::string text = file_text(setup, path, empty_check_limit);
   if (text.size() < empty_check_limit && !holds_statement(text)) {
     error_exitf("Setup file %s holds no statements", path.c_str());
   }

@@ -93,6 +93,25 @@ TEST(command_line, unusable_setup_paths_end_with_one_message_that_names_the_path
   }
 }
 
+TEST(command_line, setup_and_log_that_cannot_be_read_or_written_are_named) {
+  for (const char* program : programs) {
+    SCOPED_TRACE(program);
+    TempDir dir;
+    // A folder where the setup file should be: the run starts, but the setup cannot be read.
+    write_text(dir.file("x.txt"), "not read;\n");
+    fs::create_directory(dir.file("x.set"));
+    RunResult unreadable = run_program(program, " " + testsupport::shell_quote(dir.file("x.txt")), dir);
+    EXPECT_EQ(unreadable.exit_code, 3);
+    EXPECT_EQ(unreadable.errors, "Error: Can't read setup file: " + dir.file("x.set") + "\n");
+    // A folder where the log should be.
+    write_text(dir.file("y.set"), "run;\n");
+    fs::create_directory(dir.file("y.log"));
+    RunResult no_log = run_program(program, " " + testsupport::shell_quote(dir.file("y.set")), dir);
+    EXPECT_EQ(no_log.exit_code, 3);
+    EXPECT_EQ(no_log.errors, "Error: Can't open logfile: " + dir.file("y.log") + "\n");
+  }
+}
+
 TEST(command_line, a_setup_named_with_another_extension_runs_the_set_file_and_says_so) {
   for (const char* program : programs) {
     SCOPED_TRACE(program);
