@@ -108,9 +108,9 @@ FileMark file_mark(const std::string& path) {
 // Whether the file was created or changed between the two looks: a log left by an earlier run
 // is not the one that holds this child's error.
 bool written_since(const FileMark& before, const FileMark& after) {
-  return after.exists && (!before.exists || after.size != before.size ||
-                          after.modified.tv_sec != before.modified.tv_sec ||
-                          after.modified.tv_nsec != before.modified.tv_nsec);
+  return after.exists &&
+         (!before.exists || after.size != before.size || after.modified.tv_sec != before.modified.tv_sec ||
+          after.modified.tv_nsec != before.modified.tv_nsec);
 }
 
 // "Exit code 3" or "Ended by signal SIGTERM (15)".
@@ -118,11 +118,13 @@ std::string ending_text(const ChildEnd& end) {
   if (end.signal == 0) return "Exit code " + std::to_string(end.code);
   const char* name = sigabbrev_np(end.signal);
   const std::string number = std::to_string(end.signal);
-  return name == nullptr ? "Ended by signal " + number : "Ended by signal SIG" + std::string(name) + " (" + number + ")";
+  if (name == nullptr) return "Ended by signal " + number;
+  return "Ended by signal SIG" + std::string(name) + " (" + number + ")";
 }
 
 // The line after "Abnormal termination": how the child ended and where its error is.
-void log_failure(const std::string& program, const ChildEnd& end, const std::string& log_path, bool log_written) {
+void log_failure(const std::string& program, const ChildEnd& end, const std::string& log_path,
+                 bool log_written) {
   if (!end.started) {
     log_linef(false, "  Program could not be started: %s", program.c_str());
   } else if (log_written) {

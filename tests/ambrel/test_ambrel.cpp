@@ -71,16 +71,20 @@ class DriverFolder {
     configure("control " + setup + " " + std::to_string(kind) + " " + dataout);
   }
   // The stand-in `program` writes no log when it runs on the setup `setup`.
-  void no_log(const std::string& program, const std::string& setup) { configure("nolog " + program + " " + setup); }
+  void no_log(const std::string& program, const std::string& setup) {
+    configure("nolog " + program + " " + setup);
+  }
 
   // Runs the driver on the master setup `master` (relative to the folder) with `switches`.
   RunResult run(const std::string& master = "job.set", const std::string& switches = "") const {
-    return testsupport::run_command(testsupport::shell_quote(driver_) + " " + testsupport::shell_quote(path(master)) +
-                                    switches);
+    return testsupport::run_command(testsupport::shell_quote(driver_) + " " +
+                                    testsupport::shell_quote(path(master)) + switches);
   }
 
   // The stand-in `program` waits for an interrupt when it runs on the setup `setup`.
-  void waits(const std::string& program, const std::string& setup) { configure("wait " + program + " " + setup); }
+  void waits(const std::string& program, const std::string& setup) {
+    configure("wait " + program + " " + setup);
+  }
 
   // Starts the driver on job.set in a process group of its own, as a console starts a job,
   // with its output discarded; returns its process id.
