@@ -1,5 +1,7 @@
-// Starting one child program through the shell and judging it by its exit code.
+// Starting one child program through the shell, judging it by its exit code, and logging
+// why it failed.
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "ambrel/driver.h"
 #include "runtime/frame.h"
@@ -41,15 +44,23 @@ std::string shell_word(const std::string& text) {
   return quoted + '"';
 }
 
-// Runs the command line through the shell and decodes the wait status: the child's exit code
-// when it ended by itself, else 3 (killed by a signal, or no shell could be started). The
-// shell's own codes for a program that is missing (127) or cannot be run (126) are failures.
+// How a child ended.
+struct ChildEnd {
+  int code = abnormal_end;  // its exit code; 3 when it did not end by itself
+  int signal = 0;           // the signal that ended it; 0 when none did
+  bool started = false;     // the shell was started and awaited
+};
+
+// Runs the command line through the shell and decodes the wait status. The shell replaces
+// itself with the child ("exec"), so that a child killed by a signal is seen as such rather
+// than as the shell's exit code for it.
 // The shell is spawned and awaited here rather than through system(), which would ignore the
 // interrupt key in the driver while a child runs, so that the driver could not stop the run.
-int run_command_line(const std::string& line) {
+ChildEnd run_command_line(const std::string& line) {
   // Output written so far must come before the child's, on the console and in files.
   std::fflush(nullptr);
-  const char* arguments[] = {"sh", "-c", line.c_str(), nullptr};
+  const std::string script = "exec " + line;
+  const char* arguments[] = {"sh", "-c", script.c_str(), nullptr};
   // The driver ignores a broken console pipe; children (the shell, host packages) get the
   // ordinary default back.
   posix_spawnattr_t attributes;
@@ -62,13 +73,65 @@ int run_command_line(const std::string& line) {
   pid_t child = 0;
   const int failed = posix_spawn(&child, "/bin/sh", nullptr, &attributes, const_cast<char* const*>(arguments), environ);
   posix_spawnattr_destroy(&attributes);
-  if (failed != 0) return abnormal_end;
+  if (failed != 0) return {};
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return abnormal_end;
+    if (errno != EINTR) return {};
   }
-  if (!WIFEXITED(status)) return abnormal_end;
-  return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return {abnormal_end, WTERMSIG(status), true};
+  if (!WIFEXITED(status)) return {abnormal_end, 0, true};
+  return {WEXITSTATUS(status), 0, true};
+}
+
+// Why the program file cannot be started, or null when it can. Checked before the start so
+// that the log says what is wrong instead of the shell saying it on the console.
+const char* unstartable_reason(const std::string& program) {
+  struct stat info {};
+  if (stat(program.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return "Program not found";
+  if (access(program.c_str(), X_OK) != 0) return "Program not executable";
+  return nullptr;
+}
+
+// Size and time of last change of a file, to tell whether a child wrote to it.
+struct FileMark {
+  bool exists = false;
+  off_t size = 0;
+  timespec modified{};
+};
+
+FileMark file_mark(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return {};
+  return {true, info.st_size, info.st_mtim};
+}
+
+// Whether the file was created or changed between the two looks: a log left by an earlier run
+// is not the one that holds this child's error.
+bool written_since(const FileMark& before, const FileMark& after) {
+  return after.exists &&
+         (!before.exists || after.size != before.size || after.modified.tv_sec != before.modified.tv_sec ||
+          after.modified.tv_nsec != before.modified.tv_nsec);
+}
+
+// "Exit code 3" or "Ended by signal SIGTERM (15)".
+std::string ending_text(const ChildEnd& end) {
+  if (end.signal == 0) return "Exit code " + std::to_string(end.code);
+  const char* name = sigabbrev_np(end.signal);
+  const std::string number = std::to_string(end.signal);
+  if (name == nullptr) return "Ended by signal " + number;
+  return "Ended by signal SIG" + std::string(name) + " (" + number + ")";
+}
+
+// The line after "Abnormal termination": how the child ended and where its error is.
+void log_failure(const std::string& program, const ChildEnd& end, const std::string& log_path,
+                 bool log_written) {
+  if (!end.started) {
+    log_linef(false, "  Program could not be started: %s", program.c_str());
+  } else if (log_written) {
+    log_linef(false, "  %s; see %s", ending_text(end).c_str(), log_path.c_str());
+  } else {
+    log_linef(false, "  %s; no log written to %s", ending_text(end).c_str(), log_path.c_str());
+  }
 }
 
 }  // namespace
@@ -89,9 +152,21 @@ int run_program(const char* program, const Command& command, const DriverState& 
   if (interrupted()) error_exit("User interrupt");
   log_line(false, "");
   log_linef(true, "  Begin %s execution", program);
-  const int code = run_command_line(child_command_line(state.program_dir, program, command));
-  log_line(false, code == 0 ? "  Normal termination" : "  Abnormal termination");
-  return code;
+  const std::string executable = state.program_dir + program;
+  if (const char* reason = unstartable_reason(executable)) {
+    log_line(false, "  Abnormal termination");
+    log_linef(false, "  %s: %s", reason, executable.c_str());
+    return abnormal_end;
+  }
+  const FileMark log_before = file_mark(command.log_path);
+  const ChildEnd end = run_command_line(child_command_line(state.program_dir, program, command));
+  if (end.started && end.signal == 0 && end.code == 0) {
+    log_line(false, "  Normal termination");
+    return 0;
+  }
+  log_line(false, "  Abnormal termination");
+  log_failure(executable, end, command.log_path, written_since(log_before, file_mark(command.log_path)));
+  return end.code;
 }
 
 }  // namespace ambrel

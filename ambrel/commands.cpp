@@ -160,6 +160,7 @@ Command parse_command(StatementCursor statement, DriverState& state) {
   }
   command.setup_path = command_file(command, "set");
   command.control_path = command_file(command, "ctl");
+  command.log_path = command_file(command, "log");
   return command;
 }
 

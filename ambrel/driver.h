@@ -51,6 +51,7 @@ struct Command {
   SetupKind setup = SetupKind::unset;
   std::string setup_path;    // the command's setup file, ".set"
   std::string control_path;  // the control file its checker writes, ".ctl"
+  std::string log_path;      // the log its programs write, ".log"
 };
 
 // ---- commands.cpp ----
@@ -71,8 +72,9 @@ bool prepare_command_setup(const Command& command, const DriverState& state);
 
 // The shell command line that starts `program` for `command`.
 std::string child_command_line(const std::string& program_dir, const char* program, const Command& command);
-// Starts `program` for `command`, waits for it and logs how it ended; returns its exit code
-// (3 when it did not end by itself).
+// Starts `program` for `command`, waits for it and logs how it ended: for a failure also why
+// (its exit code or signal, and its log; or that the program is missing). Returns its exit
+// code (3 when it did not end by itself or could not be started).
 int run_program(const char* program, const Command& command, const DriverState& state);
 
 // ---- chains.cpp ----

@@ -54,15 +54,22 @@ int run_command(DriverState& state) {
 }  // namespace ambrel
 
 // Reads the master setup command by command; a child that was interrupted (exit code 2) ends
-// the loop, an interrupt of the driver itself ends the run.
+// the loop, an interrupt of the driver itself ends the run. A master setup without a command
+// is logged as such and ends like any other run.
 static void program_body(int, char**) {
   log_line(true, "  Begin Ambrel execution");
   ambrel::DriverState state = ambrel::driver_state();
   open_setup(nullptr);
+  bool command_found = false;
   while (read_statement()) {
+    command_found = true;
     const int code = ambrel::run_command(state);
     if (interrupted()) error_exit("User interrupt");
     if (code == 2) break;
+  }
+  if (!command_found) {
+    log_line(false, "");
+    log_linef(true, "  No command found in %s", state.master_setup.c_str());
   }
   log_line(false, "");
   log_line(true, "  End Ambrel execution");

@@ -1,7 +1,9 @@
 // A stand-in for every child program of the command driver. Copied into a test's bin folder
 // under the name of the program it plays, it appends its name and arguments to calls.txt in
-// the folder above bin, and ends with the exit code that standin.cfg there gives it:
+// the folder above bin and a line to the log beside its setup, and ends with the exit code
+// that standin.cfg there gives it:
 //   exit <program> <setup base> <code>        code "signal": killed by SIGTERM
+//   nolog <program> <setup base>              writes no log
 //   control <setup base> <kind> [<dataout>]   the checker writes a control file
 //   wait <program> <setup base>               writes <program>.running and waits (up to a
 //                                             minute) for an interrupt or a file named
@@ -73,6 +75,11 @@ int main(int argc, char** argv) {
   const fs::path setup = argv[1];
   const std::string base = setup.stem().string();
 
+  if (configured(root, "nolog", program, base).empty()) {
+    fs::path log = setup;
+    log.replace_extension(".log");
+    std::ofstream(log, std::ios::app) << program << " ran\n";
+  }
   if (program == "tesset") {
     const std::string request = configured(root, "control", "", base);
     if (!request.empty()) write_control(setup, request);

@@ -64,25 +64,26 @@ class DriverFolder {
 
   // The stand-in `program` ends with `code` when it runs on the setup `setup`.
   void exit_code(const std::string& program, const std::string& setup, const std::string& code) {
-    config_ += "exit " + program + " " + setup + " " + code + "\n";
-    write("standin.cfg", config_);
+    configure("exit " + program + " " + setup + " " + code);
   }
   // The checker writes a control file of `kind` with the DATAOUT name `dataout` for `setup`.
   void control(const std::string& setup, int kind, const std::string& dataout = "") {
-    config_ += "control " + setup + " " + std::to_string(kind) + " " + dataout + "\n";
-    write("standin.cfg", config_);
+    configure("control " + setup + " " + std::to_string(kind) + " " + dataout);
+  }
+  // The stand-in `program` writes no log when it runs on the setup `setup`.
+  void no_log(const std::string& program, const std::string& setup) {
+    configure("nolog " + program + " " + setup);
   }
 
   // Runs the driver on the master setup `master` (relative to the folder) with `switches`.
   RunResult run(const std::string& master = "job.set", const std::string& switches = "") const {
-    return testsupport::run_command(testsupport::shell_quote(driver_) + " " + testsupport::shell_quote(path(master)) +
-                                    switches);
+    return testsupport::run_command(testsupport::shell_quote(driver_) + " " +
+                                    testsupport::shell_quote(path(master)) + switches);
   }
 
   // The stand-in `program` waits for an interrupt when it runs on the setup `setup`.
   void waits(const std::string& program, const std::string& setup) {
-    config_ += "wait " + program + " " + setup + "\n";
-    write("standin.cfg", config_);
+    configure("wait " + program + " " + setup);
   }
 
   // Starts the driver on job.set in a process group of its own, as a console starts a job,
@@ -113,6 +114,10 @@ class DriverFolder {
   }
 
  private:
+  void configure(const std::string& line) {
+    config_ += line + "\n";
+    write("standin.cfg", config_);
+  }
   std::string masked(const std::string& text) const { return replace_all(text, dir_.path().string(), "<dir>"); }
 
   TempDir dir_;
@@ -177,14 +182,22 @@ TEST(ambrel, chains_follow_the_command_and_the_control_file) {
 }
 
 TEST(ambrel, failing_child_ends_its_chain_and_the_next_command_runs) {
-  DriverFolder folder({"tesset", "impute", "emitdata", "stagedata"});
-  folder.write("job.set", "impute;\nrun;\nimpute;\nrun;\nregress;\nrun;\nsynthesize;\nrun;\n");
+  DriverFolder folder({"tesset", "impute", "emitdata", "stagedata", "getdata"});
+  folder.write("job.set",
+               "impute;\nrun;\nimpute;\nrun;\nregress;\nrun;\nsynthesize;\nrun;\ngetdata;\nrun;\ncombine;\nrun;\n");
   folder.exit_code("tesset", "job_1", "3");
   folder.control("job_2", KIND_IMPUTE);
   folder.exit_code("impute", "job_2", "signal");
   folder.control("job_3", KIND_REGRESS);  // no regress program is installed
   folder.control("job_4", KIND_SYNTHESIZE);
-  EXPECT_EQ(folder.run().exit_code, 0);
+  // A log left by an earlier run is not taken for the one that holds the error.
+  folder.write("job_5.log", "an earlier run\n");
+  folder.no_log("getdata", "job_5");
+  folder.exit_code("getdata", "job_5", "4");
+  folder.write("bin/combine", "#!/bin/sh\n");  // not executable
+  const RunResult result = folder.run();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.errors, "");  // the shell says nothing about the missing program
   EXPECT_EQ(folder.calls(),
             "tesset [<dir>/job_1.set]\n"
             "tesset [<dir>/job_2.set]\n"
@@ -193,7 +206,8 @@ TEST(ambrel, failing_child_ends_its_chain_and_the_next_command_runs) {
             "stagedata [<dir>/job_3.set]\n"
             "tesset [<dir>/job_4.set]\n"
             "impute [<dir>/job_4.set]\n"
-            "emitdata [<dir>/job_4.set]\n");
+            "emitdata [<dir>/job_4.set]\n"
+            "getdata [<dir>/job_5.set]\n");
   EXPECT_EQ(folder.log(), testsupport::expected_text("ambrel/expected/failing_children.log"));
 }
 
@@ -206,6 +220,18 @@ TEST(ambrel, interrupted_child_ends_the_command_loop) {
   EXPECT_EQ(folder.calls(), "tesset [<dir>/job_1.set]\nimpute [<dir>/job_1.set]\n");
   EXPECT_FALSE(fs::exists(folder.path("job_2.set")));
   EXPECT_EQ(folder.log(), testsupport::expected_text("ambrel/expected/interrupted_child.log"));
+}
+
+TEST(ambrel, master_setup_without_a_command_says_so_and_ends_normally) {
+  DriverFolder folder;
+  folder.write("job.set", "");
+  const RunResult result = folder.run();
+  EXPECT_EQ(result.exit_code, 0) << result.errors;
+  EXPECT_EQ(folder.calls(), "");
+  const std::string log = folder.log();
+  EXPECT_NE(log.find("\n<time>\n  No command found in <dir>/job.set\n\n<time>\n  End Ambrel execution\n"),
+            std::string::npos)
+      << log;
 }
 
 TEST(ambrel, interrupt_during_a_child_ends_the_driver_with_code_2) {
@@ -230,7 +256,9 @@ TEST(ambrel, interrupt_during_a_child_ends_the_driver_with_code_2) {
   EXPECT_EQ(folder.calls(), "tesset [<dir>/job_1.set]\nimpute [<dir>/job_1.set]\n");
   EXPECT_FALSE(fs::exists(folder.path("job_2.set")));
   const std::string log = folder.log();
-  const std::string ending = "  Begin impute execution\n  Abnormal termination\n\nError: User interrupt\n\n";
+  const std::string ending =
+      "  Begin impute execution\n  Abnormal termination\n  Ended by signal SIGINT (2); see <dir>/job_1.log\n"
+      "\nError: User interrupt\n\n";
   EXPECT_TRUE(log.size() >= ending.size() && log.compare(log.size() - ending.size(), ending.size(), ending) == 0)
       << log;
 }
