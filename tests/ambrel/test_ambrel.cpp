@@ -222,16 +222,14 @@ TEST(ambrel, interrupted_child_ends_the_command_loop) {
   EXPECT_EQ(folder.log(), testsupport::expected_text("ambrel/expected/interrupted_child.log"));
 }
 
-TEST(ambrel, master_setup_without_a_command_says_so_and_ends_normally) {
+TEST(ambrel, master_setup_without_statements_is_refused_before_any_command) {
   DriverFolder folder;
-  folder.write("job.set", "");
+  folder.write("job.set", "/* nothing to run yet */\n");
   const RunResult result = folder.run();
-  EXPECT_EQ(result.exit_code, 0) << result.errors;
+  EXPECT_EQ(result.exit_code, 3);
   EXPECT_EQ(folder.calls(), "");
   const std::string log = folder.log();
-  EXPECT_NE(log.find("\n<time>\n  No command found in <dir>/job.set\n\n<time>\n  End Ambrel execution\n"),
-            std::string::npos)
-      << log;
+  EXPECT_NE(log.find("\nError: Setup file <dir>/job.set holds no statements\n"), std::string::npos) << log;
 }
 
 TEST(ambrel, interrupt_during_a_child_ends_the_driver_with_code_2) {
