@@ -52,6 +52,7 @@ bool any_perturbation(const Requested& req) {
 void draw_seed(Settled& found) {
   found.seed = static_cast<long>(std::time(nullptr) & 0x7FFFFFFF);
   if (found.seed == 0) found.seed = 1;
+  found.seed_drawn = true;
   log_linef(false, "  Seed %ld", found.seed);
 }
 
