@@ -16,15 +16,24 @@ constexpr int min_marks_width = 12;
 
 std::string type_name(std::uint16_t flags) {
   switch (flags & FLAG_TYPE_MASK) {
-    case TYPE_NONE: return "none";
-    case TYPE_CONTINUOUS: return "continuous";
-    case TYPE_CATEGORICAL: return "categorical";
-    case TYPE_MIXED: return "mixed";
-    case TYPE_COUNT: return "count";
-    case TYPE_NUMERIC_INTERACTION: return "cat*num";
-    case TYPE_ABB_STORED: return "ABB";
-    case TYPE_GH: return "GH";
-    default: return "code " + std::to_string(flags & FLAG_TYPE_MASK);
+    case TYPE_NONE:
+      return "none";
+    case TYPE_CONTINUOUS:
+      return "continuous";
+    case TYPE_CATEGORICAL:
+      return "categorical";
+    case TYPE_MIXED:
+      return "mixed";
+    case TYPE_COUNT:
+      return "count";
+    case TYPE_NUMERIC_INTERACTION:
+      return "cat*num";
+    case TYPE_ABB_STORED:
+      return "ABB";
+    case TYPE_GH:
+      return "GH";
+    default:
+      return "code " + std::to_string(flags & FLAG_TYPE_MASK);
   }
 }
 
@@ -45,32 +54,48 @@ std::string constant_text(const ControlFile& control, int index, bool character)
 
 const char* relation_text(Relation relation) {
   switch (relation) {
-    case RELATION_LESS: return "<";
-    case RELATION_LESS_EQUAL: return "<=";
-    case RELATION_GREATER: return ">";
-    case RELATION_GREATER_EQUAL: return ">=";
-    default: return "=";
+    case RELATION_LESS:
+      return "<";
+    case RELATION_LESS_EQUAL:
+      return "<=";
+    case RELATION_GREATER:
+      return ">";
+    case RELATION_GREATER_EQUAL:
+      return ">=";
+    default:
+      return "=";
   }
 }
 
 const char* operator_text(BoundOperator op) {
   switch (op) {
-    case OPERATOR_NEGATE: return "-";
-    case OPERATOR_ADD: return "+";
-    case OPERATOR_SUBTRACT: return "-";
-    case OPERATOR_MULTIPLY: return "*";
-    case OPERATOR_DIVIDE: return "/";
-    default: return "";
+    case OPERATOR_NEGATE:
+      return "-";
+    case OPERATOR_ADD:
+      return "+";
+    case OPERATOR_SUBTRACT:
+      return "-";
+    case OPERATOR_MULTIPLY:
+      return "*";
+    case OPERATOR_DIVIDE:
+      return "/";
+    default:
+      return "";
   }
 }
 
 std::string perturb_text(std::int16_t method) {
   switch (method) {
-    case PERTURB_NONE: return "NONE";
-    case PERTURB_PREDICTION: return "PRED";
-    case PERTURB_COEFFICIENTS: return "COEF";
-    case PERTURB_SIR: return "SIR";
-    default: return std::to_string(method);
+    case PERTURB_NONE:
+      return "NONE";
+    case PERTURB_PREDICTION:
+      return "PRED";
+    case PERTURB_COEFFICIENTS:
+      return "COEF";
+    case PERTURB_SIR:
+      return "SIR";
+    default:
+      return std::to_string(method);
   }
 }
 
@@ -173,7 +198,8 @@ std::string restriction_text(const ControlFile& control, const RestrictView& res
         text += " " + constant_text(control, value.value, character);
         if (value.relation == RELATION_RANGE) text += "-" + constant_text(control, value.high, character);
       } else {
-        text += std::string(" ") + relation_text(value.relation) + " " + constant_text(control, value.value, character);
+        text += std::string(" ") + relation_text(value.relation) + " " +
+                constant_text(control, value.value, character);
       }
     }
     parts.push_back(text);
@@ -211,10 +237,14 @@ std::string marks_text(const ControlFile& control, const BlockViews& views, int 
   if (!views.bounds.empty() && views.bounds.has(v)) marks.push_back(bounds_text(control, views.bounds, v));
   if (!views.restrictions.empty() && views.restrictions.has(v))
     marks.push_back(restriction_text(control, views.restrictions, v));
-  if (flags & FLAG_DIAGNOSE_ALL) marks.emplace_back("diagnose /all");
-  else if (flags & FLAG_DIAGNOSE) marks.emplace_back("diagnose");
-  if (!control.perturb.empty() && control.perturb[at] >= 0) marks.push_back("perturb " + perturb_text(control.perturb[at]));
-  if (!control.maxpred.empty() && control.maxpred[at] >= 0) marks.push_back("maxpred " + std::to_string(control.maxpred[at]));
+  if (flags & FLAG_DIAGNOSE_ALL)
+    marks.emplace_back("diagnose /all");
+  else if (flags & FLAG_DIAGNOSE)
+    marks.emplace_back("diagnose");
+  if (!control.perturb.empty() && control.perturb[at] >= 0)
+    marks.push_back("perturb " + perturb_text(control.perturb[at]));
+  if (!control.maxpred.empty() && control.maxpred[at] >= 0)
+    marks.push_back("maxpred " + std::to_string(control.maxpred[at]));
   if (!control.minrsqd.empty() && control.minrsqd[at] >= 0)
     marks.push_back("minrsqd " + constant_text(control, control.minrsqd[at], false));
   return joined(marks, "; ");
@@ -223,9 +253,12 @@ std::string marks_text(const ControlFile& control, const BlockViews& views, int 
 // "imputation", "describe", "regression with imputation", "synthesis" ...
 std::string kind_text(int kind) {
   std::string text;
-  if (kind & KIND_DESCRIBE) text = "describe";
-  else if (kind & KIND_REGRESS) text = "regression";
-  else if (kind & KIND_SYNTHESIZE) return "synthesis";
+  if (kind & KIND_DESCRIBE)
+    text = "describe";
+  else if (kind & KIND_REGRESS)
+    text = "regression";
+  else if (kind & KIND_SYNTHESIZE)
+    return "synthesis";
   if (!(kind & KIND_IMPUTE)) return text;
   return text.empty() ? "imputation" : text + " with imputation";
 }
@@ -274,13 +307,14 @@ Columns column_widths(const std::vector<SummaryRow>& rows, int line_width) {
     columns.type = std::max(columns.type, static_cast<int>(row.type.size()));
     columns.role = std::max(columns.role, static_cast<int>(row.role.size()));
   }
-  columns.marks = std::max(min_marks_width, line_width - 2 - columns.name - columns.type - columns.role - 3 * column_gap);
+  columns.marks =
+      std::max(min_marks_width, line_width - 2 - columns.name - columns.type - columns.role - 3 * column_gap);
   return columns;
 }
 
 // One line of the table: the first three columns padded, the marks after them.
-void list_table_line(const Columns& columns, const std::string& name, const std::string& type, const std::string& role,
-                     const std::string& marks) {
+void list_table_line(const Columns& columns, const std::string& name, const std::string& type,
+                     const std::string& role, const std::string& marks) {
   std::string line = "  " + name;
   line.resize(static_cast<std::size_t>(2 + columns.name + column_gap), ' ');
   line += type;

@@ -94,7 +94,8 @@ TEST(tesset_summary, listing_ends_with_how_the_setup_was_settled) {
 TEST(tesset_summary, every_listing_level_but_none_carries_the_summary) {
   for (const char* level : {"st", "de", "co", "all"}) {
     Checker checker;
-    ASSERT_EQ(checker.run_body(std::string("categorical sex reg; seed 9; print ") + level + ";").exit_code, 0) << level;
+    ASSERT_EQ(checker.run_body(std::string("categorical sex reg; seed 9; print ") + level + ";").exit_code, 0)
+        << level;
     std::string listing = testsupport::read_text(checker.file("a.lst"));
     EXPECT_NE(listing.find("\nSettled setup:\n"), std::string::npos) << level;
     EXPECT_NE(listing.find("  Seed        9 (given by SEED)\n"), std::string::npos) << level;
@@ -108,8 +109,11 @@ TEST(tesset_summary, long_names_keep_the_table_within_the_listing_width) {
   Checker checker;
   const std::string name(32, 'n');
   checker.write("long.met", "standard;\nvariables;\nname=" + name + ";\nname=v;\nname=w;\nname=u;\n");
-  ASSERT_EQ(checker.run("datain long;\nbounds " + name + " (> v + w * 2 - 1, < 100000, < w / 3 + v);\n"
-                        "restrict u (" + name + " = 1 2 3 4 5 6 7 8 9 10 - 20);\nrun;\n")
+  ASSERT_EQ(checker
+                .run("datain long;\nbounds " + name +
+                     " (> v + w * 2 - 1, < 100000, < w / 3 + v);\n"
+                     "restrict u (" +
+                     name + " = 1 2 3 4 5 6 7 8 9 10 - 20);\nrun;\n")
                 .exit_code,
             0);
   std::string listing = testsupport::read_text(checker.file("a.lst"));
