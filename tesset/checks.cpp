@@ -52,6 +52,7 @@ bool any_perturbation(const Requested& req) {
 void draw_seed(Settled& found) {
   found.seed = static_cast<long>(std::time(nullptr) & 0x7FFFFFFF);
   if (found.seed == 0) found.seed = 1;
+  found.seed_drawn = true;
   log_linef(false, "  Seed %ld", found.seed);
 }
 
@@ -239,6 +240,13 @@ bool is_abb(int type) {
   return type == TYPE_ABB_SETUP || type == (TYPE_ABB_SETUP | TYPE_MIXED) || type == (TYPE_ABB_SETUP | TYPE_COUNT);
 }
 
+// A character variable that no statement typed and that the default type would make numeric.
+// The setup never mentioned it, so the message says how to settle it.
+void check_unmentioned_character(const Setup& setup, int v) {
+  if (setup.vars.is_character(v) && odd_type(setup, v))
+    error_exitf("Character variable %s not categorical; name it under CATEGORICAL or TRANSFER", variable_name(setup, v));
+}
+
 // Unused variables of analysis setups are dropped; untyped ones get the default type.
 void settle_final_types(Setup& setup) {
   const Settled& found = setup.found;
@@ -248,7 +256,7 @@ void settle_final_types(Setup& setup) {
     if ((flags & (FLAG_TYPE_MASK | FLAG_DROP | FLAG_TRANSFER)) == 0) {
       int code = found.default_type;
       flags |= static_cast<std::uint16_t>(code);
-      if (code <= FLAG_TYPE_MASK) check_character_type(setup, v);
+      if (code <= FLAG_TYPE_MASK) check_unmentioned_character(setup, v);
     }
     if (is_abb(flags & FLAG_TYPE_MASK)) flags = static_cast<std::uint16_t>((flags & ~FLAG_TYPE_MASK) | TYPE_ABB_STORED);
   }

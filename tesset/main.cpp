@@ -11,6 +11,7 @@
 #include "tesset/control_writer.h"
 #include "hosts/host_programs.h"
 #include "tesset/statements.h"
+#include "tesset/summary.h"
 
 const char program_title[] = "Tessary Statistical Procedures";
 const char program_purpose[] = "Checks impute, synthesize, describe and regress setups and writes the control file";
@@ -22,8 +23,9 @@ namespace {
 std::string companion(const char* extension) { return companion_path(extension); }
 
 // Clean-up after the files are written: the imputed values of an earlier run no longer match,
-// a host's metadata file was only for this run, and the listing gets the setup unless PRINT NONE.
-void finish_run(const tesset::Setup& setup) {
+// a host's metadata file was only for this run, and the listing gets the setup and how the checks
+// settled it unless PRINT NONE.
+void finish_run(const tesset::Setup& setup, const ControlFile& control) {
   std::remove(companion(".cor").c_str());
   if (host_mode != HOST_NONE && !debug_mode) std::remove(companion(".met").c_str());
   if (setup.req.print_level == 0) {
@@ -31,6 +33,7 @@ void finish_run(const tesset::Setup& setup) {
   } else {
     open_listing("Tessary Setup Checker", nullptr);
     setup_listing();
+    tesset::list_setup_summary(setup, control);
   }
 }
 
@@ -57,7 +60,7 @@ void program_body(int, char**) {
   inputs.libnames = setup.req.libnames;
   inputs.sortout = setup.found.sortout;
   write_host_programs(control, inputs);
-  finish_run(setup);
+  finish_run(setup, control);
   log_line(true, "  End setup checking");
 }
 

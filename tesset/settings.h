@@ -115,6 +115,7 @@ struct Settled {
   int multiples = 0, implicates = 0;   // counts of multiples and implicates
   int iterations = 1;                  // iterations
   long seed = -1;                      // seed; drawn from the clock when a run needs one
+  bool seed_drawn = false;             // the seed came from the clock, not from SEED
   bool concatenate = false;            // DATAOUT concatenation
   int mult_var = -1;                   // multiple-number variable in use, -1 none
   int mdata = 0;                       // missing-data method

@@ -402,6 +402,8 @@ TEST(tesset, bad_setups_end_with_one_message_and_no_control_file) {
       {"setup ends before DATAIN", "title x;\n", "Can't read setup file"},
       {"empty DATAIN", "datain;\nrun;\n", "DATAIN name missing"},
       {"no metadata file", "datain nothere;\nrun;\n", "Can't open metadata input file"},
+      {"text column the setup does not mention", "datain ds;\ncategorical sex;\nrun;\n",
+       "Character variable reg not categorical; name it under CATEGORICAL or TRANSFER"},
   };
   for (const auto& bad : cases) {
     Checker checker;
@@ -423,6 +425,17 @@ TEST(tesset, bad_setups_end_with_one_message_and_no_control_file) {
     EXPECT_NE(error_message(run), "") << "round " << round;
     EXPECT_FALSE(checker.exists("a.ctl"));
   }
+}
+
+TEST(tesset, advice_for_an_unmentioned_text_column_fits_the_message_with_a_full_name) {
+  Checker checker;
+  const std::string name(32, 't');
+  checker.write("txt.met", "standard;\nvariables;\nname=v;\nname=" + name + " type=char;\n");
+  CheckerRun run = checker.run("datain txt;\nrun;\n");
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(error_message(run), "Character variable " + name + " not categorical; name it under CATEGORICAL or TRANSFER");
+  // Named under TRANSFER the column is carried and the setup passes.
+  EXPECT_EQ(checker.run("datain txt;\ntransfer " + name + ";\nrun;\n").exit_code, 0);
 }
 
 TEST(tesset, a_failed_run_leaves_no_control_file_of_an_earlier_run) {

@@ -1,5 +1,5 @@
-// Number reading and the constant pool of the setup checker, in process. Name lookup and list
-// walking are tested with the dataset library, which provides them.
+// Number reading, the constant pool and the summary's text wrapping of the setup checker, in
+// process. Name lookup and list walking are tested with the dataset library, which provides them.
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -7,6 +7,7 @@
 
 #include "tesset/constant_pool.h"
 #include "tesset/names.h"
+#include "tesset/summary.h"
 #include "tests/dataset/dataset_test_util.h"
 
 using namespace tesset;
@@ -72,4 +73,12 @@ TEST(tesset_names, constant_pool_stores_each_value_once) {
   for (int i = 4; i < 16384; ++i) pool.add_number(i + 0.5);
   EXPECT_EQ(pool.size(), 16384u);
   EXPECT_EXIT(pool.add_number(1e9), testing::ExitedWithCode(3), "");
+}
+
+TEST(tesset_summary_text, marks_wrap_at_blanks_and_cut_only_overlong_words) {
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(wrap_text("", 10), Pieces{""});
+  EXPECT_EQ(wrap_text("bounds > 0", 10), Pieces{"bounds > 0"});
+  EXPECT_EQ(wrap_text("if a = 1 and b = 2", 10), (Pieces{"if a = 1", "and b = 2"}));
+  EXPECT_EQ(wrap_text("in abcdefghijkl", 6), (Pieces{"in", "abcdef", "ghijkl"}));
 }
