@@ -269,7 +269,8 @@ TEST(metadata, open_dataset_requires_standard_and_sets_flag_words_and_data_path)
       {
         dstest::start_in(dir);
         Dataset opened = open_dataset(dataset_metadata_path("d"));
-        bool ok = opened.meta.nvar == 2 && opened.meta.type[0] == char_type_flag &&
+        bool ok = dataset_metadata_path("d.MET") == dir.file("d.met") && opened.meta.nvar == 2 &&
+                  opened.meta.type[0] == char_type_flag &&
                   opened.meta.type[1] == 0 && opened.meta.is_char(0) && !opened.meta.is_char(1) &&
                   opened.data_path == dir.file("d.dat");
         std::exit(ok ? 0 : 1);
@@ -282,7 +283,17 @@ TEST(metadata, open_dataset_requires_standard_and_sets_flag_words_and_data_path)
       },
       "Not a standard Ambrel dataset; run Emitdata first");
   dstest::expect_error([](const TempDir& d) { open_dataset(d.file("nothere.met")); },
-                       "Can't open metadata input file");
+                       [](const TempDir& d) {
+                         return "Can't open metadata input file: " + d.file("nothere.met");
+                       });
+}
+
+TEST(metadata, dataset_name_drops_only_a_trailing_metadata_extension) {
+  EXPECT_EQ(dataset_name("survey.met"), "survey");
+  EXPECT_EQ(dataset_name("data/survey.Met"), "data/survey");
+  EXPECT_EQ(dataset_name("survey.met.met"), "survey.met");
+  for (const char* kept : {"survey", "survey.dat", "survey.metx", "survey_met", "met.d/survey", "met"})
+    EXPECT_EQ(dataset_name(kept), kept);
 }
 
 // In a child: starts the frame on job.set in `dir` with a host switch, opens the dataset of the

@@ -288,6 +288,11 @@ TEST(getdata, metadata_from_a_separate_file_keep_nobs_and_dataout) {
   EXPECT_EQ(meta.find("id "), std::string::npos) << meta;  // the id variable was not kept
   std::string listing = testsupport::read_text(dir.file("job.lst"));
   EXPECT_NE(listing.find("1: v=1 w=x"), std::string::npos) << listing;
+  // The output is a dataset: a trailing ".met" is its extension, not part of its name.
+  ASSERT_EQ(run_getdata(dir, "datain in.dat;\ndataout other.MET;\nmetadata in.met;\nrun;\n").exit_code, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("other.dat")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("other.met")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("other.MET.met")));
 }
 
 TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
@@ -320,6 +325,8 @@ TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
       {"quote left open", "1,\"abc\n", "datain in;\ndelim csv;\nvariables name=a; name=b type=char;\nrun;\n",
        "quote not closed"},
       {"no datain", "", "table;\nrun;\n", "DATAIN statement missing"},
+      {"missing metadata file", "1\n", "datain in;\nmetadata nothere.met;\nrun;\n",
+       "Can't open metadata input file: nothere.met"},
       {"text after a closing quote", "a,b\n1,\"x\"y\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
        "Record 2, variable b: text after the closing quote: '\"x\"y'"},
       {"text after a quoted header name", "a,\"b\"c\n1,2\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
