@@ -596,16 +596,23 @@ std::string with_extension(const std::string& path, const char* extension) {
 
 }  // namespace
 
+std::string dataset_name(const std::string& name) {
+  constexpr std::string_view extension = ".met";
+  if (name.size() < extension.size()) return name;
+  const std::size_t start = name.size() - extension.size();
+  return same_word(std::string_view(name).substr(start), extension) ? name.substr(0, start) : name;
+}
+
 std::string dataset_metadata_path(const std::string& name) {
   char path[max_path_length + 1];
-  make_path(path, nullptr, name.c_str(), "met");
+  make_path(path, nullptr, dataset_name(name).c_str(), "met");
   return path;
 }
 
 Dataset open_dataset(const std::string& metadata_path) {
   // Tracked, so that the shutdown closes the file when an error in it ends the run.
   std::FILE* file = open_tracked(metadata_path.c_str(), "r");
-  if (file == nullptr) error_exit("Can't open metadata input file");
+  if (file == nullptr) error_exitf("Can't open metadata input file: %s", metadata_path.c_str());
   open_setup(file);
   Dataset opened{read_metadata(), with_extension(metadata_path, ".dat")};
   close_setup(file);

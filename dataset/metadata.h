@@ -79,6 +79,10 @@ struct Dataset {
 // a character variable, else 0). The data file is the same path with the extension ".dat".
 Dataset open_dataset(const std::string& metadata_path);
 
+// The dataset that a setup names `name`: the name without a trailing ".met" (any case), which is
+// the metadata file's extension and not part of the name, so "survey.met" names "survey".
+std::string dataset_name(const std::string& name);
+
 // The metadata file of the dataset that a setup names `name` (relative to the setup's folder).
 std::string dataset_metadata_path(const std::string& name);
 

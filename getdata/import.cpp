@@ -45,6 +45,8 @@ struct Column {
   bool missing_is_number = false;  // the text is a number too
   double missing_value = 0;      // and this is its value
   bool inferred = false;         // the type is a guess from a table's data, not from metadata
+  std::string first_text;        // the first value of a guessed numeric column that is not a number
+  long long first_text_line = 0; // the line it begins on; 0 while the column holds only numbers
 };
 
 // Layout of the input as a whole.
@@ -131,6 +133,8 @@ class Importer {
   void finish_record();
   // Clears the summaries before a pass.
   void reset_output();
+  // Logs each guessed numeric column that turned out to hold text, with the value that showed it.
+  void log_text_columns() const;
   // Stops the run with a message that names the record, the variable and the field's text.
   [[noreturn]] void record_error(const char* what, const Column& column, std::string_view text);
 
@@ -199,6 +203,8 @@ void Importer::convert_text(Column& column, std::string_view text, bool quoted, 
     if (!(inferring_ && column.inferred)) record_error("not a number:", column, text);
     // A guessed numeric column holds text: it is character data, and the data are read again.
     column.type = 'C';
+    column.first_text = trimmed;
+    column.first_text_line = record_number_;
     types_changed_ = true;
   }
   std::string_view value = layout_ == Layout::delimited ? text : text.substr(0, text.find_last_not_of(' ') + 1);
@@ -284,6 +290,13 @@ void Importer::finish_record() {
 void Importer::reset_output() {
   result_.summary.assign(columns_.size(), ColumnSummary());
   result_.first_records.clear();
+}
+
+void Importer::log_text_columns() const {
+  for (const Column& column : columns_)
+    if (column.first_text_line > 0)
+      log_linef(false, "  Column %s holds text: '%s' on line %lld", column.name.c_str(),
+                shown(column.first_text).c_str(), column.first_text_line);
 }
 
 bool Importer::convert_text_pass(LineReader& reader) {
@@ -445,6 +458,7 @@ void Importer::run() {
     inferring_ = !inferred_.empty();
     if (!convert_text_pass(*reader)) {
       log_line(false, "  Some table columns hold text: reading the data again");
+      log_text_columns();
       inferring_ = false;
       types_changed_ = false;
       reader->rewind();
@@ -475,11 +489,11 @@ std::vector<std::string> valid_header_names(const std::vector<std::string>& head
       name += (std::isalnum(c) || c == '_' || c >= 128) ? static_cast<char>(c) : '_';
     if (name.empty()) name = "V" + std::to_string(j + 1);
     if (name[0] >= '0' && name[0] <= '9') name = "_" + name;
-    if (name.size() > static_cast<std::size_t>(name_field)) name.resize(name_field);
+    name.resize(utf8_prefix_length(name, name_field));
     std::string key = upper_text(name);
     for (int n = 2; used.count(key) != 0; ++n) {
       std::string suffix = "_" + std::to_string(n);
-      std::string stem = name.substr(0, std::min(name.size(), static_cast<std::size_t>(name_field) - suffix.size()));
+      std::string stem = name.substr(0, utf8_prefix_length(name, name_field - suffix.size()));
       std::string candidate = stem + suffix;
       key = upper_text(candidate);
       if (used.count(key) == 0) name = candidate;

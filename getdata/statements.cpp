@@ -15,9 +15,11 @@
 
 namespace {
 
-// A path value made relative to the setup's folder.
-std::string path_value(StatementCursor position, const char* missing) {
+// A path value made relative to the setup's folder, its name first passed through `naming`.
+std::string path_value(StatementCursor position, const char* missing,
+                       std::string (*naming)(const std::string&) = nullptr) {
   std::string name = position.value(max_path_length);
+  if (naming != nullptr) name = naming(name);
   if (name.empty()) error_exit(missing);
   char path[max_path_length + 1];
   make_path(path, nullptr, name.c_str(), nullptr);
@@ -41,7 +43,7 @@ long long count_value(StatementCursor position, long long low, long long high, c
 void read_metadata_file(const std::string& path, MetadataReader& metadata) {
   // Tracked, so that the shutdown closes the file when an error in it ends the run.
   std::FILE* file = open_tracked(path.c_str(), "r");
-  if (file == nullptr) error_exitf("Can't open metadata input file %s", path.c_str());
+  if (file == nullptr) error_exitf("Can't open metadata input file: %s", path.c_str());
   open_setup(file);
   while (read_statement())
     if (!metadata.statement()) break;
@@ -64,7 +66,8 @@ GetdataSetup read_getdata_setup() {
       settings.datain = path_value(position, "DATAIN name missing");
     } else if (same_word(keyword, "DATAOUT")) {
       given.once("DATAOUT");
-      settings.dataout = path_value(position, "DATAOUT name missing");
+      // The output is a dataset: a trailing ".met" is its metadata extension, not part of the name.
+      settings.dataout = path_value(position, "DATAOUT name missing", dataset_name);
     } else if (same_word(keyword, "KEEP")) {
       given.once("KEEP");
       settings.keep = position.rest();

@@ -297,6 +297,8 @@ char* next_value(char* value, int max, char* position) {
   return next;
 }
 
+std::string setup_file_path() { return sources.empty() ? std::string() : sources.front()->path; }
+
 void setup_listing() {
   if (sources.empty()) error_exit("Setup file not open");
   // The listing shows the setup file itself, the bottom source, even while others are pushed.

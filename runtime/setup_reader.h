@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // Most sources open at once (the setup file and the files it pulls in).
 inline constexpr int max_setup_sources = 12;
@@ -27,6 +28,9 @@ char* next_keyword(char* keyword, char* position);
 // Reads a value into `value` (max + 1 bytes; max 0: the rest of the statement). `value` may be
 // `position` itself, in which case the value is terminated in place.
 char* next_value(char* value, int max, char* position);
+
+// Path of the setup file (the bottom source), for messages; empty when none is open.
+std::string setup_file_path();
 
 // Copies the setup file into the listing under "Setup listing:".
 void setup_listing();

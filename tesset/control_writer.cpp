@@ -23,7 +23,7 @@ std::string input_metadata_path(int host) {
   // The setup is read up to its first DATAIN statement; the statement loop reads it again.
   open_setup(nullptr);
   for (;;) {
-    if (!read_statement()) error_exit("Can't read setup file");
+    if (!read_statement()) error_exitf("Can't read setup file: %s", setup_file_path().c_str());
     StatementCursor position = current_statement();
     std::string keyword = position.keyword();
     if (same_word(keyword, "RUN")) error_exit("DATAIN statement missing");
@@ -37,10 +37,11 @@ std::string input_metadata_path(int host) {
 void check_further_inputs(const Setup& setup, const DatasetMeta& first) {
   const std::vector<std::string>& names = setup.req.datain;
   for (std::size_t i = 1; i < names.size(); ++i) {
-    if (names[i] == names[0]) continue;
+    if (dataset_name(names[i]) == dataset_name(names[0])) continue;
     const char* name = names[i].c_str();
     std::string path = dataset_metadata_path(names[i]);
-    if (access(path.c_str(), R_OK) != 0) error_exitf("Can't open metadata input file of DATAIN %s", name);
+    if (access(path.c_str(), R_OK) != 0)
+      error_exitf("Can't open metadata input file of DATAIN %s: %s", name, path.c_str());
     const DatasetMeta other = open_dataset(path).meta;
     if (other.nvar != first.nvar)
       error_exitf("DATAIN %s has %d variables, %s has %d", name, other.nvar, names[0].c_str(), first.nvar);
@@ -210,6 +211,10 @@ ControlFile build_control_file(const Setup& setup) {
 
   control.title = req.title;
   control.datain = req.datain;
+  // Without a host the names are datasets of this system, stored without the metadata extension
+  // so that "survey.met" leads the later programs to the same files as "survey".
+  if (setup.host_mode == HOST_NONE)
+    for (std::string& name : control.datain) name = dataset_name(name);
   control.dataout = found.dataout;
   control.estout = req.estout;
   control.repout = found.repout;

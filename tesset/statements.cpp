@@ -406,7 +406,7 @@ const StatementEntry* find_statement(std::string_view keyword) {
 void read_statements(Setup& setup) {
   RepeatGuard given;
   for (;;) {
-    if (!read_statement()) error_exit("Can't read setup file");
+    if (!read_statement()) error_exitf("Can't read setup file: %s", setup_file_path().c_str());
     StatementCursor p = current_statement();
     std::string keyword = p.keyword();
     if (same_word(keyword, "RUN")) return;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "dataset/text_util.h"
 #include "tests/dataset/dataset_test_util.h"
 
 // Identity of this test binary, so that the frame's banner resolves it before the default one.
@@ -269,7 +270,8 @@ TEST(metadata, open_dataset_requires_standard_and_sets_flag_words_and_data_path)
       {
         dstest::start_in(dir);
         Dataset opened = open_dataset(dataset_metadata_path("d"));
-        bool ok = opened.meta.nvar == 2 && opened.meta.type[0] == char_type_flag &&
+        bool ok = dataset_metadata_path("d.MET") == dir.file("d.met") && opened.meta.nvar == 2 &&
+                  opened.meta.type[0] == char_type_flag &&
                   opened.meta.type[1] == 0 && opened.meta.is_char(0) && !opened.meta.is_char(1) &&
                   opened.data_path == dir.file("d.dat");
         std::exit(ok ? 0 : 1);
@@ -282,7 +284,27 @@ TEST(metadata, open_dataset_requires_standard_and_sets_flag_words_and_data_path)
       },
       "Not a standard Ambrel dataset; run Emitdata first");
   dstest::expect_error([](const TempDir& d) { open_dataset(d.file("nothere.met")); },
-                       "Can't open metadata input file");
+                       [](const TempDir& d) {
+                         return "Can't open metadata input file: " + d.file("nothere.met");
+                       });
+}
+
+TEST(metadata, dataset_name_drops_only_a_trailing_metadata_extension) {
+  EXPECT_EQ(dataset_name("survey.met"), "survey");
+  EXPECT_EQ(dataset_name("data/survey.Met"), "data/survey");
+  EXPECT_EQ(dataset_name("survey.met.met"), "survey.met");
+  for (const char* kept : {"survey", "survey.dat", "survey.metx", "survey_met", "met.d/survey", "met"})
+    EXPECT_EQ(dataset_name(kept), kept);
+}
+
+TEST(text_util, utf8_prefix_never_ends_inside_a_character) {
+  const std::string text = "ab\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // a b e-acute euro-sign emoji z
+  const std::size_t whole[] = {0, 1, 2, 2, 4, 4, 4, 7, 7, 7, 7, 11, 12, 12};
+  for (std::size_t limit = 0; limit < std::size(whole); ++limit)
+    EXPECT_EQ(utf8_prefix_length(text, limit), whole[limit]) << limit;
+  // Bytes of a single-byte code page, and stray continuation bytes, are cut where asked.
+  EXPECT_EQ(utf8_prefix_length("caf\xE9s", 4), 4u);
+  EXPECT_EQ(utf8_prefix_length("\x80\x80\x80\x80\x80", 3), 3u);
 }
 
 // In a child: starts the frame on job.set in `dir` with a host switch, opens the dataset of the

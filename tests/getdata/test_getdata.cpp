@@ -129,6 +129,41 @@ TEST(getdata, table_header_names_made_valid_and_distinct) {
   EXPECT_EQ(number_at(run, 5, 0, 4), 5.0);
 }
 
+TEST(getdata, long_header_names_are_cut_between_characters) {
+  TempDir dir;
+  // "x" and twenty 2-byte letters: 41 bytes, twice, so that the second needs a numbered stem.
+  std::string name = "x";
+  for (int i = 0; i < 20; ++i) name += "\xC3\xA9";
+  testsupport::write_text(dir.file("in.csv"), name + "," + name + "\n1,2\n");
+  GetdataRun run = run_getdata(dir, "datain in.csv;\ntable;\ndelim csv;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  const std::string cut = name.substr(0, 31);     // 32 bytes would split a letter
+  const std::string stem = name.substr(0, 29);    // 30 bytes would too
+  EXPECT_NE(run.meta.find("name=" + cut + " type=float;"), std::string::npos) << run.meta;
+  EXPECT_NE(run.meta.find("name=" + stem + "_2;"), std::string::npos) << run.meta;
+  EXPECT_NE(run.log.find("changed to " + cut + "\n"), std::string::npos) << run.log;
+}
+
+TEST(getdata, guessed_columns_that_hold_text_are_named_with_their_first_text) {
+  TempDir dir;
+  testsupport::write_text(dir.file("in.csv"),
+                          "id,income,note,code,rate\n"
+                          "1,1200,\"a\tb\",7,0.5\n"
+                          "2,\"1,5\",x,8,inf\n"
+                          "3,abc,y,12abc,1\n");
+  GetdataRun run = run_getdata(dir, "datain in.csv;\ntable;\ndelim csv;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  const std::string expected =
+      "  Some table columns hold text: reading the data again\n"
+      "  Column income holds text: '1,5' on line 3\n"
+      "  Column note holds text: 'a\\tb' on line 2\n"
+      "  Column code holds text: '12abc' on line 4\n"
+      "  Column rate holds text: 'inf' on line 3\n";
+  EXPECT_NE(run.log.find(expected), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find("Column id "), std::string::npos) << run.log;
+  EXPECT_NE(run.meta.find("name=income type=char"), std::string::npos) << run.meta;
+}
+
 TEST(getdata, late_text_in_a_table_column_makes_it_character) {
   TempDir dir;
   std::string csv = "n,code,long\n";
@@ -288,6 +323,11 @@ TEST(getdata, metadata_from_a_separate_file_keep_nobs_and_dataout) {
   EXPECT_EQ(meta.find("id "), std::string::npos) << meta;  // the id variable was not kept
   std::string listing = testsupport::read_text(dir.file("job.lst"));
   EXPECT_NE(listing.find("1: v=1 w=x"), std::string::npos) << listing;
+  // The output is a dataset: a trailing ".met" is its extension, not part of its name.
+  ASSERT_EQ(run_getdata(dir, "datain in.dat;\ndataout other.MET;\nmetadata in.met;\nrun;\n").exit_code, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("other.dat")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("other.met")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("other.MET.met")));
 }
 
 TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
@@ -320,6 +360,8 @@ TEST(getdata, bad_inputs_stop_with_one_error_and_leave_no_dataset) {
       {"quote left open", "1,\"abc\n", "datain in;\ndelim csv;\nvariables name=a; name=b type=char;\nrun;\n",
        "quote not closed"},
       {"no datain", "", "table;\nrun;\n", "DATAIN statement missing"},
+      {"missing metadata file", "1\n", "datain in;\nmetadata nothere.met;\nrun;\n",
+       "Can't open metadata input file: nothere.met"},
       {"text after a closing quote", "a,b\n1,\"x\"y\n", "datain in;\ntable;\ndelim csv;\nrun;\n",
        "Record 2, variable b: text after the closing quote: '\"x\"y'"},
       {"text after a quoted header name", "a,\"b\"c\n1,2\n", "datain in;\ntable;\ndelim csv;\nrun;\n",

@@ -327,6 +327,11 @@ TEST(tesset, several_input_files_against_multiples) {
   ASSERT_EQ(run.exit_code, 0) << run.log;
   EXPECT_EQ(three.control().multiples, 3);
   EXPECT_EQ(three.control().datain, (std::vector<std::string>{"ds", "ds", "ds"}));
+  // A trailing ".met" (any case) is the metadata file's extension: the same dataset, the same names.
+  Checker extension;
+  run = extension.run("datain ds.met ds.MET ds;\nmean inc;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  EXPECT_EQ(extension.control().datain, (std::vector<std::string>{"ds", "ds", "ds"}));
 
   // Further files are stacked under the first: their metadata must describe the same variables.
   Checker differing;
@@ -341,7 +346,8 @@ TEST(tesset, several_input_files_against_multiples) {
       {"ds same short", "DATAIN short has 1 variables, ds has 16"},
       {"ds renamed", "DATAIN renamed: variable 2 is years, in ds it is age"},
       {"ds retyped", "DATAIN retyped: variable w holds text, in ds numbers"},
-      {"ds missing", "Can't open metadata input file of DATAIN missing"},
+      {"ds missing", "Can't open metadata input file of DATAIN missing: missing.met"},
+      {"ds missing.met", "Can't open metadata input file of DATAIN missing.met: missing.met"},
   };
   for (const auto& [names, message] : stacks) {
     run = differing.run(std::string("datain ") + names + ";\nmean inc;\nrun;\n");
@@ -394,14 +400,16 @@ TEST(tesset, bad_setups_end_with_one_message_and_no_control_file) {
   const BadSetup cases[] = {
       {"unknown keyword", "datain ds;\nfoo bar;\nrun;\n", "Keyword foo not recognized"},
       {"unterminated statement", "datain ds;\ncategorical sex", "Setup line incomplete"},
-      {"no RUN", "datain ds;\ncategorical sex reg;\n", "Can't read setup file"},
+      {"no RUN", "datain ds;\ncategorical sex reg;\n", "Can't read setup file: a.set"},
       {"40-letter name", "datain ds;\ncategorical " + long_name + ";\nrun;\n",
        "Variable qqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq missing"},
       {"pool overflow", many_constants, "More than 16384 constants in setup"},
       {"no DATAIN", "categorical sex;\nrun;\n", "DATAIN statement missing"},
-      {"setup ends before DATAIN", "title x;\n", "Can't read setup file"},
+      {"setup ends before DATAIN", "title x;\n", "Can't read setup file: a.set"},
       {"empty DATAIN", "datain;\nrun;\n", "DATAIN name missing"},
-      {"no metadata file", "datain nothere;\nrun;\n", "Can't open metadata input file"},
+      {"no metadata file", "datain nothere;\nrun;\n", "Can't open metadata input file: nothere.met"},
+      {"no metadata file, named with its extension", "datain nothere.Met;\nrun;\n",
+       "Can't open metadata input file: nothere.met"},
       {"text column the setup does not mention", "datain ds;\ncategorical sex;\nrun;\n",
        "Character variable reg not categorical; name it under CATEGORICAL or TRANSFER"},
   };
