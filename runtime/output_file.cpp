@@ -12,7 +12,7 @@ namespace {
 // after a floating-point trap the objects lie in stack frames that were jumped over, and the
 // shutdown must still find the files to remove.
 struct PendingEntry {
-  const PendingOutput* owner;
+  const void* owner;  // the PendingOutput or ScratchPath that owns the path
   std::string path;
 };
 
@@ -21,7 +21,7 @@ std::vector<PendingEntry>& pending() {
   return outputs;
 }
 
-void forget(const PendingOutput* owner) {
+void forget(const void* owner) {
   auto& outputs = pending();
   std::erase_if(outputs, [owner](const PendingEntry& entry) { return entry.owner == owner; });
 }
@@ -48,6 +48,15 @@ void PendingOutput::commit() {
 void PendingOutput::discard() {
   forget(this);
   if (!committed_) std::remove(temporary_.c_str());
+}
+
+ScratchPath::ScratchPath(std::string path) : path_(std::move(path)) {
+  pending().push_back({this, path_});
+}
+
+ScratchPath::~ScratchPath() {
+  forget(this);
+  std::remove(path_.c_str());
 }
 
 void discard_pending_outputs() {

@@ -32,6 +32,22 @@ class PendingOutput {
   bool committed_ = false;
 };
 
-// Removes the temporary file of every output that is not committed; the shutdown after an error
-// calls it.
+// A work file that lives only while the program runs: removed when the object goes away, and by
+// the shutdown after an error or a floating-point trap (which skips the destructor).
+class ScratchPath {
+ public:
+  explicit ScratchPath(std::string path);
+  ~ScratchPath();
+  ScratchPath(const ScratchPath&) = delete;
+  ScratchPath& operator=(const ScratchPath&) = delete;
+
+  const std::string& path() const { return path_; }
+  const char* c_str() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
+
+// Removes the temporary file of every output that is not committed, and every scratch file; the
+// shutdown after an error calls it.
 void discard_pending_outputs();

@@ -1,0 +1,75 @@
+// The corrections files: one record per case, multiple and implicate that has imputed or
+// synthesized values, ordered by case number, then multiple, then implicate. A record is its
+// int32 length, the int32 case number, an int16 multiple index when the run has multiples, an
+// int16 implicate index when it has implicates (-1 for the values of the iterations), then
+// entries of an int16 variable index and 8 bytes of value. A zero length ends the file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "control/control_file.h"
+#include "runtime/biofile.h"
+
+namespace impute {
+
+struct CorrectionEntry {
+  std::int16_t variable = 0;
+  Slot8 value{};  // a double, or the int16 code index in the first two bytes
+};
+
+struct CorrectionRecord {
+  std::int32_t case_number = 0;
+  std::int16_t multiple = 0;    // 0-based; 0 when the run has no multiples
+  std::int16_t implicate = -1;  // -1 the iterations' values, else the 0-based implicate
+  std::vector<CorrectionEntry> entries;
+
+  // Order of records in a file.
+  bool before(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const;
+  CorrectionEntry* find(int variable);
+};
+
+// Which index fields the records of a run carry.
+struct CorrectionLayout {
+  bool multiple = false;   // MULTIPLES > 0
+  bool implicate = false;  // IMPLICATES > 0
+  int header_bytes() const { return 8 + (multiple ? 2 : 0) + (implicate ? 2 : 0); }
+};
+
+inline constexpr int correction_entry_bytes = 10;
+
+// Streams the records of a corrections file.
+class CorrectionReader {
+ public:
+  CorrectionReader() = default;
+  CorrectionReader(const char* path, CorrectionLayout layout);
+  // The next record, or false at the terminator (or when no file is open).
+  bool next(CorrectionRecord& record);
+
+ private:
+  RecordFile file_;
+  CorrectionLayout layout_;
+  std::vector<unsigned char> bytes_;
+};
+
+// Writes the records of a corrections file and its terminator.
+class CorrectionWriter {
+ public:
+  CorrectionWriter(const char* path, CorrectionLayout layout);
+  void write(const CorrectionRecord& record);
+  void finish();
+
+ private:
+  RecordFile file_;
+  CorrectionLayout layout_;
+  std::vector<unsigned char> bytes_;
+};
+
+// A numeric or a code-index entry value.
+Slot8 number_value(double value);
+Slot8 code_value(std::int16_t index);
+double entry_number(const Slot8& value);
+std::int16_t entry_code(const Slot8& value);
+
+}  // namespace impute

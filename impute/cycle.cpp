@@ -1,0 +1,96 @@
+// The main loops: multiples, iterations, the variables of the imputation order, synthesis
+// implicates, and the BY levels of each variable step.
+#include <algorithm>
+
+#include "impute/run.h"
+#include "impute/variable_step.h"
+#include "runtime/frame.h"
+
+namespace impute {
+namespace {
+
+// A step line: time-stamped on the log and, at PRINT CO or ALL, copied to the listing.
+void step_line(const ImputeRun& run, const char* text) {
+  log_line(true, text);
+  if (run.print_coefficients()) list_line(text, 2);
+}
+
+// The model's predictors: `candidates` without the variable itself, its offset variable and
+// every entry that depends on it.
+std::vector<int> predictors_of(const ImputeRun& run, int v, const std::vector<int>& candidates) {
+  const int offset = run.vars[static_cast<std::size_t>(v)].offset_var;
+  std::vector<int> predictors;
+  for (int w : candidates)
+    if (w != v && w != offset && !run.vars[static_cast<std::size_t>(w)].transfer() && !run.depends(w, v)) predictors.push_back(w);
+  return predictors;
+}
+
+// Runs the step once, or once per combination of BY codes, the last BY variable fastest.
+void step_by_levels(ImputeRun& run, WorkFiles& files, int v, const std::vector<int>& predictors, const StepPass& pass) {
+  if (run.by_vars.empty()) {
+    variable_step(run, files, v, predictors, pass, {});
+    return;
+  }
+  std::vector<int> level(run.by_vars.size(), 0);
+  for (int number = 1;; ++number) {
+    log_linef(false, "  By level %d", number);
+    variable_step(run, files, v, predictors, pass, level);
+    std::size_t b = level.size();
+    while (b > 0) {
+      --b;
+      if (++level[b] < run.vars[static_cast<std::size_t>(run.by_vars[b])].ncat) break;
+      level[b] = 0;
+      if (b == 0) return;
+    }
+  }
+}
+
+void imputation_cycle(ImputeRun& run, WorkFiles& files, int multiple, int iteration) {
+  char text[120];
+  for (std::size_t p = static_cast<std::size_t>(run.complete_entries); p < run.order.size(); ++p) {
+    const int v = run.order[p];
+    if (run.vars[static_cast<std::size_t>(v)].interaction) continue;
+    std::snprintf(text, sizeof text, "  Mult %d, Iter %d, Imp %d", multiple + 1, iteration,
+                  static_cast<int>(p) + 1 - run.complete_entries);
+    step_line(run, text);
+    log_linef(false, "  Impute %s", run.vars[static_cast<std::size_t>(v)].name.c_str());
+    std::vector<int> candidates;
+    if (iteration == 1) candidates.assign(run.order.begin(), run.order.begin() + static_cast<std::ptrdiff_t>(p));
+    else candidates = run.order;
+    StepPass pass;
+    pass.multiple = multiple;
+    step_by_levels(run, files, v, predictors_of(run, v, candidates), pass);
+  }
+}
+
+void synthesis_pass(ImputeRun& run, WorkFiles& files, int multiple, int implicate) {
+  char text[120];
+  int number = 0;
+  for (int v : run.synthesize_vars) {
+    ++number;
+    if (run.multiples > 1) std::snprintf(text, sizeof text, "  Multiple %d, Implicate %d, Synthesis %d", multiple + 1, implicate + 1, number);
+    else std::snprintf(text, sizeof text, "  Implicate %d, Synthesis %d", implicate + 1, number);
+    step_line(run, text);
+    log_linef(false, "  Synthesize %s", run.vars[static_cast<std::size_t>(v)].name.c_str());
+    StepPass pass;
+    pass.multiple = multiple;
+    pass.implicate = implicate;
+    pass.synthesis = true;
+    step_by_levels(run, files, v, predictors_of(run, v, run.order), pass);
+  }
+}
+
+}  // namespace
+
+void run_loops(ImputeRun& run, WorkFiles& files) {
+  if (run.multiples == 0) {
+    for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, 0, i);
+    return;
+  }
+  for (int m = 0; m < run.multiples; ++m) {
+    for (int iteration = 1; iteration <= run.iterations; ++iteration) imputation_cycle(run, files, m, iteration);
+    for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, m, i);
+  }
+}
+
+}  // namespace impute

@@ -1,0 +1,67 @@
+// The regression model of one variable step: its columns (intercept, predictor columns, the
+// dependent), the packed cross-product matrix, the linear fit with forward stepwise selection,
+// the perturbation of the fitted coefficients and their listing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "impute/run.h"
+
+namespace impute {
+
+// Column status: active predictor, dependent, inactive, dropped as singular.
+inline constexpr std::int16_t column_active = 1;
+inline constexpr std::int16_t column_dependent = 2;
+inline constexpr std::int16_t column_inactive = 0;
+
+// How one predictor fills its columns.
+struct PredictorColumns {
+  int variable = 0;
+  int first = 0;   // first column
+  int count = 0;   // columns
+  bool indicators = false;  // columns are code indicators (activity decided by their sums)
+};
+
+// The columns of a model: 0 the intercept, then the predictors' columns, then the dependent.
+class ModelColumns {
+ public:
+  ModelColumns(const ImputeRun& run, const std::vector<int>& predictors);
+
+  int count() const { return columns_; }          // including the dependent column
+  int dependent() const { return columns_ - 1; }
+  const std::vector<PredictorColumns>& predictors() const { return predictors_; }
+  // Fills x[0 .. dependent()-1] from a working record (the dependent column is left alone).
+  void fill(const unsigned char* record, double* x) const;
+  // Listing names of the columns before the dependent.
+  std::vector<std::string> names() const;
+
+ private:
+  const ImputeRun& run_;
+  std::vector<PredictorColumns> predictors_;
+  int columns_ = 1;
+};
+
+// A linear fit and its perturbed coefficients.
+struct LinearFit {
+  std::vector<double> matrix;            // packed: cross-products, then the inverse factor
+  std::vector<std::int16_t> status;      // per column
+  std::vector<double> coefficients;      // per column before the dependent (0 when inactive)
+  std::vector<double> perturbed;         // the coefficients the draws use
+  double root_rss = 0;                   // square root of the residual sum of squares
+  double scale = 0;                      // perturbed residual standard deviation s
+  long long cases = 0;                   // fitting cases
+};
+
+// Adds one case's columns (x[dependent] set) to the packed cross-product matrix.
+void add_cross_products(std::vector<double>& matrix, const double* x, int columns);
+
+// Column activity, stepwise selection (MAXPRED, MINRSQD) and the factorization.
+void fit_linear(const ImputeRun& run, const ModelColumns& columns, const Variable& dependent, LinearFit& fit);
+
+// Draws the perturbed coefficients and residual scale (nothing to draw when k is 0), and lists
+// the coefficients at PRINT CO or ALL.
+void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit);
+
+}  // namespace impute

@@ -1,0 +1,383 @@
+// The variable step of one variable and one BY level.
+#include "impute/variable_step.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "impute/corrections.h"
+#include "impute/model.h"
+#include "runtime/frame.h"
+#include "stats/distributions.h"
+#include "stats/packed_matrix.h"
+#include "stats/random.h"
+
+namespace impute {
+
+bool model_available(int type) { return type == TYPE_CONTINUOUS; }
+
+const char* model_title(int type) {
+  switch (type) {
+    case TYPE_CONTINUOUS: return "Linear regression";
+    case TYPE_CATEGORICAL: return "Logistic regression";
+    case TYPE_MIXED: return "Mixed regression";
+    case TYPE_POLYTOMOUS: return "Polytomous regression";
+    case TYPE_COUNT: return "Poisson regression";
+    case TYPE_ABB_STORED: return "Approximate Bayesian bootstrap imputation";
+    case TYPE_GH: return "Tukey's gh distribution imputation";
+    default: return "Imputation";
+  }
+}
+
+namespace {
+
+// A warning line of the step: on the log, and on the listing at PRINT CO or ALL.
+void step_warning(const ImputeRun& run, const char* text) {
+  log_line(false, text);
+  if (run.print_coefficients()) list_line(text, 1);
+}
+
+// ---- Restrictions. ----
+
+// The 8-byte code (or value) of variable `w` in a record; false when not observed.
+bool observed_value(const ImputeRun& run, int w, const unsigned char* record, double& number, const Slot8*& code) {
+  const Variable& var = run.vars[static_cast<std::size_t>(w)];
+  code = nullptr;
+  if (var.numeric()) {
+    number = record_number(record, var.position);
+    return is_observed(number);
+  }
+  const int index = record_code(record, var.position);
+  if (index < 0 || index >= static_cast<int>(var.codes.size())) return false;
+  code = &var.codes[static_cast<std::size_t>(index)].value;
+  if (!var.character()) number = slot_double(*code);
+  return true;
+}
+
+// Compares a value with a constant: negative, zero or positive.
+int compare(const ImputeRun& run, bool character, double number, const Slot8* code, int constant) {
+  const Slot8& c = run.control.constants[static_cast<std::size_t>(constant)];
+  if (character) return std::memcmp(code->data(), c.data(), SLOT_BYTES);
+  const double value = slot_double(c);
+  return number < value ? -1 : number > value ? 1 : 0;
+}
+
+bool entry_matches(const ImputeRun& run, bool character, double number, const Slot8* code, const RestrictionValue& entry) {
+  const int low = compare(run, character, number, code, entry.value);
+  switch (entry.relation) {
+    case RELATION_EQUAL: return low == 0;
+    case RELATION_RANGE: return low >= 0 && compare(run, character, number, code, entry.high) <= 0;
+    case RELATION_LESS: return low < 0;
+    case RELATION_LESS_EQUAL: return low <= 0;
+    case RELATION_GREATER: return low > 0;
+    case RELATION_GREATER_EQUAL: return low >= 0;
+  }
+  return false;
+}
+
+// Whether restricted variable `v` applies to the case: every condition holds.
+bool restriction_holds(const ImputeRun& run, int v, const unsigned char* record) {
+  for (const Condition& condition : run.restrictions->of(v)) {
+    double number = 0;
+    const Slot8* code = nullptr;
+    if (!observed_value(run, condition.variable, record, number, code)) return false;
+    const bool character = run.vars[static_cast<std::size_t>(condition.variable)].character();
+    if (std::none_of(condition.values.begin(), condition.values.end(),
+                     [&](const RestrictionValue& entry) { return entry_matches(run, character, number, code, entry); }))
+      return false;
+  }
+  return true;
+}
+
+// Sets a variable outside its restriction to its restricted value: 0, the restricted code, or
+// (for the dependent) not applicable.
+void set_restricted(const ImputeRun& run, int v, unsigned char* record, bool dependent) {
+  const Variable& var = run.vars[static_cast<std::size_t>(v)];
+  if (var.numeric()) set_record_number(record, var.position, dependent ? not_applicable_value : 0.0);
+  else set_record_code(record, var.position, dependent ? not_applicable_index : static_cast<std::int16_t>(var.ncat - 1));
+}
+
+// ---- Bounds. ----
+
+struct Limits {
+  double lower = -DBL_MAX;
+  double upper = DBL_MAX;
+};
+
+double bound_operand(const ImputeRun& run, const BoundOperand& operand, const unsigned char* record, bool& known) {
+  if (!operand.is_variable()) return slot_double(run.control.constants[static_cast<std::size_t>(operand.constant())]);
+  double number = 0;
+  const Slot8* code = nullptr;
+  const bool text = run.vars[static_cast<std::size_t>(operand.variable())].character();
+  if (!observed_value(run, operand.variable(), record, number, code) || text) known = false;
+  return known ? number : 0.0;
+}
+
+// The case's bounds of variable v; clauses whose operands are not observed in the case are left out.
+Limits case_limits(const ImputeRun& run, int v, const unsigned char* record) {
+  Limits limits;
+  for (const Bound& bound : run.bounds->of(v)) {
+    double value = 0;
+    bool known = true;
+    for (const BoundOperand& operand : bound.operands) {
+      const double x = bound_operand(run, operand, record, known);
+      if (!known) break;
+      switch (operand.op) {
+        case OPERATOR_FIRST: value = x; break;
+        case OPERATOR_NEGATE: value = -x; break;
+        case OPERATOR_ADD: value += x; break;
+        case OPERATOR_SUBTRACT: value -= x; break;
+        case OPERATOR_MULTIPLY: value *= x; break;
+        case OPERATOR_DIVIDE:
+          if (x == 0) error_exit(" Bounds divide by zero");
+          value /= x;
+          break;
+      }
+    }
+    if (!known) continue;
+    switch (bound.comparison) {
+      case RELATION_LESS: limits.upper = std::min(limits.upper, value - DBL_EPSILON); break;
+      case RELATION_LESS_EQUAL: limits.upper = std::min(limits.upper, value); break;
+      case RELATION_GREATER: limits.lower = std::max(limits.lower, value + DBL_EPSILON); break;
+      case RELATION_GREATER_EQUAL: limits.lower = std::max(limits.lower, value); break;
+      default: break;
+    }
+  }
+  if (limits.upper <= limits.lower) {
+    char text[200];
+    std::snprintf(text, sizeof text, "Bounds error for %s: min=%g, max=%g", run.vars[static_cast<std::size_t>(v)].name.c_str(),
+                  limits.lower, limits.upper);
+    step_warning(run, text);
+  }
+  return limits;
+}
+
+// ---- The step. ----
+
+// How the values of the step are drawn.
+struct Treatment {
+  bool constant = false;  // every case gets `value`
+  double value = 0;
+  LinearFit fit;
+};
+
+// Streams the current corrections and applies those of the case to its working record.
+class CorrectionApplier {
+ public:
+  CorrectionApplier(const ImputeRun& run, const WorkFiles& files, CorrectionLayout layout, const StepPass& pass, int dependent)
+      : run_(run), pass_(pass), dependent_(dependent) {
+    if (files.current >= 0) {
+      reader_ = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
+      more_ = reader_.next(ahead_);
+    }
+  }
+  void apply(unsigned char* record) {
+    const std::int32_t case_number = record_case(record);
+    while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
+    while (more_ && ahead_.case_number == case_number) {
+      if (ahead_.multiple == pass_.multiple && (ahead_.implicate == -1 || ahead_.implicate == pass_.implicate)) {
+        // In the iterations the variable's own earlier values are what is being replaced.
+        const bool own_ok = pass_.synthesis || ahead_.implicate >= 0;
+        for (const CorrectionEntry& entry : ahead_.entries) {
+          if (entry.variable == dependent_ && !own_ok) continue;
+          const Variable& var = run_.vars[static_cast<std::size_t>(entry.variable)];
+          if (var.numeric()) set_record_number(record, var.position, entry_number(entry.value));
+          else set_record_code(record, var.position, entry_code(entry.value));
+        }
+      }
+      more_ = reader_.next(ahead_);
+    }
+  }
+
+ private:
+  const ImputeRun& run_;
+  StepPass pass_;
+  int dependent_;
+  CorrectionReader reader_;
+  CorrectionRecord ahead_;
+  bool more_ = false;
+};
+
+CorrectionLayout layout_of(const ImputeRun& run) { return {run.multiples > 0, run.implicates > 0}; }
+
+bool in_level(const ImputeRun& run, const unsigned char* record, const std::vector<int>& by_level) {
+  for (std::size_t b = 0; b < by_level.size(); ++b)
+    if (record_code(record, run.vars[static_cast<std::size_t>(run.by_vars[b])].position) != by_level[b]) return false;
+  return true;
+}
+
+// Predictors (and the offset variable) that a restriction excludes get their restricted value;
+// returns false when the dependent itself is excluded.
+bool apply_restrictions(const ImputeRun& run, int dependent, const std::vector<int>& predictors, unsigned char* record) {
+  std::vector<int> excluded;
+  auto check = [&](int v) {
+    if (v >= 0 && v < run.nvar && run.vars[static_cast<std::size_t>(v)].restricted && !restriction_holds(run, v, record))
+      excluded.push_back(v);
+  };
+  check(dependent);
+  for (int v : predictors) check(v);
+  check(run.vars[static_cast<std::size_t>(dependent)].offset_var);
+  bool applies = true;
+  for (int v : excluded) {
+    set_restricted(run, v, record, v == dependent);
+    if (v == dependent) applies = false;
+  }
+  return applies;
+}
+
+struct StepData {
+  long long model_records = 0;  // records written to the model file
+  double n = 0, sum = 0, sum_squares = 0;  // fitting cases and their dependent's sums
+};
+
+// Builds the model file and the cross-product matrix of the step.
+StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
+                          const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
+                          std::vector<double>& matrix) {
+  log_line(false, "  Update data");
+  const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
+  const bool any_restricted = run.restrictions.has_value();
+  StepData data;
+  RecordFile working(files.data_path.c_str(), B_READ, -1, run.record_length);
+  RecordFile model(files.model_path.c_str(), B_WRITE, -1, run.record_length);
+  CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
+  std::vector<unsigned char> record(static_cast<std::size_t>(run.record_length));
+  std::vector<double> x(static_cast<std::size_t>(columns.count()));
+  const int y = columns.dependent();
+  while (working.read(record.data())) {
+    if (!in_level(run, record.data(), by_level)) continue;
+    corrections.apply(record.data());
+    bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record.data());
+    const double value = record_number(record.data(), dep.position);
+    if (applies && !is_observed(value) && value != missing_value) applies = false;  // not applicable before
+    const bool missing = applies && value == missing_value;
+    if (!applies || missing || pass.synthesis) {
+      model.write(record.data());
+      ++data.model_records;
+    }
+    if (!applies || missing) continue;
+    columns.fill(record.data(), x.data());
+    x[static_cast<std::size_t>(y)] = value;
+    add_cross_products(matrix, x.data(), columns.count());
+    data.n += 1;
+    data.sum += value;
+    data.sum_squares += value * value;
+  }
+  model.close();
+  working.close();
+  return data;
+}
+
+// The value of one case of the model file.
+double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, const Treatment& how,
+                  const unsigned char* record, std::vector<double>& x) {
+  if (how.constant) return how.value;
+  columns.fill(record, x.data());
+  double eta = 0;
+  for (std::size_t j = 0; j < how.fit.perturbed.size(); ++j) eta += how.fit.perturbed[j] * x[j];
+  const double s = how.fit.scale;
+  if (!run.vars[static_cast<std::size_t>(dependent)].bounded) return s != 0 ? eta + s * tessary::normal(run.generator) : eta;
+  const Limits limits = case_limits(run, dependent, record);
+  double value = eta;
+  if (s != 0) {
+    const double a = limits.lower == -DBL_MAX ? 0.0 : tessary::normal_cdf((limits.lower - eta) / s);
+    const double c = limits.upper == DBL_MAX ? 1.0 : tessary::normal_cdf((limits.upper - eta) / s);
+    const double u = tessary::uniform(run.generator);
+    value = eta + s * tessary::inverse_normal_cdf(a + (c - a) * u);
+  }
+  return std::clamp(value, limits.lower, std::max(limits.lower, limits.upper));
+}
+
+// Merges the drawn values of the model file's cases into the next corrections file.
+void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
+                    const StepPass& pass) {
+  log_line(false, "  Correct data");
+  const CorrectionLayout layout = layout_of(run);
+  const int next = files.current == 0 ? 1 : 0;
+  CorrectionWriter writer(files.corrections_path[next].c_str(), layout);
+  CorrectionReader reader;
+  if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
+  CorrectionRecord ahead;
+  bool more = reader.next(ahead);
+  RecordFile model(files.model_path.c_str(), B_READ, -1, run.record_length);
+  std::vector<unsigned char> record(static_cast<std::size_t>(run.record_length));
+  std::vector<double> x(static_cast<std::size_t>(columns.count()));
+  const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
+  const auto multiple = static_cast<std::int16_t>(pass.multiple);
+  const auto implicate = static_cast<std::int16_t>(pass.implicate);
+  while (model.read(record.data())) {
+    const std::int32_t case_number = record_case(record.data());
+    while (more && ahead.before(case_number, multiple, implicate)) {
+      writer.write(ahead);
+      more = reader.next(ahead);
+    }
+    CorrectionRecord current;
+    if (more && !ahead.before(case_number, multiple, implicate) && ahead.case_number == case_number &&
+        ahead.multiple == multiple && ahead.implicate == implicate) {
+      current = std::move(ahead);
+      more = reader.next(ahead);
+    } else {
+      current.case_number = case_number;
+      current.multiple = multiple;
+      current.implicate = implicate;
+    }
+    const double stored = record_number(record.data(), dep.position);
+    const bool not_applicable = !is_observed(stored) && stored != missing_value;
+    const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record.data(), x);
+    const Slot8 slot = number_value(value);
+    if (CorrectionEntry* entry = current.find(dependent)) entry->value = slot;
+    else current.entries.push_back({static_cast<std::int16_t>(dependent), slot});
+    writer.write(current);
+  }
+  while (more) {
+    writer.write(ahead);
+    more = reader.next(ahead);
+  }
+  writer.finish();
+  model.close();
+  files.current = next;
+}
+
+// The treatment of a continuous variable: the degenerate constants, or the perturbed fit.
+bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& columns, const StepData& data, Treatment& how) {
+  const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
+  char text[160];
+  if (data.n == 0) {
+    step_warning(run, dep.missing == 0 ? "  Warning: All valid cases, imputing restricted value 0"
+                                       : "  Warning: No valid cases, imputing restricted value 0");
+    how.constant = true;
+    how.value = 0;
+    return true;
+  }
+  if (data.sum_squares - data.sum * data.sum / data.n < 1e-08) {
+    how.constant = true;
+    how.value = data.sum / data.n;
+    std::snprintf(text, sizeof text, "  Warning: No variance, imputing constant %g", how.value);
+    step_warning(run, text);
+    return true;
+  }
+  fit_linear(run, columns, dep, how.fit);
+  if (interrupted()) error_exit("User interrupt");
+  const int k = run.seed == 0 ? 0 : dep.perturb > 0 ? dep.perturb : 2;
+  perturb_linear(run, columns, k, how.fit);
+  return true;
+}
+
+}  // namespace
+
+void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::vector<int>& predictors,
+                   const StepPass& pass, const std::vector<int>& by_level) {
+  if (interrupted()) error_exit("User interrupt");
+  const Variable& dep = run.vars[static_cast<std::size_t>(variable)];
+  if (!model_available(dep.type())) return;
+  const ModelColumns columns(run, predictors);
+  Treatment how;
+  how.fit.matrix.assign(tessary::packed_size(static_cast<std::size_t>(columns.count())), 0.0);
+  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, how.fit.matrix);
+  if (data.model_records == 0) return;
+  choose_continuous(run, variable, columns, data, how);
+  replace_values(run, files, variable, columns, how, pass);
+}
+
+}  // namespace impute
