@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the shipped example through the built programs and keeps every output in BUILD_DIR/demo:
-# the command driver imports the sample (job.set), then the setup checker checks an imputation
-# setup for it (check.set). Usage: scripts/demo.sh BUILD_DIR
+# the command driver imports the sample (job.set), the setup checker checks an imputation setup
+# for it (check.set), and the imputation runs on what the checker wrote. Usage: scripts/demo.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,18 +15,22 @@ cd "$demo"
 status=0
 "$build/bin/ambrel" job.set /batch || status=$?
 "$build/bin/tesset" check.set /batch || status=$?
+"$build/bin/impute" check.set /batch || status=$?
 
 cat job.log
 echo "The import's log (sample.log), after its banner:"
 sed -n '/Begin Getdata execution/,$p' sample.log
 echo
-echo "The checker's log (check.log), after its banner:"
-sed -n '/Begin setup checking/,$p' check.log
+echo "The checker's and the imputation's log (check.log), after its banner:"
+sed -n '/Begin setup checking/,/Mult 1, Iter 1/p' check.log
+echo "  ..."
+sed -n '/Output data/,$p' check.log
 echo
 echo "Outputs, in $demo:"
 echo "  sample.met, sample.dat  the imported standard dataset (metadata and data)"
 echo "  sample.lst, sample.log  the import's listing and log"
 echo "  job.log                 the driver's log"
 echo "  check.ctl               the control file the checker wrote for the procedures"
-echo "  check.lst, check.log    the checker's listing and log"
+echo "  check.cor               the imputed values of the 5 multiples"
+echo "  check.lst, check.log    the listing and log of the checker and the imputation"
 exit "$status"

@@ -3,7 +3,7 @@
 # Usage: demo_test.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 output=$(bash "$1/scripts/demo.sh" "$2")
-for file in sample.met sample.dat sample.lst check.ctl check.lst job.log; do
+for file in sample.met sample.dat sample.lst check.ctl check.lst check.cor job.log; do
   [ -s "$2/demo/$file" ] || { echo "missing or empty: $2/demo/$file"; exit 1; }
 done
 grep -q "Outputs, in $2/demo:" <<<"$output" || { echo "the demo does not say where its outputs are"; exit 1; }
