@@ -3,6 +3,7 @@
 // and the size limit of the largest model.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "dataset/data_file.h"
@@ -34,6 +35,15 @@ void assign_positions(ImputeRun& run) {
     }
   }
   run.record_length = position;
+}
+
+// Whether 8 bytes hold a NaN or an infinity, judged on the exponent bits alone: testing the
+// value itself would raise the invalid-operation trap on a signalling NaN.
+bool not_finite(const char* bytes) {
+  std::uint64_t bits;
+  std::memcpy(&bits, bytes, sizeof bits);
+  constexpr std::uint64_t exponent = 0x7FF0000000000000;
+  return (bits & exponent) == exponent;
 }
 
 // The input data: the host's file with its leading missing code, or a standard data file.
@@ -73,10 +83,8 @@ class InputData {
   std::optional<double> number(int k) const {
     if (reader_) return reader_->number(k);
     const char* bytes = field(k);
-    if (std::memcmp(bytes, missing_code_, 8) == 0) return std::nullopt;
-    const double value = field_number(bytes);
-    if (std::isnan(value) || std::isinf(value)) return std::nullopt;
-    return value;
+    if (std::memcmp(bytes, missing_code_, 8) == 0 || not_finite(bytes)) return std::nullopt;
+    return field_number(bytes);
   }
   // A categorical field's 8 bytes: empty when missing (the missing code, or 8 blanks for text).
   std::optional<Slot8> code(int k, bool character) const {

@@ -11,19 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/impute/impute_fixture.h"
 
 namespace {
-
-using testsupport::le_double;
-using testsupport::le_int16;
-using testsupport::le_int32;
 
 // Variables of the dataset: x1 x2 (complete), g (codes 1 2 3, 2 the most frequent), y with
 // every seventh value missing, z complete.
 constexpr int cases = 70;
-constexpr const char* metadata =
-    "standard;\nvariables;\n  name=x1;\n  name=x2;\n  name=g;\n  name=y;\n  name=z;\n";
 
 double x1_of(int i) { return std::sin(i * 0.7) * 3 + i * 0.05; }
 double x2_of(int i) { return std::cos(i * 1.3) * 2; }
@@ -32,70 +26,19 @@ double y_of(int i) { return 1.5 + 2 * x1_of(i) - x2_of(i) + 0.7 * x1_of(i) * x2_
 bool y_missing(int i) { return i % 7 == 3; }
 double z_of(int i) { return x1_of(i) * 0.5 + std::cos(i * 0.37); }
 
-class ImputeRun : public ::testing::Test {
+class ImputeRun : public imputetest::ImputeFolder {
  protected:
   void SetUp() override {
-    testsupport::write_text(dir_.file("ds.met"), metadata);
-    std::vector<std::uint8_t> bytes;
-    auto add = [&](double v) {
-      const auto* raw = reinterpret_cast<const std::uint8_t*>(&v);
-      bytes.insert(bytes.end(), raw, raw + 8);
-    };
-    for (int i = 0; i < cases; ++i) {
-      add(x1_of(i));
-      add(x2_of(i));
-      add(g_of(i));
-      add(y_missing(i) ? -DBL_MAX : y_of(i));
-      add(z_of(i));
-    }
-    testsupport::write_bytes(dir_.file("ds.dat"), bytes);
+    write_dataset({{"x1", x1_of},
+                   {"x2", x2_of},
+                   {"g", [](int i) { return double(g_of(i)); }},
+                   {"y", [](int i) { return y_missing(i) ? NAN : y_of(i); }},
+                   {"z", z_of}},
+                  cases);
   }
-
-  // tesset then impute on a.set with the statements; the exit code of the last program run.
-  int run(const std::string& statements) {
-    testsupport::write_text(dir_.file("a.set"), "datain ds;\n" + statements + "\nrun;\n");
-    auto checker = testsupport::run_command(testsupport::bin_dir() + "/tesset a.set /batch", dir_.path().string());
-    if (checker.exit_code != 0) return 100 + checker.exit_code;
-    return impute();
-  }
-  int impute() { return testsupport::run_command(testsupport::bin_dir() + "/impute a.set /batch", dir_.path().string()).exit_code; }
-  std::string log() const { return testsupport::read_text(dir_.file("a.log")); }
-  std::string listing() const { return testsupport::read_text(dir_.file("a.lst")); }
-  std::vector<std::uint8_t> cor() const { return testsupport::read_bytes(dir_.file("a.cor")); }
-  bool exists(const std::string& name) const { return std::filesystem::exists(dir_.file(name)); }
-  // No working file of the run is left behind.
-  bool work_files_gone() const {
-    for (const char* ext : {".wk0", ".wk1", ".wk3", ".wk4", ".cor.part"})
-      if (exists(std::string("a") + ext)) return false;
-    return true;
-  }
-
-  testsupport::TempDir dir_;
 };
 
-// The ".cor" values of variable `v` by (multiple, case) for a run with multiples and no implicates.
-std::map<std::pair<int, int>, double> cor_values(const std::vector<std::uint8_t>& bytes, int v) {
-  std::map<std::pair<int, int>, double> values;
-  std::size_t at = 0;
-  while (at + 8 <= bytes.size()) {
-    const int length = le_int32(bytes, at);
-    if (length == 0) break;
-    const int case_number = le_int32(bytes, at + 8);
-    const int multiple = le_int16(bytes, at + 16);
-    for (std::size_t e = at + 18; e + 10 <= at + static_cast<std::size_t>(length); e += 10)
-      if (le_int16(bytes, e) == v) values[{multiple, case_number}] = le_double(bytes, e + 2);
-    at += static_cast<std::size_t>(length);
-  }
-  return values;
-}
-
-// Runs an R script in the test folder and returns what it printed.
-std::string run_r(const testsupport::TempDir& dir, const std::string& script) {
-  testsupport::write_text(dir.file("check.R"), script);
-  auto result = testsupport::run_command("Rscript check.R", dir.path().string());
-  EXPECT_EQ(result.exit_code, 0) << result.errors;
-  return result.output;
-}
+using imputetest::cor_values;
 
 // The data as CSV for R, with NA for the missing y values.
 std::string data_csv() {
@@ -129,7 +72,7 @@ TEST_F(ImputeRun, SameSeedGivesIdenticalCorAndAnotherSeedDifferentDraws) {
 TEST_F(ImputeRun, SeedZeroImputesTheLeastSquaresPredictionsOfR) {
   ASSERT_EQ(run("categorical g;\ninteract x1*x2;\nmultiples 1;\niterations 1;\nseed 0;\nprint co;"), 0) << log();
   testsupport::write_text(dir_.file("d.csv"), data_csv());
-  const std::string out = run_r(dir_,
+  const std::string out = run_r(
       "d <- read.csv('d.csv')\n"
       "d$g <- relevel(factor(d$g), ref = '2')\n"
       "f <- lm(y ~ x1 + x2 + g + x1:x2 + z, data = d)\n"
