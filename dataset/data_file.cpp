@@ -68,11 +68,18 @@ bool DataReader::next() {
   return true;
 }
 
+bool field_is_finite(const char* field) {
+  // Little-endian: the exponent's 11 bits are the low 7 of byte 7 and the high 4 of byte 6.
+  const auto high = static_cast<unsigned char>(field[7]);
+  const auto next = static_cast<unsigned char>(field[6]);
+  return (high & 0x7F) != 0x7F || (next & 0xF0) != 0xF0;
+}
+
 std::optional<double> DataReader::number(int k) const {
-  double value = field_number(field(k));
-  if (!std::isfinite(value))
+  if (!field_is_finite(field(k)))
     error_exitf("Data file %s, record %lld, field %d: not a finite number", path_.c_str(),
                 record_number_, k + 1);
+  const double value = field_number(field(k));
   if (value == missing_number) return std::nullopt;
   return value;
 }

@@ -29,6 +29,10 @@ void set_number(char* field, double value);
 void set_text(char* field, std::string_view text);
 // The double held little-endian in an 8-byte field, bit for bit (it may be NaN).
 double field_number(const char* field);
+// Whether a number field holds a finite value, judged from its exponent bits alone: a NaN
+// (quiet or signalling) or an infinity is never loaded into arithmetic or a comparison, where an
+// armed trap would fire.
+bool field_is_finite(const char* field);
 
 // ---- Reading. ----
 

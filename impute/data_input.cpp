@@ -37,15 +37,6 @@ void assign_positions(ImputeRun& run) {
   run.record_length = position;
 }
 
-// Whether 8 bytes hold a NaN or an infinity, judged on the exponent bits alone: testing the
-// value itself would raise the invalid-operation trap on a signalling NaN.
-bool not_finite(const char* bytes) {
-  std::uint64_t bits;
-  std::memcpy(&bits, bytes, sizeof bits);
-  constexpr std::uint64_t exponent = 0x7FF0000000000000;
-  return (bits & exponent) == exponent;
-}
-
 // The input data: the host's file with its leading missing code, or a standard data file.
 class InputData {
  public:
@@ -83,7 +74,7 @@ class InputData {
   std::optional<double> number(int k) const {
     if (reader_) return reader_->number(k);
     const char* bytes = field(k);
-    if (std::memcmp(bytes, missing_code_, 8) == 0 || not_finite(bytes)) return std::nullopt;
+    if (std::memcmp(bytes, missing_code_, 8) == 0 || !field_is_finite(bytes)) return std::nullopt;
     return field_number(bytes);
   }
   // A categorical field's 8 bytes: empty when missing (the missing code, or 8 blanks for text).

@@ -195,6 +195,27 @@ TEST(data_file, reader_refuses_partial_records_and_non_finite_numbers) {
       [](const TempDir& d) { return "Data file " + d.file("nan.dat") + ", record 1, field 2: not a finite number"; });
 }
 
+TEST(data_file, finiteness_is_judged_from_the_bits_without_touching_a_signalling_nan) {
+  struct Case {
+    std::uint64_t bits;
+    bool finite;
+  };
+  const Case cases[] = {
+      {0x7FF0000000000001, false},  // signalling NaN
+      {0x7FF8000000000000, false},  // quiet NaN
+      {0xFFF0000000000000, false},  // minus infinity
+      {0x7FEFFFFFFFFFFFFF, true},   // largest double
+      {0xFFEFFFFFFFFFFFFF, true},   // the missing number
+      {0x0000000000000001, true},   // smallest denormal
+      {0x8000000000000000, true},   // minus zero
+  };
+  for (const Case& c : cases) {
+    char field[8];
+    for (int i = 0; i < 8; ++i) field[i] = static_cast<char>(c.bits >> (8 * i));
+    EXPECT_EQ(field_is_finite(field), c.finite) << std::hex << c.bits;
+  }
+}
+
 TEST(data_file, empty_file_has_no_records_and_restart_drops_what_was_written) {
   TempDir dir;
   EXPECT_EXIT(
