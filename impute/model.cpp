@@ -118,6 +118,46 @@ void add_cross_products(std::vector<double>& matrix, const double* x, int column
   }
 }
 
+namespace {
+
+// Adds four cases' products to every element, the first case's first. Built for the wider
+// vector units too where the processor has them; each product and sum is rounded as in the
+// scalar loop (no fused multiply-add), so the sums do not depend on the unit.
+__attribute__((target_clones("avx2", "default")))
+void add_four_cases(double* __restrict matrix, const double* __restrict x, int columns) {
+  const double* x0 = x;
+  const double* x1 = x0 + columns;
+  const double* x2 = x1 + columns;
+  const double* x3 = x2 + columns;
+  double* row = matrix;
+  for (int i = 0; i < columns; ++i) {
+    const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i];
+    for (int j = 0; j <= i; ++j) {
+      double sum = row[j];
+      sum += a0 * x0[j];
+      sum += a1 * x1[j];
+      sum += a2 * x2[j];
+      sum += a3 * x3[j];
+      row[j] = sum;
+    }
+    row += i + 1;
+  }
+}
+
+}  // namespace
+
+CrossProductBlock::CrossProductBlock(std::vector<double>& matrix, int columns)
+    : matrix_(matrix), columns_(columns), x_(static_cast<std::size_t>(block_cases) * static_cast<std::size_t>(columns)) {}
+
+void CrossProductBlock::flush() {
+  if (cases_ == block_cases) {
+    add_four_cases(matrix_.data(), x_.data(), columns_);
+  } else {
+    for (int c = 0; c < cases_; ++c) add_cross_products(matrix_, x_.data() + static_cast<std::ptrdiff_t>(c) * columns_, columns_);
+  }
+  cases_ = 0;
+}
+
 // ---- Linear fit. ----
 
 namespace {

@@ -57,6 +57,28 @@ struct LinearFit {
 // Adds one case's columns (x[dependent] set) to the packed cross-product matrix.
 void add_cross_products(std::vector<double>& matrix, const double* x, int columns);
 
+// Adds cases to a packed cross-product matrix a block at a time. Every element still receives
+// the cases' products one after another in case order, so the sums are exactly those of adding
+// the cases singly; the matrix is only loaded and stored once per block.
+class CrossProductBlock {
+ public:
+  CrossProductBlock(std::vector<double>& matrix, int columns);
+  // Where the next case's columns go (a full block is added first).
+  double* next_case() {
+    if (cases_ == block_cases) flush();
+    return x_.data() + static_cast<std::ptrdiff_t>(cases_++) * columns_;
+  }
+  // Adds the cases held so far.
+  void flush();
+
+ private:
+  static constexpr int block_cases = 4;
+  std::vector<double>& matrix_;
+  int columns_;
+  int cases_ = 0;
+  std::vector<double> x_;  // block_cases rows of `columns_` values
+};
+
 // Column activity, stepwise selection (MAXPRED, MINRSQD) and the factorization.
 void fit_linear(const ImputeRun& run, const ModelColumns& columns, const Variable& dependent, LinearFit& fit);
 

@@ -179,11 +179,12 @@ class CorrectionApplier {
       if (ahead_.multiple == pass_.multiple && (ahead_.implicate == -1 || ahead_.implicate == pass_.implicate)) {
         // In the iterations the variable's own earlier values are what is being replaced.
         const bool own_ok = pass_.synthesis || ahead_.implicate >= 0;
-        for (const CorrectionEntry& entry : ahead_.entries) {
-          if (entry.variable == dependent_ && !own_ok) continue;
-          const Variable& var = run_.vars[static_cast<std::size_t>(entry.variable)];
-          if (var.numeric()) set_record_number(record, var.position, entry_number(entry.value));
-          else set_record_code(record, var.position, entry_code(entry.value));
+        for (int e = 0; e < ahead_.count; ++e) {
+          const int variable = ahead_.variable(e);
+          if (variable == dependent_ && !own_ok) continue;
+          const Variable& var = run_.vars[static_cast<std::size_t>(variable)];
+          // Entries hold the 8 bytes of a number or a code index in their first two bytes.
+          std::memcpy(record + var.position, ahead_.value(e), var.numeric() ? 8 : 2);
         }
       }
       more_ = reader_.next(ahead_);
@@ -195,7 +196,7 @@ class CorrectionApplier {
   StepPass pass_;
   int dependent_;
   CorrectionReader reader_;
-  CorrectionRecord ahead_;
+  CorrectionSpan ahead_;
   bool more_ = false;
 };
 
@@ -242,28 +243,29 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   RecordFile working(files.data_path.c_str(), B_READ, -1, run.record_length);
   RecordFile model(files.model_path.c_str(), B_WRITE, -1, run.record_length);
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
-  std::vector<unsigned char> record(static_cast<std::size_t>(run.record_length));
-  std::vector<double> x(static_cast<std::size_t>(columns.count()));
+  CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
-  while (working.read(record.data())) {
-    if (!in_level(run, record.data(), by_level)) continue;
-    corrections.apply(record.data());
-    bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record.data());
-    const double value = record_number(record.data(), dep.position);
+  // Records are changed where they lie in the read buffer: the working file itself never is.
+  while (auto* record = static_cast<unsigned char*>(working.read(nullptr))) {
+    if (!in_level(run, record, by_level)) continue;
+    corrections.apply(record);
+    bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
+    const double value = record_number(record, dep.position);
     if (applies && !is_observed(value) && value != missing_value) applies = false;  // not applicable before
     const bool missing = applies && value == missing_value;
     if (!applies || missing || pass.synthesis) {
-      model.write(record.data());
+      model.write(record);
       ++data.model_records;
     }
     if (!applies || missing) continue;
-    columns.fill(record.data(), x.data());
-    x[static_cast<std::size_t>(y)] = value;
-    add_cross_products(matrix, x.data(), columns.count());
+    double* x = block.next_case();
+    columns.fill(record, x);
+    x[y] = value;
     data.n += 1;
     data.sum += value;
     data.sum_squares += value * value;
   }
+  block.flush();
   model.close();
   working.close();
   return data;
@@ -298,37 +300,26 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   CorrectionWriter writer(files.corrections_path[next].c_str(), layout);
   CorrectionReader reader;
   if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
-  CorrectionRecord ahead;
+  CorrectionSpan ahead;
   bool more = reader.next(ahead);
   RecordFile model(files.model_path.c_str(), B_READ, -1, run.record_length);
-  std::vector<unsigned char> record(static_cast<std::size_t>(run.record_length));
   std::vector<double> x(static_cast<std::size_t>(columns.count()));
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
   const auto implicate = static_cast<std::int16_t>(pass.implicate);
-  while (model.read(record.data())) {
-    const std::int32_t case_number = record_case(record.data());
+  const auto variable = static_cast<std::int16_t>(dependent);
+  while (const auto* record = static_cast<const unsigned char*>(model.read(nullptr))) {
+    const std::int32_t case_number = record_case(record);
     while (more && ahead.before(case_number, multiple, implicate)) {
       writer.write(ahead);
       more = reader.next(ahead);
     }
-    CorrectionRecord current;
-    if (more && !ahead.before(case_number, multiple, implicate) && ahead.case_number == case_number &&
-        ahead.multiple == multiple && ahead.implicate == implicate) {
-      current = std::move(ahead);
-      more = reader.next(ahead);
-    } else {
-      current.case_number = case_number;
-      current.multiple = multiple;
-      current.implicate = implicate;
-    }
-    const double stored = record_number(record.data(), dep.position);
+    const bool merge = more && ahead.is(case_number, multiple, implicate);
+    const double stored = record_number(record, dep.position);
     const bool not_applicable = !is_observed(stored) && stored != missing_value;
-    const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record.data(), x);
-    const Slot8 slot = number_value(value);
-    if (CorrectionEntry* entry = current.find(dependent)) entry->value = slot;
-    else current.entries.push_back({static_cast<std::int16_t>(dependent), slot});
-    writer.write(current);
+    const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
+    writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, number_value(value));
+    if (merge) more = reader.next(ahead);
   }
   while (more) {
     writer.write(ahead);
