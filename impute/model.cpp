@@ -33,6 +33,8 @@ ModelColumns::ModelColumns(const ImputeRun& run, const std::vector<int>& predict
     }
     columns_ += p.count;
     predictors_.push_back(p);
+    if (var.numeric() && !var.interaction && p.count == 1) plain_.push_back({p.first, var.position});
+    else others_.push_back(p);
   }
   ++columns_;  // the dependent
 }
@@ -64,7 +66,11 @@ bool interaction_cell(const ImputeRun& run, const Variable& term, const unsigned
 
 void ModelColumns::fill(const unsigned char* record, double* x) const {
   x[0] = 1.0;
-  for (const PredictorColumns& p : predictors_) {
+  for (const PlainColumn& p : plain_) {
+    const double value = record_number(record, p.position);
+    x[p.column] = is_observed(value) ? value : 0.0;
+  }
+  for (const PredictorColumns& p : others_) {
     const Variable& var = run_.vars[static_cast<std::size_t>(p.variable)];
     double* cell = x + p.first;
     std::fill(cell, cell + p.count, 0.0);

@@ -38,8 +38,16 @@ class ModelColumns {
   std::vector<std::string> names() const;
 
  private:
+  // A numeric predictor of one column: the value at its record position, 0 when not observed.
+  struct PlainColumn {
+    int column = 0;
+    int position = 0;
+  };
+
   const ImputeRun& run_;
   std::vector<PredictorColumns> predictors_;
+  std::vector<PlainColumn> plain_;          // the predictors filled by a plain copy
+  std::vector<PredictorColumns> others_;    // the rest: indicators, mixed and interactions
   int columns_ = 1;
 };
 
