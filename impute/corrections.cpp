@@ -132,6 +132,26 @@ void CorrectionWriter::finish() {
   file_.close();
 }
 
+void merge_corrections(const char* first, const char* second, const char* merged, CorrectionLayout layout) {
+  CorrectionReader a, b;
+  if (first) a = CorrectionReader(first, layout);
+  if (second) b = CorrectionReader(second, layout);
+  CorrectionWriter writer(merged, layout);
+  CorrectionSpan next_a, next_b;
+  bool more_a = a.next(next_a);
+  bool more_b = b.next(next_b);
+  while (more_a || more_b) {
+    if (more_a && (!more_b || next_a.before(next_b.case_number, next_b.multiple, next_b.implicate))) {
+      writer.write(next_a);
+      more_a = a.next(next_a);
+    } else {
+      writer.write(next_b);
+      more_b = b.next(next_b);
+    }
+  }
+  writer.finish();
+}
+
 Slot8 number_value(double value) {
   Slot8 slot{};
   std::memcpy(slot.data(), &value, 8);

@@ -92,6 +92,10 @@ class CorrectionWriter {
   CorrectionLayout layout_;
 };
 
+// Writes the records of two corrections files in their order into a third. Either input path
+// may be null (no records).
+void merge_corrections(const char* first, const char* second, const char* merged, CorrectionLayout layout);
+
 // A numeric or a code-index entry value.
 Slot8 number_value(double value);
 Slot8 code_value(std::int16_t index);

@@ -296,7 +296,7 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
                     const StepPass& pass) {
   log_line(false, "  Correct data");
   const CorrectionLayout layout = layout_of(run);
-  const int next = files.current == 0 ? 1 : 0;
+  const int next = files.free_corrections();
   CorrectionWriter writer(files.corrections_path[next].c_str(), layout);
   CorrectionReader reader;
   if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
