@@ -17,17 +17,23 @@ T take(const unsigned char*& at) {
   return value;
 }
 
-template <typename T>
-void put(std::vector<unsigned char>& bytes, T value) {
-  const auto* raw = reinterpret_cast<const unsigned char*>(&value);
-  bytes.insert(bytes.end(), raw, raw + sizeof value);
-}
-
 }  // namespace
 
 bool CorrectionRecord::before(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const {
   return std::tie(case_number, multiple, implicate) < std::tie(case_number_, multiple_, implicate_);
 }
+
+bool CorrectionSpan::before(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const {
+  return std::tie(case_number, multiple, implicate) < std::tie(case_number_, multiple_, implicate_);
+}
+
+std::int16_t CorrectionSpan::variable(int e) const {
+  std::int16_t index;
+  std::memcpy(&index, entries + static_cast<std::ptrdiff_t>(e) * correction_entry_bytes, 2);
+  return index;
+}
+
+const unsigned char* CorrectionSpan::value(int e) const { return entries + static_cast<std::ptrdiff_t>(e) * correction_entry_bytes + 2; }
 
 CorrectionEntry* CorrectionRecord::find(int variable) {
   for (CorrectionEntry& entry : entries)
@@ -38,28 +44,39 @@ CorrectionEntry* CorrectionRecord::find(int variable) {
 CorrectionReader::CorrectionReader(const char* path, CorrectionLayout layout)
     : file_(path, B_READ, -1, 0), layout_(layout) {}
 
-bool CorrectionReader::next(CorrectionRecord& record) {
+bool CorrectionReader::next(CorrectionSpan& record) {
   if (!file_.is_open()) return false;
   std::int32_t length = 0;
-  if (!file_.read(&length, 4)) error_exit("Can't read merge file");
+  const void* length_bytes = file_.read(nullptr, 4);
+  if (!length_bytes) error_exit("Can't read merge file");
+  std::memcpy(&length, length_bytes, 4);
   if (length == 0) {
     file_.close();
     return false;
   }
-  const int body = length - 4;
   if (length < layout_.header_bytes() || (length - layout_.header_bytes()) % correction_entry_bytes != 0)
     error_exit("Can't read merge file");
-  bytes_.resize(static_cast<std::size_t>(body));
-  if (!file_.read(bytes_.data(), body)) error_exit("Can't read merge file");
-  const unsigned char* at = bytes_.data();
+  const auto* at = static_cast<const unsigned char*>(file_.read(nullptr, length - 4));
+  if (!at) error_exit("Can't read merge file");
   record.case_number = take<std::int32_t>(at);
   record.multiple = layout_.multiple ? take<std::int16_t>(at) : std::int16_t{0};
   record.implicate = layout_.implicate ? take<std::int16_t>(at) : std::int16_t{-1};
-  record.entries.resize(static_cast<std::size_t>((length - layout_.header_bytes()) / correction_entry_bytes));
-  for (CorrectionEntry& entry : record.entries) {
-    entry.variable = take<std::int16_t>(at);
-    std::memcpy(entry.value.data(), at, 8);
-    at += 8;
+  record.entries = at;
+  record.count = (length - layout_.header_bytes()) / correction_entry_bytes;
+  return true;
+}
+
+bool CorrectionReader::next(CorrectionRecord& record) {
+  CorrectionSpan span;
+  if (!next(span)) return false;
+  record.case_number = span.case_number;
+  record.multiple = span.multiple;
+  record.implicate = span.implicate;
+  record.entries.resize(static_cast<std::size_t>(span.count));
+  for (int e = 0; e < span.count; ++e) {
+    CorrectionEntry& entry = record.entries[static_cast<std::size_t>(e)];
+    entry.variable = span.variable(e);
+    std::memcpy(entry.value.data(), span.value(e), 8);
   }
   return true;
 }
@@ -67,23 +84,72 @@ bool CorrectionReader::next(CorrectionRecord& record) {
 CorrectionWriter::CorrectionWriter(const char* path, CorrectionLayout layout)
     : file_(path, B_WRITE, -1, 0), layout_(layout) {}
 
+unsigned char* CorrectionWriter::start_record(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate,
+                                              int entries) {
+  const std::int32_t length = layout_.header_bytes() + correction_entry_bytes * entries;
+  auto* at = static_cast<unsigned char*>(file_.write(nullptr, length));
+  const auto put = [&at](const auto value) {
+    std::memcpy(at, &value, sizeof value);
+    at += sizeof value;
+  };
+  put(length);
+  put(case_number);
+  if (layout_.multiple) put(multiple);
+  if (layout_.implicate) put(implicate);
+  return at;
+}
+
 void CorrectionWriter::write(const CorrectionRecord& record) {
-  bytes_.clear();
-  put<std::int32_t>(bytes_, layout_.header_bytes() + correction_entry_bytes * static_cast<int>(record.entries.size()));
-  put<std::int32_t>(bytes_, record.case_number);
-  if (layout_.multiple) put<std::int16_t>(bytes_, record.multiple);
-  if (layout_.implicate) put<std::int16_t>(bytes_, record.implicate);
+  unsigned char* at = start_record(record.case_number, record.multiple, record.implicate, static_cast<int>(record.entries.size()));
   for (const CorrectionEntry& entry : record.entries) {
-    put<std::int16_t>(bytes_, entry.variable);
-    bytes_.insert(bytes_.end(), entry.value.begin(), entry.value.end());
+    std::memcpy(at, &entry.variable, 2);
+    std::memcpy(at + 2, entry.value.data(), 8);
+    at += correction_entry_bytes;
   }
-  file_.write(bytes_.data(), static_cast<int>(bytes_.size()));
+}
+
+void CorrectionWriter::write(const CorrectionSpan& record) {
+  unsigned char* at = start_record(record.case_number, record.multiple, record.implicate, record.count);
+  std::memcpy(at, record.entries, static_cast<std::size_t>(record.count) * correction_entry_bytes);
+}
+
+void CorrectionWriter::write_setting(const CorrectionSpan* base, std::int32_t case_number, std::int16_t multiple,
+                                     std::int16_t implicate, std::int16_t variable, const Slot8& value) {
+  const int count = base ? base->count : 0;
+  int found = -1;
+  for (int e = 0; e < count && found < 0; ++e)
+    if (base->variable(e) == variable) found = e;
+  unsigned char* at = start_record(case_number, multiple, implicate, found >= 0 ? count : count + 1);
+  if (count > 0) std::memcpy(at, base->entries, static_cast<std::size_t>(count) * correction_entry_bytes);
+  unsigned char* entry = at + static_cast<std::ptrdiff_t>(found >= 0 ? found : count) * correction_entry_bytes;
+  std::memcpy(entry, &variable, 2);
+  std::memcpy(entry + 2, value.data(), 8);
 }
 
 void CorrectionWriter::finish() {
   const std::int32_t end = 0;
   file_.write(&end, 4);
   file_.close();
+}
+
+void merge_corrections(const char* first, const char* second, const char* merged, CorrectionLayout layout) {
+  CorrectionReader a, b;
+  if (first) a = CorrectionReader(first, layout);
+  if (second) b = CorrectionReader(second, layout);
+  CorrectionWriter writer(merged, layout);
+  CorrectionSpan next_a, next_b;
+  bool more_a = a.next(next_a);
+  bool more_b = b.next(next_b);
+  while (more_a || more_b) {
+    if (more_a && (!more_b || next_a.before(next_b.case_number, next_b.multiple, next_b.implicate))) {
+      writer.write(next_a);
+      more_a = a.next(next_a);
+    } else {
+      writer.write(next_b);
+      more_b = b.next(next_b);
+    }
+  }
+  writer.finish();
 }
 
 Slot8 number_value(double value) {

@@ -30,6 +30,23 @@ struct CorrectionRecord {
   CorrectionEntry* find(int variable);
 };
 
+// A record as it lies in the reader's buffer, valid until the reader's next call: what the
+// merges of a variable step stream through without copying the entries.
+struct CorrectionSpan {
+  std::int32_t case_number = 0;
+  std::int16_t multiple = 0;
+  std::int16_t implicate = -1;
+  const unsigned char* entries = nullptr;  // `count` entries of an int16 index and 8 value bytes
+  int count = 0;
+
+  bool before(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const;
+  bool is(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const {
+    return case_number == case_number_ && multiple == multiple_ && implicate == implicate_;
+  }
+  std::int16_t variable(int e) const;
+  const unsigned char* value(int e) const;
+};
+
 // Which index fields the records of a run carry.
 struct CorrectionLayout {
   bool multiple = false;   // MULTIPLES > 0
@@ -46,11 +63,12 @@ class CorrectionReader {
   CorrectionReader(const char* path, CorrectionLayout layout);
   // The next record, or false at the terminator (or when no file is open).
   bool next(CorrectionRecord& record);
+  // The same, read in place.
+  bool next(CorrectionSpan& record);
 
  private:
   RecordFile file_;
   CorrectionLayout layout_;
-  std::vector<unsigned char> bytes_;
 };
 
 // Writes the records of a corrections file and its terminator.
@@ -58,13 +76,25 @@ class CorrectionWriter {
  public:
   CorrectionWriter(const char* path, CorrectionLayout layout);
   void write(const CorrectionRecord& record);
+  void write(const CorrectionSpan& record);
+  // Writes `base` (or, when null, an empty record of the case, multiple and implicate) with the
+  // entry of `variable` set to `value`, appended when the record has none.
+  void write_setting(const CorrectionSpan* base, std::int32_t case_number, std::int16_t multiple, std::int16_t implicate,
+                     std::int16_t variable, const Slot8& value);
   void finish();
 
  private:
+  // Room for a record of `entries` entries with its length and header filled in; returns where
+  // the entries go.
+  unsigned char* start_record(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate, int entries);
+
   RecordFile file_;
   CorrectionLayout layout_;
-  std::vector<unsigned char> bytes_;
 };
+
+// Writes the records of two corrections files in their order into a third. Either input path
+// may be null (no records).
+void merge_corrections(const char* first, const char* second, const char* merged, CorrectionLayout layout);
 
 // A numeric or a code-index entry value.
 Slot8 number_value(double value);

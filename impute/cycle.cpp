@@ -2,6 +2,7 @@
 // implicates, and the BY levels of each variable step.
 #include <algorithm>
 
+#include "impute/corrections.h"
 #include "impute/run.h"
 #include "impute/variable_step.h"
 #include "runtime/frame.h"
@@ -80,6 +81,21 @@ void synthesis_pass(ImputeRun& run, WorkFiles& files, int multiple, int implicat
   }
 }
 
+// A multiple's values are final once its iterations and synthesis are done: they join the
+// finished multiples' file, so that the steps of the next multiple stream through its own
+// values only.
+void set_multiple_aside(const ImputeRun& run, WorkFiles& files) {
+  if (files.finished < 0) {
+    files.finished = files.current;
+  } else if (files.current >= 0) {
+    const int merged = files.free_corrections();
+    merge_corrections(files.corrections_path[files.finished].c_str(), files.corrections_path[files.current].c_str(),
+                      files.corrections_path[merged].c_str(), {run.multiples > 0, run.implicates > 0});
+    files.finished = merged;
+  }
+  files.current = -1;
+}
+
 }  // namespace
 
 void run_loops(ImputeRun& run, WorkFiles& files) {
@@ -90,7 +106,9 @@ void run_loops(ImputeRun& run, WorkFiles& files) {
   for (int m = 0; m < run.multiples; ++m) {
     for (int iteration = 1; iteration <= run.iterations; ++iteration) imputation_cycle(run, files, m, iteration);
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, m, i);
+    set_multiple_aside(run, files);
   }
+  files.current = files.finished;
 }
 
 }  // namespace impute

@@ -231,7 +231,7 @@ void settle_codes_and_size(ImputeRun& run) {
 }  // namespace
 
 WorkFiles::WorkFiles(const std::string& base)
-    : data_path(base + ".wk0"), model_path(base + ".wk1"), corrections_path{ScratchPath(base + ".wk3"), ScratchPath(base + ".wk4")} {}
+    : data_path(base + ".wk0"), model_path(base + ".wk1"), corrections_path{ScratchPath(base + ".wk3"), ScratchPath(base + ".wk4"), ScratchPath(base + ".wk2")} {}
 
 void read_data(ImputeRun& run, WorkFiles& files) {
   log_line(false, "  Read data");

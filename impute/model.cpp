@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <system_error>
 
 #include "runtime/frame.h"
 #include "stats/packed_matrix.h"
@@ -33,6 +34,8 @@ ModelColumns::ModelColumns(const ImputeRun& run, const std::vector<int>& predict
     }
     columns_ += p.count;
     predictors_.push_back(p);
+    if (var.numeric() && !var.interaction && p.count == 1) plain_.push_back({p.first, var.position});
+    else others_.push_back(p);
   }
   ++columns_;  // the dependent
 }
@@ -64,7 +67,11 @@ bool interaction_cell(const ImputeRun& run, const Variable& term, const unsigned
 
 void ModelColumns::fill(const unsigned char* record, double* x) const {
   x[0] = 1.0;
-  for (const PredictorColumns& p : predictors_) {
+  for (const PlainColumn& p : plain_) {
+    const double value = record_number(record, p.position);
+    x[p.column] = is_observed(value) ? value : 0.0;
+  }
+  for (const PredictorColumns& p : others_) {
     const Variable& var = run_.vars[static_cast<std::size_t>(p.variable)];
     double* cell = x + p.first;
     std::fill(cell, cell + p.count, 0.0);
@@ -116,6 +123,46 @@ void add_cross_products(std::vector<double>& matrix, const double* x, int column
     const double xi = x[i];
     for (int j = 0; j <= i; ++j) *element++ += xi * x[j];
   }
+}
+
+namespace {
+
+// Adds four cases' products to every element, the first case's first. Built for the wider
+// vector units too where the processor has them; each product and sum is rounded as in the
+// scalar loop (no fused multiply-add), so the sums do not depend on the unit.
+__attribute__((target_clones("avx2", "default")))
+void add_four_cases(double* __restrict matrix, const double* __restrict x, int columns) {
+  const double* x0 = x;
+  const double* x1 = x0 + columns;
+  const double* x2 = x1 + columns;
+  const double* x3 = x2 + columns;
+  double* row = matrix;
+  for (int i = 0; i < columns; ++i) {
+    const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i];
+    for (int j = 0; j <= i; ++j) {
+      double sum = row[j];
+      sum += a0 * x0[j];
+      sum += a1 * x1[j];
+      sum += a2 * x2[j];
+      sum += a3 * x3[j];
+      row[j] = sum;
+    }
+    row += i + 1;
+  }
+}
+
+}  // namespace
+
+CrossProductBlock::CrossProductBlock(std::vector<double>& matrix, int columns)
+    : matrix_(matrix), columns_(columns), x_(static_cast<std::size_t>(block_cases) * static_cast<std::size_t>(columns)) {}
+
+void CrossProductBlock::flush() {
+  if (cases_ == block_cases) {
+    add_four_cases(matrix_.data(), x_.data(), columns_);
+  } else {
+    for (int c = 0; c < cases_; ++c) add_cross_products(matrix_, x_.data() + static_cast<std::ptrdiff_t>(c) * columns_, columns_);
+  }
+  cases_ = 0;
 }
 
 // ---- Linear fit. ----
@@ -254,7 +301,65 @@ void list_coefficients(const ModelColumns& columns, const LinearFit& fit, bool p
 
 }  // namespace
 
-void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit) {
+ChiSquareAhead::ChiSquareAhead(std::int32_t generator) : state_(generator) {
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    // Without a second thread the draws are made when taken.
+  }
+}
+
+ChiSquareAhead::~ChiSquareAhead() { stop(); }
+
+void ChiSquareAhead::stop() {
+  if (!thread_.joinable()) return;
+  limit_.store(-1, std::memory_order_release);
+  limit_.notify_one();
+  thread_.join();
+}
+
+void ChiSquareAhead::draw_until(long long count) {
+  for (; drawn_ < count; ++drawn_) {
+    const double z = tessary::normal(state_);
+    sum_ += z * z;
+  }
+}
+
+void ChiSquareAhead::run() {
+  // Draws in batches, publishing the count after each, and sleeps while the limit is reached.
+  constexpr long long batch = 4096;
+  for (;;) {
+    const long long limit = limit_.load(std::memory_order_acquire);
+    if (limit < 0) return;
+    if (drawn_ < limit) {
+      draw_until(std::min(limit, drawn_ + batch));
+      done_.store(drawn_, std::memory_order_release);
+      done_.notify_one();
+    } else {
+      limit_.wait(limit, std::memory_order_acquire);
+    }
+  }
+}
+
+void ChiSquareAhead::allow(long long count) {
+  if (!thread_.joinable() || count <= limit_.load(std::memory_order_relaxed)) return;
+  limit_.store(count, std::memory_order_release);
+  limit_.notify_one();
+}
+
+double ChiSquareAhead::take(long long df, std::int32_t& generator) {
+  if (thread_.joinable()) {
+    allow(df);
+    for (long long done = done_.load(std::memory_order_acquire); done < df; done = done_.load(std::memory_order_acquire))
+      done_.wait(done, std::memory_order_acquire);
+    stop();
+  }
+  draw_until(df);
+  generator = state_;
+  return sum_;
+}
+
+void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit, ChiSquareAhead* chi_square_ahead) {
   fit.perturbed = fit.coefficients;
   fit.scale = 0;
   if (k > 0) {
@@ -269,9 +374,13 @@ void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFi
       log_line(false, "  Warning: No residual variance for perturbations");
     } else {
       double chi_square = 0;
-      for (long long d = 0; d < df; ++d) {
-        const double z = tessary::normal(run.generator);
-        chi_square += z * z;
+      if (chi_square_ahead) {
+        chi_square = chi_square_ahead->take(df, run.generator);
+      } else {
+        for (long long d = 0; d < df; ++d) {
+          const double z = tessary::normal(run.generator);
+          chi_square += z * z;
+        }
       }
       if (chi_square > 0) fit.scale = fit.root_rss / std::sqrt(chi_square);
     }

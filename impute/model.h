@@ -3,8 +3,10 @@
 // the perturbation of the fitted coefficients and their listing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "impute/run.h"
@@ -38,8 +40,16 @@ class ModelColumns {
   std::vector<std::string> names() const;
 
  private:
+  // A numeric predictor of one column: the value at its record position, 0 when not observed.
+  struct PlainColumn {
+    int column = 0;
+    int position = 0;
+  };
+
   const ImputeRun& run_;
   std::vector<PredictorColumns> predictors_;
+  std::vector<PlainColumn> plain_;          // the predictors filled by a plain copy
+  std::vector<PredictorColumns> others_;    // the rest: indicators, mixed and interactions
   int columns_ = 1;
 };
 
@@ -57,11 +67,64 @@ struct LinearFit {
 // Adds one case's columns (x[dependent] set) to the packed cross-product matrix.
 void add_cross_products(std::vector<double>& matrix, const double* x, int columns);
 
+// Adds cases to a packed cross-product matrix a block at a time. Every element still receives
+// the cases' products one after another in case order, so the sums are exactly those of adding
+// the cases singly; the matrix is only loaded and stored once per block.
+class CrossProductBlock {
+ public:
+  CrossProductBlock(std::vector<double>& matrix, int columns);
+  // Where the next case's columns go (a full block is added first).
+  double* next_case() {
+    if (cases_ == block_cases) flush();
+    return x_.data() + static_cast<std::ptrdiff_t>(cases_++) * columns_;
+  }
+  // Adds the cases held so far.
+  void flush();
+
+ private:
+  static constexpr int block_cases = 4;
+  std::vector<double>& matrix_;
+  int columns_;
+  int cases_ = 0;
+  std::vector<double> x_;  // block_cases rows of `columns_` values
+};
+
 // Column activity, stepwise selection (MAXPRED, MINRSQD) and the factorization.
 void fit_linear(const ImputeRun& run, const ModelColumns& columns, const Variable& dependent, LinearFit& fit);
 
+// The chi-square draw of a perturbation: the sum of the squares of one normal draw per degree of
+// freedom, from the generator's state when the step starts. A second thread draws and sums them
+// while the step is still reading its data, as far as the cases counted so far allow; the sum
+// and the generator's state after it are those of drawing the normals one after another. When
+// the step ends without a perturbation the draws are dropped and the generator is untouched.
+class ChiSquareAhead {
+ public:
+  explicit ChiSquareAhead(std::int32_t generator);
+  ~ChiSquareAhead();
+  ChiSquareAhead(const ChiSquareAhead&) = delete;
+  ChiSquareAhead& operator=(const ChiSquareAhead&) = delete;
+
+  // The degrees of freedom will be at least `count`: the draws may go that far.
+  void allow(long long count);
+  // The sum of `df` squared draws, df not below what was allowed; `generator` gets the state
+  // after them.
+  double take(long long df, std::int32_t& generator);
+
+ private:
+  void draw_until(long long count);  // draws on the calling thread
+  void run();                        // the second thread: draws as far as allowed
+  void stop();
+
+  std::int32_t state_;
+  double sum_ = 0;
+  long long drawn_ = 0;              // draws summed into sum_ (the second thread's while it runs)
+  std::atomic<long long> limit_{0};  // how far the draws may go; -1 stops the thread
+  std::atomic<long long> done_{0};   // draws done, published by the second thread
+  std::thread thread_;
+};
+
 // Draws the perturbed coefficients and residual scale (nothing to draw when k is 0), and lists
-// the coefficients at PRINT CO or ALL.
-void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit);
+// the coefficients at PRINT CO or ALL. The chi-square draw comes from `chi_square` when given.
+void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit, ChiSquareAhead* chi_square = nullptr);
 
 }  // namespace impute

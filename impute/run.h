@@ -140,8 +140,16 @@ struct WorkFiles {
   explicit WorkFiles(const std::string& base);
   ScratchPath data_path;          // ".wk0": every case, one working record each
   ScratchPath model_path;         // ".wk1": the records of the current variable step
-  ScratchPath corrections_path[2];  // ".wk3", ".wk4": current and next corrections
+  // ".wk3", ".wk4", ".wk2": the current multiple's corrections, the next ones, and those of
+  // the multiples already done, in turns.
+  ScratchPath corrections_path[3];
   int current = -1;               // which corrections file is current, -1 none yet
+  int finished = -1;              // which holds the multiples already done, -1 none yet
+  // A corrections file that is neither current nor finished.
+  int free_corrections() const {
+    for (int f = 0;; ++f)
+      if (f != current && f != finished) return f;
+  }
 };
 
 // ---- Stages. ----

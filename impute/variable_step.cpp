@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "impute/corrections.h"
 #include "impute/model.h"
@@ -179,11 +180,12 @@ class CorrectionApplier {
       if (ahead_.multiple == pass_.multiple && (ahead_.implicate == -1 || ahead_.implicate == pass_.implicate)) {
         // In the iterations the variable's own earlier values are what is being replaced.
         const bool own_ok = pass_.synthesis || ahead_.implicate >= 0;
-        for (const CorrectionEntry& entry : ahead_.entries) {
-          if (entry.variable == dependent_ && !own_ok) continue;
-          const Variable& var = run_.vars[static_cast<std::size_t>(entry.variable)];
-          if (var.numeric()) set_record_number(record, var.position, entry_number(entry.value));
-          else set_record_code(record, var.position, entry_code(entry.value));
+        for (int e = 0; e < ahead_.count; ++e) {
+          const int variable = ahead_.variable(e);
+          if (variable == dependent_ && !own_ok) continue;
+          const Variable& var = run_.vars[static_cast<std::size_t>(variable)];
+          // Entries hold the 8 bytes of a number or a code index in their first two bytes.
+          std::memcpy(record + var.position, ahead_.value(e), var.numeric() ? 8 : 2);
         }
       }
       more_ = reader_.next(ahead_);
@@ -195,7 +197,7 @@ class CorrectionApplier {
   StepPass pass_;
   int dependent_;
   CorrectionReader reader_;
-  CorrectionRecord ahead_;
+  CorrectionSpan ahead_;
   bool more_ = false;
 };
 
@@ -234,7 +236,7 @@ struct StepData {
 // Builds the model file and the cross-product matrix of the step.
 StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
                           const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
-                          std::vector<double>& matrix) {
+                          std::vector<double>& matrix, ChiSquareAhead* chi_square) {
   log_line(false, "  Update data");
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
@@ -242,31 +244,46 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   RecordFile working(files.data_path.c_str(), B_READ, -1, run.record_length);
   RecordFile model(files.model_path.c_str(), B_WRITE, -1, run.record_length);
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
-  std::vector<unsigned char> record(static_cast<std::size_t>(run.record_length));
-  std::vector<double> x(static_cast<std::size_t>(columns.count()));
+  CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
-  while (working.read(record.data())) {
-    if (!in_level(run, record.data(), by_level)) continue;
-    corrections.apply(record.data());
-    bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record.data());
-    const double value = record_number(record.data(), dep.position);
+  constexpr int allow_every = 1024;
+  int since_allowed = 0;
+  // Records are changed where they lie in the read buffer: the working file itself never is.
+  while (auto* record = static_cast<unsigned char*>(working.read(nullptr))) {
+    if (!in_level(run, record, by_level)) continue;
+    corrections.apply(record);
+    bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
+    const double value = record_number(record, dep.position);
     if (applies && !is_observed(value) && value != missing_value) applies = false;  // not applicable before
     const bool missing = applies && value == missing_value;
     if (!applies || missing || pass.synthesis) {
-      model.write(record.data());
+      model.write(record);
       ++data.model_records;
     }
     if (!applies || missing) continue;
-    columns.fill(record.data(), x.data());
-    x[static_cast<std::size_t>(y)] = value;
-    add_cross_products(matrix, x.data(), columns.count());
+    double* x = block.next_case();
+    columns.fill(record, x);
+    x[y] = value;
     data.n += 1;
     data.sum += value;
     data.sum_squares += value * value;
+    // The degrees of freedom are the fitting cases less at most every column but the dependent.
+    if (chi_square && ++since_allowed == allow_every) {
+      since_allowed = 0;
+      chi_square->allow(static_cast<long long>(data.n) - y);
+    }
   }
+  block.flush();
   model.close();
   working.close();
   return data;
+}
+
+// The sum of the coefficients times the columns, in column order.
+double linear_predictor(const std::vector<double>& coefficients, const double* x) {
+  double eta = 0;
+  for (std::size_t j = 0; j < coefficients.size(); ++j) eta += coefficients[j] * x[j];
+  return eta;
 }
 
 // The value of one case of the model file.
@@ -274,8 +291,7 @@ double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, co
                   const unsigned char* record, std::vector<double>& x) {
   if (how.constant) return how.value;
   columns.fill(record, x.data());
-  double eta = 0;
-  for (std::size_t j = 0; j < how.fit.perturbed.size(); ++j) eta += how.fit.perturbed[j] * x[j];
+  const double eta = linear_predictor(how.fit.perturbed, x.data());
   const double s = how.fit.scale;
   if (!run.vars[static_cast<std::size_t>(dependent)].bounded) return s != 0 ? eta + s * tessary::normal(run.generator) : eta;
   const Limits limits = case_limits(run, dependent, record);
@@ -294,41 +310,30 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
                     const StepPass& pass) {
   log_line(false, "  Correct data");
   const CorrectionLayout layout = layout_of(run);
-  const int next = files.current == 0 ? 1 : 0;
+  const int next = files.free_corrections();
   CorrectionWriter writer(files.corrections_path[next].c_str(), layout);
   CorrectionReader reader;
   if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
-  CorrectionRecord ahead;
+  CorrectionSpan ahead;
   bool more = reader.next(ahead);
   RecordFile model(files.model_path.c_str(), B_READ, -1, run.record_length);
-  std::vector<unsigned char> record(static_cast<std::size_t>(run.record_length));
   std::vector<double> x(static_cast<std::size_t>(columns.count()));
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
   const auto implicate = static_cast<std::int16_t>(pass.implicate);
-  while (model.read(record.data())) {
-    const std::int32_t case_number = record_case(record.data());
+  const auto variable = static_cast<std::int16_t>(dependent);
+  while (const auto* record = static_cast<const unsigned char*>(model.read(nullptr))) {
+    const std::int32_t case_number = record_case(record);
     while (more && ahead.before(case_number, multiple, implicate)) {
       writer.write(ahead);
       more = reader.next(ahead);
     }
-    CorrectionRecord current;
-    if (more && !ahead.before(case_number, multiple, implicate) && ahead.case_number == case_number &&
-        ahead.multiple == multiple && ahead.implicate == implicate) {
-      current = std::move(ahead);
-      more = reader.next(ahead);
-    } else {
-      current.case_number = case_number;
-      current.multiple = multiple;
-      current.implicate = implicate;
-    }
-    const double stored = record_number(record.data(), dep.position);
+    const bool merge = more && ahead.is(case_number, multiple, implicate);
+    const double stored = record_number(record, dep.position);
     const bool not_applicable = !is_observed(stored) && stored != missing_value;
-    const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record.data(), x);
-    const Slot8 slot = number_value(value);
-    if (CorrectionEntry* entry = current.find(dependent)) entry->value = slot;
-    else current.entries.push_back({static_cast<std::int16_t>(dependent), slot});
-    writer.write(current);
+    const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
+    writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, number_value(value));
+    if (merge) more = reader.next(ahead);
   }
   while (more) {
     writer.write(ahead);
@@ -340,7 +345,8 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
 }
 
 // The treatment of a continuous variable: the degenerate constants, or the perturbed fit.
-bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& columns, const StepData& data, Treatment& how) {
+bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& columns, const StepData& data, Treatment& how,
+                       ChiSquareAhead* chi_square) {
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   char text[160];
   if (data.n == 0) {
@@ -360,7 +366,7 @@ bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& column
   fit_linear(run, columns, dep, how.fit);
   if (interrupted()) error_exit("User interrupt");
   const int k = run.seed == 0 ? 0 : dep.perturb > 0 ? dep.perturb : 2;
-  perturb_linear(run, columns, k, how.fit);
+  perturb_linear(run, columns, k, how.fit, chi_square);
   return true;
 }
 
@@ -374,9 +380,13 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
   const ModelColumns columns(run, predictors);
   Treatment how;
   how.fit.matrix.assign(tessary::packed_size(static_cast<std::size_t>(columns.count())), 0.0);
-  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, how.fit.matrix);
+  // Only a perturbed fit draws its chi-square; the draws start while the data are read.
+  std::optional<ChiSquareAhead> chi_square;
+  if (run.seed != 0) chi_square.emplace(run.generator);
+  ChiSquareAhead* ahead = chi_square ? &*chi_square : nullptr;
+  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, how.fit.matrix, ahead);
   if (data.model_records == 0) return;
-  choose_continuous(run, variable, columns, data, how);
+  choose_continuous(run, variable, columns, data, how, ahead);
   replace_values(run, files, variable, columns, how, pass);
 }
 

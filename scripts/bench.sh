@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs every benchmark that the build made. Usage: scripts/bench.sh BUILD_DIR
+# Runs every benchmark that the build made, then impute side by side with R mice.
+# Usage: scripts/bench.sh BUILD_DIR   (IMPUTE_CASES sets the cases of the impute run, default
+# 100000; MICE=0 times impute alone)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 for bench in "$build"/bench/*; do
@@ -7,3 +9,7 @@ for bench in "$build"/bench/*; do
   echo "== $(basename "$bench")"
   "$bench"
 done
+if [ -x "$build/bin/impute" ]; then
+  echo "== impute_vs_mice"
+  bash "$(dirname "$0")/../bench/impute/impute_vs_mice.sh" "$build" "${IMPUTE_CASES:-100000}"
+fi

@@ -1,0 +1,115 @@
+// The pieces a variable step streams through: the merges of corrections files, the blocked
+// cross-product sums and the chi-square draws made ahead, each against the plain computation.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "impute/corrections.h"
+#include "impute/model.h"
+#include "stats/packed_matrix.h"
+#include "stats/random.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using impute::CorrectionLayout;
+using impute::CorrectionReader;
+using impute::CorrectionRecord;
+using impute::CorrectionSpan;
+using impute::CorrectionWriter;
+
+constexpr CorrectionLayout with_multiples{true, false};
+
+CorrectionRecord record_of(int case_number, int multiple, std::vector<std::pair<int, double>> entries) {
+  CorrectionRecord record;
+  record.case_number = case_number;
+  record.multiple = static_cast<std::int16_t>(multiple);
+  for (auto [variable, value] : entries) record.entries.push_back({static_cast<std::int16_t>(variable), impute::number_value(value)});
+  return record;
+}
+
+void write_file(const std::string& path, const std::vector<CorrectionRecord>& records) {
+  CorrectionWriter writer(path.c_str(), with_multiples);
+  for (const CorrectionRecord& record : records) writer.write(record);
+  writer.finish();
+}
+
+// Each record as "case/multiple:variable=value,...".
+std::vector<std::string> read_file(const std::string& path) {
+  std::vector<std::string> lines;
+  CorrectionReader reader(path.c_str(), with_multiples);
+  CorrectionRecord record;
+  while (reader.next(record)) {
+    std::string line = std::to_string(record.case_number) + "/" + std::to_string(record.multiple) + ":";
+    for (const auto& entry : record.entries)
+      line += std::to_string(entry.variable) + "=" + std::to_string(impute::entry_number(entry.value)) + ",";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(CorrectionsFiles, MergeKeepsCaseThenMultipleOrderAndSettingReplacesOrAppends) {
+  testsupport::TempDir dir;
+  const std::string first = dir.file("a"), second = dir.file("b"), merged = dir.file("c"), set = dir.file("d");
+  write_file(first, {record_of(1, 0, {{2, 1.5}}), record_of(4, 0, {{2, 2.5}, {3, 7}}), record_of(9, 1, {{3, 1}})});
+  write_file(second, {record_of(4, 2, {{5, 3}}), record_of(5, 2, {{5, 4}}), record_of(9, 2, {{5, 5}})});
+  impute::merge_corrections(first.c_str(), second.c_str(), merged.c_str(), with_multiples);
+  EXPECT_EQ(read_file(merged), (std::vector<std::string>{"1/0:2=1.500000,", "4/0:2=2.500000,3=7.000000,", "4/2:5=3.000000,",
+                                                         "5/2:5=4.000000,", "9/1:3=1.000000,", "9/2:5=5.000000,"}));
+  impute::merge_corrections(nullptr, second.c_str(), merged.c_str(), with_multiples);
+  EXPECT_EQ(read_file(merged).size(), 3u);
+
+  // Setting variable 3 replaces its entry where the record has one and appends it elsewhere;
+  // without a record the case gets one of its own.
+  {
+    CorrectionReader reader(first.c_str(), with_multiples);
+    CorrectionWriter writer(set.c_str(), with_multiples);
+    CorrectionSpan span;
+    while (reader.next(span)) writer.write_setting(&span, span.case_number, span.multiple, span.implicate, 3, impute::number_value(-1));
+    writer.write_setting(nullptr, 12, 1, -1, 3, impute::number_value(8));
+    writer.finish();
+  }
+  EXPECT_EQ(read_file(set), (std::vector<std::string>{"1/0:2=1.500000,3=-1.000000,", "4/0:2=2.500000,3=-1.000000,",
+                                                      "9/1:3=-1.000000,", "12/1:3=8.000000,"}));
+}
+
+TEST(CrossProductBlock, SumsAreThoseOfAddingTheCasesOneByOne) {
+  constexpr int columns = 7;
+  for (int cases : {1, 4, 11}) {
+    std::vector<double> single(tessary::packed_size(columns), 0.0), blocked = single;
+    impute::CrossProductBlock block(blocked, columns);
+    for (int c = 0; c < cases; ++c) {
+      double x[columns];
+      for (int j = 0; j < columns; ++j) x[j] = std::sin(c * 1.7 + j * 0.31) * std::pow(10.0, j % 3) + 1.0 / 3;
+      impute::add_cross_products(single, x, columns);
+      std::memcpy(block.next_case(), x, sizeof x);
+    }
+    block.flush();
+    for (std::size_t e = 0; e < single.size(); ++e) EXPECT_EQ(std::memcmp(&single[e], &blocked[e], 8), 0) << cases << " cases, element " << e;
+  }
+}
+
+TEST(ChiSquareAhead, SumAndGeneratorStateAreThoseOfDrawingInOrder) {
+  for (long long df : {1LL, 5000LL, 20001LL}) {
+    std::int32_t plain = 4711;
+    double expected = 0;
+    for (long long d = 0; d < df; ++d) {
+      const double z = tessary::normal(plain);
+      expected += z * z;
+    }
+    std::int32_t generator = 4711;
+    impute::ChiSquareAhead ahead(generator);
+    ahead.allow(df / 2);
+    ahead.allow(df - 1);
+    const double sum = ahead.take(df, generator);
+    EXPECT_EQ(std::memcmp(&sum, &expected, 8), 0) << df;
+    EXPECT_EQ(generator, plain) << df;
+  }
+  // Dropped without being taken: nothing to wait for.
+  impute::ChiSquareAhead dropped(99);
+  dropped.allow(1000000);
+}
+
+}  // namespace
