@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <system_error>
 
 #include "runtime/frame.h"
 #include "stats/packed_matrix.h"
@@ -301,65 +300,7 @@ void list_coefficients(const ModelColumns& columns, const LinearFit& fit, bool p
 
 }  // namespace
 
-ChiSquareAhead::ChiSquareAhead(std::int32_t generator) : state_(generator) {
-  try {
-    thread_ = std::thread([this] { run(); });
-  } catch (const std::system_error&) {
-    // Without a second thread the draws are made when taken.
-  }
-}
-
-ChiSquareAhead::~ChiSquareAhead() { stop(); }
-
-void ChiSquareAhead::stop() {
-  if (!thread_.joinable()) return;
-  limit_.store(-1, std::memory_order_release);
-  limit_.notify_one();
-  thread_.join();
-}
-
-void ChiSquareAhead::draw_until(long long count) {
-  for (; drawn_ < count; ++drawn_) {
-    const double z = tessary::normal(state_);
-    sum_ += z * z;
-  }
-}
-
-void ChiSquareAhead::run() {
-  // Draws in batches, publishing the count after each, and sleeps while the limit is reached.
-  constexpr long long batch = 4096;
-  for (;;) {
-    const long long limit = limit_.load(std::memory_order_acquire);
-    if (limit < 0) return;
-    if (drawn_ < limit) {
-      draw_until(std::min(limit, drawn_ + batch));
-      done_.store(drawn_, std::memory_order_release);
-      done_.notify_one();
-    } else {
-      limit_.wait(limit, std::memory_order_acquire);
-    }
-  }
-}
-
-void ChiSquareAhead::allow(long long count) {
-  if (!thread_.joinable() || count <= limit_.load(std::memory_order_relaxed)) return;
-  limit_.store(count, std::memory_order_release);
-  limit_.notify_one();
-}
-
-double ChiSquareAhead::take(long long df, std::int32_t& generator) {
-  if (thread_.joinable()) {
-    allow(df);
-    for (long long done = done_.load(std::memory_order_acquire); done < df; done = done_.load(std::memory_order_acquire))
-      done_.wait(done, std::memory_order_acquire);
-    stop();
-  }
-  draw_until(df);
-  generator = state_;
-  return sum_;
-}
-
-void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit, ChiSquareAhead* chi_square_ahead) {
+void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit) {
   fit.perturbed = fit.coefficients;
   fit.scale = 0;
   if (k > 0) {
@@ -374,13 +315,9 @@ void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFi
       log_line(false, "  Warning: No residual variance for perturbations");
     } else {
       double chi_square = 0;
-      if (chi_square_ahead) {
-        chi_square = chi_square_ahead->take(df, run.generator);
-      } else {
-        for (long long d = 0; d < df; ++d) {
-          const double z = tessary::normal(run.generator);
-          chi_square += z * z;
-        }
+      for (long long d = 0; d < df; ++d) {
+        const double z = tessary::normal(run.generator);
+        chi_square += z * z;
       }
       if (chi_square > 0) fit.scale = fit.root_rss / std::sqrt(chi_square);
     }

@@ -3,10 +3,8 @@
 // the perturbation of the fitted coefficients and their listing.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "impute/run.h"
@@ -92,39 +90,8 @@ class CrossProductBlock {
 // Column activity, stepwise selection (MAXPRED, MINRSQD) and the factorization.
 void fit_linear(const ImputeRun& run, const ModelColumns& columns, const Variable& dependent, LinearFit& fit);
 
-// The chi-square draw of a perturbation: the sum of the squares of one normal draw per degree of
-// freedom, from the generator's state when the step starts. A second thread draws and sums them
-// while the step is still reading its data, as far as the cases counted so far allow; the sum
-// and the generator's state after it are those of drawing the normals one after another. When
-// the step ends without a perturbation the draws are dropped and the generator is untouched.
-class ChiSquareAhead {
- public:
-  explicit ChiSquareAhead(std::int32_t generator);
-  ~ChiSquareAhead();
-  ChiSquareAhead(const ChiSquareAhead&) = delete;
-  ChiSquareAhead& operator=(const ChiSquareAhead&) = delete;
-
-  // The degrees of freedom will be at least `count`: the draws may go that far.
-  void allow(long long count);
-  // The sum of `df` squared draws, df not below what was allowed; `generator` gets the state
-  // after them.
-  double take(long long df, std::int32_t& generator);
-
- private:
-  void draw_until(long long count);  // draws on the calling thread
-  void run();                        // the second thread: draws as far as allowed
-  void stop();
-
-  std::int32_t state_;
-  double sum_ = 0;
-  long long drawn_ = 0;              // draws summed into sum_ (the second thread's while it runs)
-  std::atomic<long long> limit_{0};  // how far the draws may go; -1 stops the thread
-  std::atomic<long long> done_{0};   // draws done, published by the second thread
-  std::thread thread_;
-};
-
 // Draws the perturbed coefficients and residual scale (nothing to draw when k is 0), and lists
-// the coefficients at PRINT CO or ALL. The chi-square draw comes from `chi_square` when given.
-void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit, ChiSquareAhead* chi_square = nullptr);
+// the coefficients at PRINT CO or ALL.
+void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit);
 
 }  // namespace impute

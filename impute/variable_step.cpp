@@ -5,7 +5,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <optional>
 
 #include "impute/corrections.h"
 #include "impute/model.h"
@@ -236,7 +235,7 @@ struct StepData {
 // Builds the model file and the cross-product matrix of the step.
 StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
                           const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
-                          std::vector<double>& matrix, ChiSquareAhead* chi_square) {
+                          std::vector<double>& matrix) {
   log_line(false, "  Update data");
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
@@ -246,8 +245,6 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
-  constexpr int allow_every = 1024;
-  int since_allowed = 0;
   // Records are changed where they lie in the read buffer: the working file itself never is.
   while (auto* record = static_cast<unsigned char*>(working.read(nullptr))) {
     if (!in_level(run, record, by_level)) continue;
@@ -267,11 +264,6 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
     data.n += 1;
     data.sum += value;
     data.sum_squares += value * value;
-    // The degrees of freedom are the fitting cases less at most every column but the dependent.
-    if (chi_square && ++since_allowed == allow_every) {
-      since_allowed = 0;
-      chi_square->allow(static_cast<long long>(data.n) - y);
-    }
   }
   block.flush();
   model.close();
@@ -279,19 +271,13 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   return data;
 }
 
-// The sum of the coefficients times the columns, in column order.
-double linear_predictor(const std::vector<double>& coefficients, const double* x) {
-  double eta = 0;
-  for (std::size_t j = 0; j < coefficients.size(); ++j) eta += coefficients[j] * x[j];
-  return eta;
-}
-
 // The value of one case of the model file.
 double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, const Treatment& how,
                   const unsigned char* record, std::vector<double>& x) {
   if (how.constant) return how.value;
   columns.fill(record, x.data());
-  const double eta = linear_predictor(how.fit.perturbed, x.data());
+  double eta = 0;
+  for (std::size_t j = 0; j < how.fit.perturbed.size(); ++j) eta += how.fit.perturbed[j] * x[j];
   const double s = how.fit.scale;
   if (!run.vars[static_cast<std::size_t>(dependent)].bounded) return s != 0 ? eta + s * tessary::normal(run.generator) : eta;
   const Limits limits = case_limits(run, dependent, record);
@@ -345,8 +331,7 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
 }
 
 // The treatment of a continuous variable: the degenerate constants, or the perturbed fit.
-bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& columns, const StepData& data, Treatment& how,
-                       ChiSquareAhead* chi_square) {
+bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& columns, const StepData& data, Treatment& how) {
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   char text[160];
   if (data.n == 0) {
@@ -366,7 +351,7 @@ bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& column
   fit_linear(run, columns, dep, how.fit);
   if (interrupted()) error_exit("User interrupt");
   const int k = run.seed == 0 ? 0 : dep.perturb > 0 ? dep.perturb : 2;
-  perturb_linear(run, columns, k, how.fit, chi_square);
+  perturb_linear(run, columns, k, how.fit);
   return true;
 }
 
@@ -380,13 +365,9 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
   const ModelColumns columns(run, predictors);
   Treatment how;
   how.fit.matrix.assign(tessary::packed_size(static_cast<std::size_t>(columns.count())), 0.0);
-  // Only a perturbed fit draws its chi-square; the draws start while the data are read.
-  std::optional<ChiSquareAhead> chi_square;
-  if (run.seed != 0) chi_square.emplace(run.generator);
-  ChiSquareAhead* ahead = chi_square ? &*chi_square : nullptr;
-  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, how.fit.matrix, ahead);
+  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, how.fit.matrix);
   if (data.model_records == 0) return;
-  choose_continuous(run, variable, columns, data, how, ahead);
+  choose_continuous(run, variable, columns, data, how);
   replace_values(run, files, variable, columns, how, pass);
 }
 
