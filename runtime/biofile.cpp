@@ -288,7 +288,12 @@ biofile* reopen(const char* name, biofile* bf, int mode, std::int64_t buffer_len
 // ---- Transfers outside the buffered fast path. ----
 
 void* read_unbuffered(biofile& bf, void* destination, std::size_t length) {
-  if (!destination) fail("read", bf);
+  if (!destination) {
+    // Nothing to point into, but the end of the data is the end whatever the caller asked for:
+    // an empty file opened with the default buffer (shrunk to its size, 0) reads as empty.
+    if (ftello(bf.file) >= bf.file_size) return nullptr;
+    fail("read", bf);
+  }
   if (std::fread(destination, length, 1, bf.file) == 1) {
     ++bf.record_count;
     return destination;

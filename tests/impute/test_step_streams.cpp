@@ -1,5 +1,5 @@
-// The pieces a variable step streams through: the merges of corrections files, the blocked
-// cross-product sums and the chi-square draws made ahead, each against the plain computation.
+// The pieces a variable step streams through: the merges of corrections files and the blocked
+// cross-product sums, each against the plain computation.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -89,27 +89,6 @@ TEST(CrossProductBlock, SumsAreThoseOfAddingTheCasesOneByOne) {
     block.flush();
     for (std::size_t e = 0; e < single.size(); ++e) EXPECT_EQ(std::memcmp(&single[e], &blocked[e], 8), 0) << cases << " cases, element " << e;
   }
-}
-
-TEST(ChiSquareAhead, SumAndGeneratorStateAreThoseOfDrawingInOrder) {
-  for (long long df : {1LL, 5000LL, 20001LL}) {
-    std::int32_t plain = 4711;
-    double expected = 0;
-    for (long long d = 0; d < df; ++d) {
-      const double z = tessary::normal(plain);
-      expected += z * z;
-    }
-    std::int32_t generator = 4711;
-    impute::ChiSquareAhead ahead(generator);
-    ahead.allow(df / 2);
-    ahead.allow(df - 1);
-    const double sum = ahead.take(df, generator);
-    EXPECT_EQ(std::memcmp(&sum, &expected, 8), 0) << df;
-    EXPECT_EQ(generator, plain) << df;
-  }
-  // Dropped without being taken: nothing to wait for.
-  impute::ChiSquareAhead dropped(99);
-  dropped.allow(1000000);
 }
 
 }  // namespace

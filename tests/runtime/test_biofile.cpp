@@ -93,6 +93,8 @@ TEST(biofile, read_buffer_shrinks_to_the_file) {
   EXPECT_EQ(bbuffer_length(bf), 0);
   std::vector<std::uint8_t> got(24);
   EXPECT_EQ(bread(bf, got.data(), 0), nullptr);
+  // Read in place, too: there is no record to point into, and that is the end of the data.
+  EXPECT_EQ(bread(bf, nullptr, 0), nullptr);
   bclose(bf, B_RELEASE);
 }
 
