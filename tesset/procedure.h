@@ -1,0 +1,4 @@
+// The body of the tesset program, which run_procedure calls.
+#pragma once
+
+void run_tesset(int argc, char** argv);
