@@ -7,11 +7,6 @@
 #include "getdata/procedure.h"
 #include "runtime/frame.h"
 
-
-namespace {
-
-}  // namespace
-
 // The whole run: statements, import, listing, end lines.
 void run_getdata(int /*argc*/, char** /*argv*/) {
   log_line(true, "  Begin Getdata execution");
