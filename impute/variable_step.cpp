@@ -227,6 +227,10 @@ bool apply_restrictions(const ImputeRun& run, int dependent, const std::vector<i
   return applies;
 }
 
+// The read buffer of the working file: small enough that a refill stays in the processor's
+// cache until the records are used (a buffer of several MiB is copied out to memory first).
+constexpr std::int64_t working_buffer_bytes = std::int64_t{256} << 10;
+
 struct StepData {
   long long model_records = 0;  // records written to the model file
   double n = 0, sum = 0, sum_squares = 0;  // fitting cases and their dependent's sums
@@ -240,7 +244,7 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
   StepData data;
-  RecordFile working(files.data_path.c_str(), B_READ, -1, run.record_length);
+  RecordFile working(files.data_path.c_str(), B_READ, working_buffer_bytes, run.record_length);
   RecordFile model(files.model_path.c_str(), B_WRITE, -1, run.record_length);
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
   CrossProductBlock block(matrix, columns.count());
