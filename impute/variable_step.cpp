@@ -236,16 +236,16 @@ struct StepData {
   double n = 0, sum = 0, sum_squares = 0;  // fitting cases and their dependent's sums
 };
 
-// Builds the model file and the cross-product matrix of the step.
+// Writes the model file and builds the cross-product matrix of the step; the model file is left
+// suspended for the replacement pass.
 StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
                           const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
-                          std::vector<double>& matrix) {
+                          RecordFile& model, std::vector<double>& matrix) {
   log_line(false, "  Update data");
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
   StepData data;
   RecordFile working(files.data_path.c_str(), B_READ, working_buffer_bytes, run.record_length);
-  RecordFile model(files.model_path.c_str(), B_WRITE, -1, run.record_length);
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
@@ -270,7 +270,7 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
     data.sum_squares += value * value;
   }
   block.flush();
-  model.close();
+  bclose(model.get(), B_CLOSE);
   working.close();
   return data;
 }
@@ -304,7 +304,7 @@ double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, co
 
 // Merges the drawn values of the model file's cases into the next corrections file.
 void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
-                    const StepPass& pass) {
+                    const StepPass& pass, RecordFile& model) {
   log_line(false, "  Correct data");
   const CorrectionLayout layout = layout_of(run);
   const int next = files.free_corrections();
@@ -313,7 +313,7 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
   CorrectionSpan ahead;
   bool more = reader.next(ahead);
-  RecordFile model(files.model_path.c_str(), B_READ, -1, run.record_length);
+  bopen(nullptr, model.get(), B_READ, 0, 0);
   std::vector<double> x(static_cast<std::size_t>(columns.count()));
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
@@ -376,10 +376,13 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
   const ModelColumns columns(run, predictors);
   Treatment how;
   how.fit.matrix.assign(tessary::packed_size(static_cast<std::size_t>(columns.count())), 0.0);
-  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, how.fit.matrix);
+  // The model records stay in the file's buffer when they fit (the usual share of missing
+  // values); only a larger model file goes to disk.
+  RecordFile model(files.model_path.c_str(), B_WRITE | B_VIRTUAL, -1, run.record_length);
+  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, model, how.fit.matrix);
   if (data.model_records == 0) return;
   choose_continuous(run, variable, columns, data, how);
-  replace_values(run, files, variable, columns, how, pass);
+  replace_values(run, files, variable, columns, how, pass, model);
 }
 
 }  // namespace impute
