@@ -139,7 +139,8 @@ inline std::int32_t record_case(const unsigned char* record) {
 struct WorkFiles {
   explicit WorkFiles(const std::string& base);
   ScratchPath data_path;          // ".wk0": every case, one working record each
-  ScratchPath model_path;         // ".wk1": the records of the current variable step
+  // ".wk1": the records of the current variable step, on disk only when they outgrow its buffer.
+  ScratchPath model_path;
   // ".wk3", ".wk4", ".wk2": the current multiple's corrections, the next ones, and those of
   // the multiples already done, in turns.
   ScratchPath corrections_path[3];

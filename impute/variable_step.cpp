@@ -227,21 +227,25 @@ bool apply_restrictions(const ImputeRun& run, int dependent, const std::vector<i
   return applies;
 }
 
+// The read buffer of the working file: small enough that a refill stays in the processor's
+// cache until the records are used (a buffer of several MiB is copied out to memory first).
+constexpr std::int64_t working_buffer_bytes = std::int64_t{256} << 10;
+
 struct StepData {
   long long model_records = 0;  // records written to the model file
   double n = 0, sum = 0, sum_squares = 0;  // fitting cases and their dependent's sums
 };
 
-// Builds the model file and the cross-product matrix of the step.
+// Writes the model file and builds the cross-product matrix of the step; the model file is left
+// suspended for the replacement pass.
 StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
                           const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
-                          std::vector<double>& matrix) {
+                          RecordFile& model, std::vector<double>& matrix) {
   log_line(false, "  Update data");
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
   StepData data;
-  RecordFile working(files.data_path.c_str(), B_READ, -1, run.record_length);
-  RecordFile model(files.model_path.c_str(), B_WRITE, -1, run.record_length);
+  RecordFile working(files.data_path.c_str(), B_READ, working_buffer_bytes, run.record_length);
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
@@ -266,9 +270,17 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
     data.sum_squares += value * value;
   }
   block.flush();
-  model.close();
+  bclose(model.get(), B_CLOSE);
   working.close();
   return data;
+}
+
+// The coefficients times the case's columns, summed in column order. A function of its own keeps
+// the sum in a register: inlined into the draw it was stored and reloaded at every column.
+[[gnu::noinline]] double linear_predictor(const std::vector<double>& coefficients, const std::vector<double>& x) {
+  double eta = 0;
+  for (std::size_t j = 0; j < coefficients.size(); ++j) eta += coefficients[j] * x[j];
+  return eta;
 }
 
 // The value of one case of the model file.
@@ -276,8 +288,7 @@ double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, co
                   const unsigned char* record, std::vector<double>& x) {
   if (how.constant) return how.value;
   columns.fill(record, x.data());
-  double eta = 0;
-  for (std::size_t j = 0; j < how.fit.perturbed.size(); ++j) eta += how.fit.perturbed[j] * x[j];
+  const double eta = linear_predictor(how.fit.perturbed, x);
   const double s = how.fit.scale;
   if (!run.vars[static_cast<std::size_t>(dependent)].bounded) return s != 0 ? eta + s * tessary::normal(run.generator) : eta;
   const Limits limits = case_limits(run, dependent, record);
@@ -293,7 +304,7 @@ double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, co
 
 // Merges the drawn values of the model file's cases into the next corrections file.
 void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
-                    const StepPass& pass) {
+                    const StepPass& pass, RecordFile& model) {
   log_line(false, "  Correct data");
   const CorrectionLayout layout = layout_of(run);
   const int next = files.free_corrections();
@@ -302,7 +313,7 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
   CorrectionSpan ahead;
   bool more = reader.next(ahead);
-  RecordFile model(files.model_path.c_str(), B_READ, -1, run.record_length);
+  bopen(nullptr, model.get(), B_READ, 0, 0);
   std::vector<double> x(static_cast<std::size_t>(columns.count()));
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
@@ -365,10 +376,13 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
   const ModelColumns columns(run, predictors);
   Treatment how;
   how.fit.matrix.assign(tessary::packed_size(static_cast<std::size_t>(columns.count())), 0.0);
-  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, how.fit.matrix);
+  // The model records stay in the file's buffer when they fit (the usual share of missing
+  // values); only a larger model file goes to disk.
+  RecordFile model(files.model_path.c_str(), B_WRITE | B_VIRTUAL, -1, run.record_length);
+  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, model, how.fit.matrix);
   if (data.model_records == 0) return;
   choose_continuous(run, variable, columns, data, how);
-  replace_values(run, files, variable, columns, how, pass);
+  replace_values(run, files, variable, columns, how, pass, model);
 }
 
 }  // namespace impute
