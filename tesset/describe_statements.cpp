@@ -215,7 +215,6 @@ void table_statement(Setup& setup, StatementCursor& p) {
 }
 
 void by_statement(Setup& setup, StatementCursor& p) {
-  setup.req.has_by = true;
   ListWalker walker(setup.vars.index);
   int v = 0;
   while (walker.next(p, v) >= 0) {
@@ -381,7 +380,6 @@ std::pair<int, int> read_coded_variable(Setup& setup, StatementCursor& p, const 
 
 void dependent_statement(Setup& setup, StatementCursor& p) {
   Requested& req = setup.req;
-  req.has_dependent = true;
   req.regress = true;
   auto [v, code] = read_coded_variable(setup, p, "Dependent",
                                        {"DEPENDENT syntax error: '%.8s'", "DEPENDENT unbalanced parentheses",
@@ -397,7 +395,6 @@ void dependent_statement(Setup& setup, StatementCursor& p) {
 
 void censor_statement(Setup& setup, StatementCursor& p) {
   Requested& req = setup.req;
-  req.has_censor = true;
   req.regress = true;
   auto [v, code] = read_coded_variable(setup, p, "Censor",
                                        {"CENSOR syntax error: '%.8s'", "CENSOR unbalanced parentheses",

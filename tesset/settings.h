@@ -56,10 +56,7 @@ struct Requested {
   std::string estout, repout, predout, sortout;              // output names, empty when absent
   std::vector<std::pair<std::string, std::string>> libnames; // LIBNAME libref/path pairs (SAS)
   std::string title;                                         // TITLE text
-  bool has_title = false, has_libname = false, has_dataout = false, has_estout = false;
-  bool has_repout = false, has_predout = false, has_sortout = false, has_nobs = false;
   bool has_seed = false, has_implicates = false, has_multiples = false, has_mdata = false;
-  bool has_link = false, has_plot = false;
   int nobs = 0;                                              // NOBS
   int default_type = 0;                                      // default type, 0 until set
   bool type_list_seen = false;                               // any type list statement so far
@@ -87,7 +84,6 @@ struct Requested {
   int id_var = -1, mult_var = -1, stratum_var = -1, cluster_var = -1, weight_var = -1;
   int dependent_var = -1, dependent_code = -1;  // code: pool index
   int censor_var = -1, censor_code = -1;        // code: pool index
-  bool has_id = false, has_dependent = false, has_censor = false;
 
   PerVariable maxpred, minrsqd, perturb, offsets;  // per-variable option tables
 
@@ -104,7 +100,7 @@ struct Requested {
   std::vector<std::int16_t> contrast_factors, contrast_coefficients, estimates_block;
   int estimate_count = 0;                       // number of ESTIMATES
   bool has_mean = false, has_table = false, has_model = false, has_contrast = false;
-  bool has_by = false, has_estimates = false;
+  bool has_estimates = false;
 };
 
 // What the checks after RUN settled: the run's values as they reach the control file and the

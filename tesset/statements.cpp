@@ -75,7 +75,6 @@ bool begins_with(std::string_view word, std::string_view prefix) {
 
 // LIBNAME libref path ...: library references of the SAS programs.
 void libname_statement(Setup& setup, StatementCursor& p) {
-  setup.req.has_libname = true;
   for (;;) {
     std::string libref = p.item(max_value_length);
     if (libref.empty()) break;
@@ -96,7 +95,6 @@ void datain_statement(Setup& setup, StatementCursor& p) {
 // DATAOUT name [ALL|CON...]: the imputed output, optionally with the multiples concatenated.
 void dataout_statement(Setup& setup, StatementCursor& p) {
   setup.req.dataout = read_name(p, "DATAOUT name missing");
-  setup.req.has_dataout = true;
   std::string word = p.item(32);
   if (!word.empty()) {
     if (!same_word(word, "ALL") && !begins_with(word, "CON")) error_exit("DATAOUT concatenation syntax error");
@@ -110,7 +108,6 @@ void dataout_statement(Setup& setup, StatementCursor& p) {
 void nobs_statement(Setup& setup, StatementCursor& p) {
   setup.req.nobs = read_integer(p, "NOBS", "NOBS value missing", "NOBS not positive", 1);
   expect_end("NOBS", p);
-  setup.req.has_nobs = true;
 }
 
 // TITLE text: the rest of the statement, or one quoted value.
@@ -119,7 +116,6 @@ void title_statement(Setup& setup, StatementCursor& p) {
   std::string title = (p.peek() == '"' || p.peek() == '\'') ? p.item() : std::string(p.rest());
   if (title.empty()) error_exit("TITLE missing");
   setup.req.title = title;
-  setup.req.has_title = true;
 }
 
 // IMPLICATES n: synthetic implicates per multiple.
@@ -183,21 +179,18 @@ void print_statement(Setup& setup, StatementCursor& p) {
 // SORTOUT name: the SAS dataset of the sorted data.
 void sortout_statement(Setup& setup, StatementCursor& p) {
   setup.req.sortout = read_name(p, "SORTOUT name missing");
-  setup.req.has_sortout = true;
   expect_end("SORTOUT", p);
 }
 
 // ESTOUT name: the estimates dataset.
 void estout_statement(Setup& setup, StatementCursor& p) {
   setup.req.estout = read_name(p, "ESTOUT name missing");
-  setup.req.has_estout = true;
   expect_end("ESTOUT", p);
 }
 
 // REPOUT name: the replicate estimates of a regression.
 void repout_statement(Setup& setup, StatementCursor& p) {
   setup.req.repout = read_name(p, "REPOUT name missing");
-  setup.req.has_repout = true;
   expect_end("REPOUT", p);
   setup.req.regress = true;
 }
@@ -205,7 +198,6 @@ void repout_statement(Setup& setup, StatementCursor& p) {
 // PREDOUT name: the predictions of a regression.
 void predout_statement(Setup& setup, StatementCursor& p) {
   setup.req.predout = read_name(p, "PREDOUT name missing");
-  setup.req.has_predout = true;
   expect_end("PREDOUT", p);
   setup.req.regress = true;
 }
@@ -214,7 +206,6 @@ void predout_statement(Setup& setup, StatementCursor& p) {
 void id_statement(Setup& setup, StatementCursor& p) {
   int v = read_single_variable(setup, p, "ID", "ID variable missing");
   expect_end("ID", p);
-  setup.req.has_id = true;
   setup.req.regress = true;
   mark_design_variable(setup, v, "ID");
   setup.req.id_var = v;
@@ -298,7 +289,6 @@ void link_statement(Setup& setup, StatementCursor& p) {
   for (const auto& entry : links) {
     if (same_word(word, entry.word)) {
       setup.req.link = entry.code;
-      setup.req.has_link = true;
       return;
     }
   }
@@ -315,7 +305,6 @@ void nointercept_statement(Setup& setup, StatementCursor&) {
 
 // PLOT: diagnostic plots of a linear regression.
 void plot_statement(Setup& setup, StatementCursor&) {
-  setup.req.has_plot = true;
   setup.req.plot = true;
   setup.req.regress = true;
 }
