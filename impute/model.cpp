@@ -129,7 +129,7 @@ namespace {
 // Adds four cases' products to every element, the first case's first. Built for the wider
 // vector units too where the processor has them; each product and sum is rounded as in the
 // scalar loop (no fused multiply-add), so the sums do not depend on the unit.
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("avx512f", "avx2", "default")))
 void add_four_cases(double* __restrict matrix, const double* __restrict x, int columns) {
   const double* x0 = x;
   const double* x1 = x0 + columns;
@@ -314,11 +314,7 @@ void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFi
     } else if (!(fit.root_rss > 0)) {
       log_line(false, "  Warning: No residual variance for perturbations");
     } else {
-      double chi_square = 0;
-      for (long long d = 0; d < df; ++d) {
-        const double z = tessary::normal(run.generator);
-        chi_square += z * z;
-      }
+      const double chi_square = tessary::sum_of_squared_normals(df, run.generator);
       if (chi_square > 0) fit.scale = fit.root_rss / std::sqrt(chi_square);
     }
     std::vector<double> z(active.size());

@@ -2,6 +2,7 @@
 // Poisson draws built on it (which steps they consume, and their distributions).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -108,3 +109,27 @@ TEST(random, poisson_below_mean_100_inverts_one_uniform_step) {
 }
 
 }  // namespace
+
+// The batched chi-square draw: the same steps as summing normal() squared, the state left where
+// those calls leave it, and a sum equal to theirs up to the last places. Batches of 512 draws
+// are crossed, and counts below the eight chains of the step generator are covered.
+TEST(random, sum_of_squared_normals_equals_the_sum_of_single_draws) {
+  for (std::int64_t count : {0, 1, 3, 7, 8, 9, 511, 512, 513, 1500, 100000}) {
+    for (std::int32_t start : {1, 12345, 2147483646}) {
+      SCOPED_TRACE(testing::Message() << count << " draws from " << start);
+      std::int32_t single = start;
+      double expected = 0;
+      for (std::int64_t d = 0; d < count; ++d) {
+        const double z = normal(single);
+        expected += z * z;
+      }
+      std::int32_t batched = start;
+      const double actual = with_armed_traps([&] { return sum_of_squared_normals(count, batched); });
+      EXPECT_EQ(batched, single);
+      EXPECT_NEAR(actual, expected, 1e-13 * std::max(expected, 1.0));
+    }
+  }
+  std::int32_t zero = 0;
+  EXPECT_EQ(sum_of_squared_normals(1000, zero), 0.0);
+  EXPECT_EQ(zero, 0);
+}
