@@ -1,6 +1,7 @@
 // The two outputs of the synthetic populations.
 #include "bootdesign/output.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dataset/standard_meta.h"
@@ -99,7 +100,11 @@ class MembersOutput final : public MemberOutput {
 }  // namespace
 
 DatasetMeta output_meta(const BootSettings& settings, const DatasetMeta& input) {
-  DatasetMeta meta = standard_meta(input, settings.carried());
+  const std::vector<int> carried = settings.carried();
+  DatasetMeta meta = standard_meta(input, carried);
+  // The ID of the run identifies the members' observations in the output.
+  if (settings.id >= 0)
+    meta.id_var = static_cast<std::int32_t>(std::find(carried.begin(), carried.end(), settings.id) - carried.begin());
   add_number_variable(meta, "_IMPL_", "Implicate number");
   if (settings.id < 0) add_number_variable(meta, "_OBS_", "Observation number");
   return meta;

@@ -180,7 +180,7 @@ std::unique_ptr<SampleDesign> read_exported(const BootSettings& settings, const 
   if (size < data_field || data.read(missing, data_field) == nullptr) error_exitf("Can't read data file %s", path.c_str());
   if ((size - data_field) % record_length != 0)
     error_exitf("Data file %s ends inside observation %lld (record length %d)", path.c_str(),
-                static_cast<long long>((size - data_field) / record_length), record_length);
+                static_cast<long long>((size - data_field) / record_length + 1), record_length);
   const std::int64_t observations = (size - data_field) / record_length;
   auto design = std::make_unique<SampleDesign>(design_fields(settings), missing, path);
   for (std::int64_t i = 0; i < observations; ++i) {
@@ -194,6 +194,8 @@ std::unique_ptr<SampleDesign> read_exported(const BootSettings& settings, const 
 }
 
 void run_second_phase() {
+  // The log is open before the control file is read, so that a bad control file is reported.
+  open_log();
   const BootSettings settings = read_boot_control(companion(".ctl"));
   if (settings.print > print_none) open_listing("Ambrel BootDesign", settings.title.c_str());
   log_line(true, "  Begin execution");

@@ -160,17 +160,20 @@ std::string spss_merge(const BootHostPrograms& in) {
   Program p;
   p.add("set results=off.\n");
   const bool sav = hostprog::lower_extension(in.datain) == ".sav";
-  p.add("get file=\"%s%s\"", in.datain.c_str(), sav ? "" : ".sav");
+  p.add("get file=\"%s%s\".\n", in.datain.c_str(), sav ? "" : ".sav");
+  p.add("compute OBS_ = $casenum.\n");
+  p.add("execute.\n");
+  // The carried variables are chosen where the numbered copy is saved: a compute after a GET
+  // that keeps some variables upsets PSPP.
+  p.add("save outfile=\"%s\"", in.work_path.c_str());
   if (!in.all_carried) {
     p.add(" /keep =\n");
     for (const std::string& name : in.carried) p.add("  %.*s\n", static_cast<int>(name.size()), name.c_str());
+    p.add("  OBS_\n");
     p.add("  .\n");
   } else {
     p.add(".\n");
   }
-  p.add("compute OBS_ = $casenum.\n");
-  p.add("execute.\n");
-  p.add("save outfile=\"%s\".\n", in.work_path.c_str());
   p.add("file handle data /name=\"%s\" /mode=image /lrecl=%d.\n", in.members_path.c_str(), field_width);
   p.add("data list fixed file=data / OBS_ (rb%d).\n", field_width);
   p.add("compute IMPL_ = trunc(($casenum - 1) / %lld) + 1.\n", in.implicate_size);
