@@ -14,10 +14,10 @@
 #include <string_view>
 
 #include "dataset/data_file.h"
+#include "dataset/standard_meta.h"
 #include "dataset/metadata.h"
 #include "dataset/text_util.h"
 #include "dataset/variable_list.h"
-#include "getdata/output.h"
 #include "getdata/text_input.h"
 #include "runtime/biofile.h"
 #include "runtime/frame.h"

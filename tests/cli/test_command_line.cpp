@@ -18,9 +18,9 @@ using testsupport::RunResult;
 using testsupport::TempDir;
 using testsupport::write_text;
 
-const char* const programs[] = {"ambrel", "getdata", "impute", "tesset"};
+const char* const programs[] = {"ambrel", "bootdesign", "getdata", "impute", "tesset"};
 // The programs that read their setup file (impute reads the control file the checker wrote).
-const char* const setup_readers[] = {"ambrel", "getdata", "tesset"};
+const char* const setup_readers[] = {"ambrel", "bootdesign", "getdata", "tesset"};
 
 bool reads_setup(const std::string& program) { return program != "impute"; }
 

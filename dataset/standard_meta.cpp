@@ -1,5 +1,5 @@
-// Output of getdata: the standard dataset's description, made of the kept input variables.
-#include "getdata/output.h"
+// The description of a standard dataset made of some variables of another dataset.
+#include "dataset/standard_meta.h"
 
 #include <unordered_map>
 
@@ -44,7 +44,7 @@ DatasetMeta standard_meta(const DatasetMeta& input, const std::vector<int>& keep
     out.names.insert(out.names.end(), &input.names[j * name_field], &input.names[(j + 1) * name_field]);
     out.labels.insert(out.labels.end(), &input.labels[j * label_field],
                       &input.labels[(j + 1) * label_field]);
-    out.type.push_back(input.type[j] == 'C' ? 'C' : 'F');
+    out.type.push_back(input.is_char(j) ? 'C' : 'F');
     out.location.push_back(static_cast<std::int32_t>(data_field * k));
     out.width.push_back(data_field);
     out.decimals.push_back(0);

@@ -1,0 +1,51 @@
+// Pieces shared by the host programs of every procedure: a program text grown by printf-style
+// pieces, R's reading of a dataset by its file extension, R's writing of data-file records, and
+// the writing of a finished program file.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace hostprog {
+
+// A program text grown by printf-style pieces.
+class Program {
+ public:
+  // Every program file begins with an empty line.
+  Program() : text_("\n") {}
+  [[gnu::format(printf, 2, 3)]] void add(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    const std::size_t old_size = text_.size();
+    text_.resize(old_size + static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(text_.data() + old_size, static_cast<std::size_t>(length) + 1, format, args);
+    text_.resize(old_size + static_cast<std::size_t>(length));
+    va_end(args);
+  }
+  std::string& text() { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// The extension of a file name, lower-cased, from its last "." (empty when there is none).
+std::string lower_extension(const std::string& name);
+
+// Reads the dataset `name` into the data frame ds, by the reader its extension calls for.
+void r_read_file(Program& p, const std::string& name);
+
+// Writes the records of the columns `names` of ds to the open connection f, one 8-byte field
+// per column and case; `character` marks the text columns.
+void r_write_columns(Program& p, const std::vector<std::string>& names, const std::vector<bool>& character);
+
+// Writes one program file; the kind names the file in the failure messages ("Could not open
+// <kind> file", "Could not write <kind> file").
+void write_program_file(const std::string& path, const std::string& text, const char* kind);
+
+}  // namespace hostprog
