@@ -9,9 +9,14 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "hosts/program_text.h"
 #include "runtime/frame.h"
 
 namespace {
+
+using hosts::lower_extension;
+using hosts::Program;
+using hosts::r_read_file;
 
 // Width of every field of the data file.
 constexpr int field_width = 8;
@@ -20,30 +25,6 @@ constexpr std::uint16_t kept_output_bits = FLAG_TYPE_MASK | FLAG_TRANSFER | FLAG
                                            FLAG_DIAGNOSE | FLAG_DIAGNOSE_ALL;
 // Shortest SAS record length of the data file.
 constexpr int min_sas_record_length = 256;
-
-// A program text grown by printf-style pieces.
-class Program {
- public:
-  // Every program file begins with an empty line.
-  Program() : text_("\n") {}
-  [[gnu::format(printf, 2, 3)]] void add(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    const std::size_t old_size = text_.size();
-    text_.resize(old_size + static_cast<std::size_t>(length) + 1);
-    std::vsnprintf(text_.data() + old_size, static_cast<std::size_t>(length) + 1, format, args);
-    text_.resize(old_size + static_cast<std::size_t>(length));
-    va_end(args);
-  }
-  std::string& text() { return text_; }
-
- private:
-  std::string text_;
-};
 
 // A name without its NUL padding and trailing blanks.
 std::string trimmed(const VarName& name) {
@@ -95,39 +76,7 @@ RunShape run_shape(const ControlFile& control, const HostProgramInputs& inputs) 
   return shape;
 }
 
-// The extension of a file name, lower-cased, from its last "." (empty when there is none).
-std::string lower_extension(const std::string& name) {
-  const std::size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return {};
-  std::string extension = name.substr(dot);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
-}
-
 // ---- R ----
-
-void r_read_file(Program& p, const std::string& name) {
-  const std::string extension = lower_extension(name);
-  if (extension == ".csv") {
-    p.add("ds <-read.csv(\"%s\")\n", name.c_str());
-  } else if (extension == ".dta") {
-    p.add("library(foreign)\n");
-    p.add("ds <-read.dta(\"%s\")\n", name.c_str());
-  } else if (extension == ".rda" || extension == ".rdata") {
-    p.add("ds <- get(load(\"%s\"))\n", name.c_str());
-  } else if (extension == ".sav") {
-    p.add("library(foreign)\n");
-    p.add("ds <-read.spss(\"%s\", to.data.frame = TRUE)\n", name.c_str());
-  } else if (extension == ".txt") {
-    p.add("ds <-read.delim(\"%s\")\n", name.c_str());
-  } else if (extension == ".xpt") {
-    p.add("library(foreign)\n");
-    p.add("ds <-read.xport(\"%s\")\n", name.c_str());
-  } else {
-    p.add("ds <- get(load(\"%s.rda\"))\n", name.c_str());
-  }
-}
 
 // Writes the records. R marks a missing number by one NaN pattern, but arithmetic quiets it
 // into another and NaN results carry a third; the procedures recognise a missing number only
