@@ -280,10 +280,11 @@ std::string setup_base() { return companion_path(""); }
 }  // namespace
 
 void run_emitdata(int argc, char** argv) {
-  const CommandOptions options = read_command_options(argc, argv);
-  const bool from_control = host_mode != HOST_NONE || options.dataout.has_value() || control_file_exists();
+  const bool from_control = host_mode != HOST_NONE || has_dataout_option(argc, argv) || control_file_exists();
   new_log = !from_control;
   log_line(true, "  Begin Emitdata execution");
+  // Read after the log is open, so that a bad value is reported there.
+  const CommandOptions options = read_command_options(argc, argv);
   if (from_control) {
     RunRequest request;
     request.base = setup_base();

@@ -33,6 +33,8 @@ struct CommandOptions {
   int implicate = select_none;
 };
 CommandOptions read_command_options(int argc, char** argv);
+// Whether the command line names an output with "/DATAOUT=".
+bool has_dataout_option(int argc, char** argv);
 
 // A multiple or implicate value: a positive number, ALL or a word beginning CON.
 int selection_value(const std::string& text, const char* missing, const char* non_positive, const char* invalid);

@@ -84,6 +84,13 @@ CommandOptions read_command_options(int argc, char** argv) {
   return options;
 }
 
+bool has_dataout_option(int argc, char** argv) {
+  std::string value;
+  for (int a = 2; a < argc; ++a)
+    if (option_value(argv[a], "/DATAOUT=", value)) return true;
+  return false;
+}
+
 EmitSettings read_emit_statements() {
   EmitSettings settings;
   RepeatGuard given;

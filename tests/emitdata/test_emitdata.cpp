@@ -23,7 +23,7 @@ class EmitFolder : public imputetest::ImputeFolder {
                    {"y", [](int i) { return i % 5 == 2 ? NAN : 3.0 + i; }},
                    {"g", [](int i) { return static_cast<double>(i % 3); }}},
                   cases);
-    ASSERT_EQ(run("continuous x y g;\nmultiples 5;\nseed 7;\ndataout done all;"), 0) << log();
+    ASSERT_EQ(run("multiples 5;\nseed 7;\ndataout done all;"), 0) << log();
   }
   testsupport::RunResult emit(const std::string& setup_name, const std::string& statements, const std::string& args = "") {
     write_text(dir_.file(setup_name + ".set"), statements);
@@ -54,15 +54,16 @@ TEST_F(EmitFolder, completed_data_are_the_input_with_exactly_the_imputed_values_
   std::map<std::pair<int, int>, double> imputed;  // (multiple, case) -> y
   for (const auto& block : blocks) imputed[{block.multiple, block.case_number}] = block.values.at(1);
   const auto data = testsupport::read_bytes(dir_.file("done.dat"));
-  ASSERT_EQ(data.size(), static_cast<std::size_t>(cases * 5 * 4 * 8));
+  ASSERT_EQ(data.size(), static_cast<std::size_t>(cases * 5 * 5 * 8));  // x, y, g, _MULT_, _OBS_
   for (int i = 0; i < cases; ++i) {
     for (int m = 1; m <= 5; ++m) {
-      const std::size_t at = static_cast<std::size_t>((i * 5 + m - 1) * 4 * 8);
+      const std::size_t at = static_cast<std::size_t>((i * 5 + m - 1) * 5 * 8);
       EXPECT_EQ(testsupport::le_double(data, at), i * 0.5);
       const double y = testsupport::le_double(data, at + 8);
       if (i % 5 == 2) EXPECT_EQ(y, imputed.at({m, i + 1})) << "case " << i + 1 << " multiple " << m;
       else EXPECT_EQ(y, 3.0 + i);
       EXPECT_EQ(testsupport::le_double(data, at + 24), m);
+      EXPECT_EQ(testsupport::le_double(data, at + 32), i + 1);
     }
   }
   EXPECT_NE(read_text(dir_.file("done.met")).find("name=_MULT_"), std::string::npos);
@@ -121,7 +122,7 @@ TEST_F(EmitFolder, staging_sorts_five_multiples_stably_through_small_buffers) {
                 cases);
   write_text(dir_.file("a.set"), "datain ds;\ncontinuous y;\nmultiples 5;\nseed 3;\nrun;\n");
   // The staging reads a describe setup's control file.
-  write_text(dir_.file("d.set"), "datain ds;\ncontinuous y;\nstratum s;\nmean y;\nmdata impute;\nmultiples 5;\nseed 3;\nrun;\n");
+  write_text(dir_.file("d.set"), "datain ds;\nstratum s;\nmean y;\nmdata impute;\nmultiples 5;\nseed 3;\nrun;\n");
   auto checker = run_command(testsupport::bin_dir() + "/tesset d.set /batch", dir_.path().string());
   if (checker.exit_code != 0) GTEST_SKIP() << "describe setup not accepted: " << read_text(dir_.file("d.log"));
   ASSERT_EQ(run_command(testsupport::bin_dir() + "/impute d.set /batch", dir_.path().string()).exit_code, 0);
