@@ -18,11 +18,12 @@ using testsupport::RunResult;
 using testsupport::TempDir;
 using testsupport::write_text;
 
-const char* const programs[] = {"ambrel", "bootdesign", "getdata", "impute", "tesset"};
-// The programs that read their setup file (impute reads the control file the checker wrote).
-const char* const setup_readers[] = {"ambrel", "bootdesign", "getdata", "tesset"};
+const char* const programs[] = {"ambrel", "bootdesign", "emitdata", "getdata", "impute", "stagedata", "tesset"};
+// The programs that read their setup file (impute and stagedata read the control file the checker
+// wrote; emitdata reads its setup when no control file lies beside it).
+const char* const setup_readers[] = {"ambrel", "bootdesign", "emitdata", "getdata", "tesset"};
 
-bool reads_setup(const std::string& program) { return program != "impute"; }
+bool reads_setup(const std::string& program) { return program != "impute" && program != "stagedata"; }
 
 RunResult run_program(const std::string& program, const std::string& arguments, const TempDir& dir) {
   const std::string command = testsupport::shell_quote(testsupport::bin_dir() + "/" + program) + arguments;

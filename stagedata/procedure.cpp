@@ -1,0 +1,264 @@
+// The whole run of stagedata, which main.cpp hands to run_procedure.
+#include "stagedata/procedure.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/control_file.h"
+#include "control/imputed_values.h"
+#include "dataset/data_file.h"
+#include "dataset/metadata.h"
+#include "runtime/biofile.h"
+#include "runtime/frame.h"
+#include "runtime/numbers.h"
+#include "runtime/output_file.h"
+#include "runtime/path.h"
+#include "stagedata/grouping.h"
+
+namespace {
+
+// Buffer of the sequential reads and writes.
+constexpr std::int64_t stream_buffer = 8 << 20;
+constexpr long long interrupt_poll = 4096;
+// First capacities of the distinct-value tables.
+constexpr std::size_t by_capacity = 100, stratum_capacity = 500, cluster_capacity = 2000;
+
+// The rows that the run writes: which input columns, and the added ones.
+struct RowLayout {
+  std::vector<int> variables;   // kept variable index of each output column taken from the data
+  bool mult_column = false;     // the multiple number follows
+  bool obs_column = false;      // the observation number follows
+  int fields() const { return static_cast<int>(variables.size()) + (mult_column ? 1 : 0) + (obs_column ? 1 : 0); }
+};
+
+RowLayout row_layout(const ControlFile& control, bool imputation, int copies) {
+  RowLayout layout;
+  for (int k = 0; k < control.nvar(); ++k)
+    if ((control.flags[static_cast<std::size_t>(k)] & FLAG_USED) != 0) layout.variables.push_back(k);
+  if (layout.variables.empty())
+    for (int k = 0; k < control.nvar(); ++k) layout.variables.push_back(k);
+  layout.mult_column = copies > 1 && (imputation || control.datain.size() > 1);
+  layout.obs_column = !control.predout.empty() && control.id_var < 0;
+  return layout;
+}
+
+// The grouping columns of the output rows: the multiple number, the BY variables, STRATUM and
+// CLUSTER, each with its byte offset, its kind and its table's first capacity.
+struct GroupingColumns {
+  std::vector<int> offsets;
+  std::vector<bool> text;
+  std::vector<std::size_t> capacity;
+};
+
+GroupingColumns grouping_columns(const ControlFile& control, const RowLayout& layout) {
+  GroupingColumns g;
+  if (layout.mult_column) {
+    g.offsets.push_back(static_cast<int>(layout.variables.size()) * data_field);
+    g.text.push_back(false);
+    g.capacity.push_back(by_capacity);
+  }
+  const auto add_variable = [&](int variable, std::size_t capacity) {
+    if (variable < 0) return;
+    for (std::size_t c = 0; c < layout.variables.size(); ++c) {
+      if (layout.variables[c] != variable) continue;
+      g.offsets.push_back(static_cast<int>(c) * data_field);
+      g.text.push_back((control.flags[static_cast<std::size_t>(variable)] & FLAG_CHARACTER) != 0);
+      g.capacity.push_back(capacity);
+      return;
+    }
+  };
+  for (std::int16_t by : control.by_vars) add_variable(by, by_capacity);
+  add_variable(control.stratum_var, stratum_capacity);
+  add_variable(control.cluster_var, cluster_capacity);
+  return g;
+}
+
+// The record buffer of the sort's rewrite: "/SORTBUFFER=bytes" sets it (for tests), otherwise
+// the record-file layer's default, a twentieth of the free memory.
+std::int64_t sort_buffer(int argc, char** argv) {
+  for (int a = 2; a < argc; ++a) {
+    const char* option = "/SORTBUFFER=";
+    if (std::strlen(argv[a]) > std::strlen(option) && same_word(std::string_view(argv[a], std::strlen(option)), option)) {
+      std::int64_t bytes = 0;
+      if (!parse_integer(argv[a] + std::strlen(option), bytes) || bytes <= 0) error_exit("Invalid sort buffer value");
+      return bytes;
+    }
+  }
+  return -1;
+}
+
+// Input data: records of `fields` 8-byte fields, after the host's 8-byte missing-value record.
+class DataInput {
+ public:
+  DataInput(const std::string& path, int fields, bool leading_record) : length_(fields * data_field), path_(path) {
+    file_ = RecordFile(path.c_str(), B_READ, stream_buffer, length_);
+    std::int64_t size = bfile_size(file_.get());
+    if (leading_record) {
+      if (size < data_field) error_exitf("Data file %s lacks its missing-value record", path.c_str());
+      std::memcpy(leading_, file_.read(nullptr, data_field), data_field);
+      size -= data_field;
+    }
+    if (size % length_ != 0)
+      error_exitf("Data file %s ends inside record %lld (record length %d)", path.c_str(),
+                  static_cast<long long>(size / length_ + 1), length_);
+    count_ = size / length_;
+  }
+  long long count() const { return count_; }
+  const char* leading() const { return leading_; }
+  const char* next() {
+    const auto* record = static_cast<const char*>(file_.read(nullptr, length_));
+    if (record == nullptr) error_exitf("Can't read %s", path_.c_str());
+    return record;
+  }
+
+ private:
+  int length_;
+  std::string path_;
+  RecordFile file_;
+  long long count_ = 0;
+  char leading_[data_field] = {};
+};
+
+// Writes the rows to the output, entering each in the groups.
+class RowWriter {
+ public:
+  RowWriter(const std::string& path, const RowLayout& layout, std::vector<int> columns, RowGroups& groups,
+            const char* leading)
+      : layout_(layout), columns_(std::move(columns)), groups_(groups), length_(layout.fields() * data_field),
+        output_(path), file_(output_.path().c_str(), B_WRITE, stream_buffer, 0) {
+    if (leading) file_.write(leading, data_field);
+  }
+  void write(const char* record, int multiple, long long observation) {
+    char* row = static_cast<char*>(file_.write(nullptr, length_));
+    for (std::size_t c = 0; c < layout_.variables.size(); ++c)
+      std::memcpy(row + c * data_field, record + static_cast<std::size_t>(columns_[static_cast<std::size_t>(layout_.variables[c])]) * data_field,
+                  data_field);
+    char* added = row + layout_.variables.size() * data_field;
+    if (layout_.mult_column) set_number(added, multiple), added += data_field;
+    if (layout_.obs_column) set_number(added, static_cast<double>(observation));
+    groups_.add(row);
+  }
+  PendingOutput& output() { return output_; }
+  void close() { file_.close(); }
+
+ private:
+  const RowLayout& layout_;
+  std::vector<int> columns_;
+  RowGroups& groups_;
+  int length_;
+  PendingOutput output_;
+  RecordFile file_;
+};
+
+// Rewrites the rows of `raw` in target order to `final_path`, one buffer-sized slice of target
+// positions per pass over `raw`.
+void rewrite_sorted(const std::string& raw, const std::string& final_path, const std::vector<std::uint32_t>& target,
+                    int row_length, bool leading_record, std::int64_t buffer) {
+  PendingOutput output(final_path);
+  RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
+  const std::int64_t rows = static_cast<std::int64_t>(target.size());
+  if (buffer < 0) {
+    RecordFile probe(raw.c_str(), B_READ, -1, row_length);
+    buffer = bbuffer_length(probe.get());
+  }
+  const std::int64_t slice_rows = std::max<std::int64_t>(1, buffer / row_length);
+  std::vector<char> slice(static_cast<std::size_t>(std::min(slice_rows, std::max<std::int64_t>(rows, 1)) * row_length));
+  for (std::int64_t low = 0; low < rows; low += slice_rows) {
+    const std::int64_t high = std::min(rows, low + slice_rows);
+    RecordFile in(raw.c_str(), B_READ, stream_buffer, row_length);
+    if (leading_record) {
+      const void* leading = in.read(nullptr, data_field);
+      if (low == 0) out.write(leading, data_field);
+    }
+    for (std::int64_t row = 0; row < rows; ++row) {
+      if (row % interrupt_poll == 0 && interrupted()) error_exit("User interrupt");
+      const void* record = in.read(nullptr, row_length);
+      if (record == nullptr) error_exitf("Can't read %s", raw.c_str());
+      const std::int64_t t = target[static_cast<std::size_t>(row)];
+      if (t >= low && t < high) std::memcpy(&slice[static_cast<std::size_t>((t - low) * row_length)], record, static_cast<std::size_t>(row_length));
+    }
+    out.write(slice.data(), static_cast<int>((high - low) * row_length));
+  }
+  out.close();
+  output.commit();
+}
+
+// The data file of the run: the host's extraction, or the DATAIN dataset's data.
+std::string data_path(const ControlFile& control, std::size_t file) {
+  if (host_mode != HOST_NONE) return companion_path(".dat");
+  if (file >= control.datain.size()) error_exit("No data input named in the control file");
+  char path[max_path_length + 1];
+  make_path(path, nullptr, dataset_name(control.datain[file]).c_str(), "dat");
+  return path;
+}
+
+}  // namespace
+
+void run_stagedata(int argc, char** argv) {
+  log_line(true, "  Begin Stagedata execution");
+  log_line(false, "  Read setup");
+  const std::int64_t buffer = sort_buffer(argc, argv);
+  const ControlFile control = read_control_file(companion_path(".ctl"));
+  if ((control.kind & (KIND_DESCRIBE | KIND_REGRESS)) == 0) error_exit("Not a describe or regression control file");
+  const bool host = host_mode != HOST_NONE;
+  const bool imputation = (control.kind & (KIND_IMPUTE | KIND_SYNTHESIZE)) != 0;
+  const ImputedShape shape = imputation ? imputed_shape(control, companion_path(".log")) : ImputedShape{};
+  const std::vector<Realization> copies = imputation ? shape.realizations() : std::vector<Realization>{};
+  const int files = imputation || host ? 1 : static_cast<int>(control.datain.size());
+  const RowLayout layout = row_layout(control, imputation, imputation ? static_cast<int>(copies.size()) : files);
+  const GroupingColumns grouping = grouping_columns(control, layout);
+  RowGroups groups(grouping.offsets, grouping.text, grouping.capacity);
+  const std::vector<int> columns = kept_columns(control, host);
+  const int input_fields = host ? control.nvar() : control.norig();
+
+  log_line(false, "  Write data");
+  const std::string output_path = companion_path(host ? ".imp" : ".dat");
+  std::unique_ptr<RowWriter> writer;
+  std::vector<char> record(static_cast<std::size_t>(input_fields) * data_field);
+  for (int file = 0; file < files; ++file) {
+    DataInput input(data_path(control, static_cast<std::size_t>(file)), input_fields, host);
+    if (!writer) writer = std::make_unique<RowWriter>(output_path, layout, columns, groups, host ? input.leading() : nullptr);
+    long long nobs = input.count();
+    if (control.nobs > 0) nobs = std::min<long long>(nobs, control.nobs);
+    std::unique_ptr<ImputedValues> values;
+    if (imputation) {
+      std::vector<bool> char_vars;
+      for (std::uint16_t flags : control.flags) char_vars.push_back((flags & FLAG_CHARACTER) != 0);
+      char_vars.resize(static_cast<std::size_t>(control.nvar()));
+      values = std::make_unique<ImputedValues>(companion_path(".cor"), shape, columns, char_vars, nobs);
+    }
+    for (long long obs = 1; obs <= nobs; ++obs) {
+      if (obs % interrupt_poll == 0 && interrupted()) error_exit("User interrupt");
+      const char* input_record = input.next();
+      if (!values) {
+        writer->write(input_record, file + 1, obs);
+        continue;
+      }
+      values->load(obs);
+      for (std::size_t c = 0; c < copies.size(); ++c) {
+        std::memcpy(record.data(), input_record, record.size());
+        values->apply(copies[c], record.data());
+        writer->write(record.data(), static_cast<int>(c + 1), obs);
+      }
+    }
+  }
+  if (!writer) error_exit("No data input named in the control file");
+  writer->close();
+  if (groups.rows() > 0xFFFFFFFFll) error_exit("Too many rows to sort");
+  if (!groups.needs_sort()) {
+    writer->output().commit();
+  } else {
+    log_line(false, "  Sort data");
+    const std::string raw_path = companion_path(".raw");
+    if (std::rename(writer->output().path().c_str(), raw_path.c_str()) != 0) error_exitf("Can't rename %s", raw_path.c_str());
+    writer->output().discard();
+    std::unique_ptr<ScratchPath> scratch;
+    if (!debug_mode) scratch = std::make_unique<ScratchPath>(raw_path);
+    rewrite_sorted(raw_path, output_path, groups.target_positions(), layout.fields() * data_field, host, buffer);
+  }
+  log_linef(false, "  Rows: %lld, groups: %zu", static_cast<long long>(groups.rows()), groups.combinations());
+  log_line(true, "  End data setting");
+}
