@@ -18,9 +18,9 @@ using testsupport::RunResult;
 using testsupport::TempDir;
 using testsupport::write_text;
 
-const char* const programs[] = {"ambrel", "getdata", "impute", "tesset"};
+const char* const programs[] = {"ambrel", "getdata", "impute", "poolfit", "tesset"};
 // The programs that read their setup file (impute reads the control file the checker wrote).
-const char* const setup_readers[] = {"ambrel", "getdata", "tesset"};
+const char* const setup_readers[] = {"ambrel", "getdata", "poolfit", "tesset"};
 
 bool reads_setup(const std::string& program) { return program != "impute"; }
 

@@ -38,8 +38,8 @@ TEST(combining, identical_imputations_have_no_between_variance_and_infinite_df) 
 }
 
 TEST(combining, two_imputations_with_unit_variances_give_df_four) {
-  // B* = (m + 1)/(m(m - 1)) * sum of squared deviations = 1 with m = 2: deviations of 1/sqrt(6).
-  const double d = 1.0 / std::sqrt(6.0);
+  // B* = (m + 1)/(m(m - 1)) * sum of squared deviations = 1 with m = 2: deviations of 1/sqrt(3).
+  const double d = 1.0 / std::sqrt(3.0);
   CombinedEstimates c = combine_scalar({3.0 - d, 3.0 + d}, 1.0);
   EXPECT_NEAR(c.between[0], 1.0, 1e-14);
   EXPECT_NEAR(c.relative_increase, 1.0, 1e-14);
