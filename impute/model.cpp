@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "runtime/frame.h"
 #include "stats/packed_matrix.h"
@@ -33,7 +34,7 @@ ModelColumns::ModelColumns(const ImputeRun& run, const std::vector<int>& predict
     }
     columns_ += p.count;
     predictors_.push_back(p);
-    if (var.numeric() && !var.interaction && p.count == 1) plain_.push_back({p.first, var.position});
+    if (var.numeric() && !var.interaction && p.count == 1) add_plain(p.first, var.position);
     else others_.push_back(p);
   }
   ++columns_;  // the dependent
@@ -64,12 +65,34 @@ bool interaction_cell(const ImputeRun& run, const Variable& term, const unsigned
 
 }  // namespace
 
+void ModelColumns::add_plain(int column, int position) {
+  if (!plain_.empty()) {
+    PlainRun& last = plain_.back();
+    if (column == last.column + last.length && position == last.position + 8 * last.length) {
+      ++last.length;
+      return;
+    }
+  }
+  plain_.push_back({column, position, 1});
+}
+
+namespace {
+
+// Copies `length` numbers stored one after another, putting 0 for those not observed; a loop
+// simple enough for the vector units.
+void copy_observed(const unsigned char* __restrict from, double* __restrict to, int length) {
+  for (int k = 0; k < length; ++k) {
+    double value;
+    std::memcpy(&value, from + 8 * k, 8);
+    to[k] = value > missing_value ? value : 0.0;
+  }
+}
+
+}  // namespace
+
 void ModelColumns::fill(const unsigned char* record, double* x) const {
   x[0] = 1.0;
-  for (const PlainColumn& p : plain_) {
-    const double value = record_number(record, p.position);
-    x[p.column] = is_observed(value) ? value : 0.0;
-  }
+  for (const PlainRun& p : plain_) copy_observed(record + p.position, x + p.column, p.length);
   for (const PredictorColumns& p : others_) {
     const Variable& var = run_.vars[static_cast<std::size_t>(p.variable)];
     double* cell = x + p.first;

@@ -38,15 +38,19 @@ class ModelColumns {
   std::vector<std::string> names() const;
 
  private:
-  // A numeric predictor of one column: the value at its record position, 0 when not observed.
-  struct PlainColumn {
+  // Numeric predictors of one column each whose columns and record positions both follow one
+  // another: `length` values from `position` on, each 0 when not observed.
+  struct PlainRun {
     int column = 0;
     int position = 0;
+    int length = 0;
   };
+
+  void add_plain(int column, int position);
 
   const ImputeRun& run_;
   std::vector<PredictorColumns> predictors_;
-  std::vector<PlainColumn> plain_;          // the predictors filled by a plain copy
+  std::vector<PlainRun> plain_;             // the predictors filled by a plain copy
   std::vector<PredictorColumns> others_;    // the rest: indicators, mixed and interactions
   int columns_ = 1;
 };

@@ -250,24 +250,29 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
   // Records are changed where they lie in the read buffer: the working file itself never is.
-  while (auto* record = static_cast<unsigned char*>(working.read(nullptr))) {
-    if (!in_level(run, record, by_level)) continue;
-    corrections.apply(record);
-    bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
-    const double value = record_number(record, dep.position);
-    if (applies && !is_observed(value) && value != missing_value) applies = false;  // not applicable before
-    const bool missing = applies && value == missing_value;
-    if (!applies || missing || pass.synthesis) {
-      model.write(record);
-      ++data.model_records;
+  // They are taken a buffer's run at a time.
+  std::int64_t count = 0;
+  while (unsigned char* first = working.read_records(count)) {
+    for (std::int64_t i = 0; i < count; ++i) {
+      unsigned char* record = first + i * run.record_length;
+      if (!in_level(run, record, by_level)) continue;
+      corrections.apply(record);
+      bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
+      const double value = record_number(record, dep.position);
+      if (applies && !is_observed(value) && value != missing_value) applies = false;  // not applicable before
+      const bool missing = applies && value == missing_value;
+      if (!applies || missing || pass.synthesis) {
+        model.write(record);
+        ++data.model_records;
+      }
+      if (!applies || missing) continue;
+      double* x = block.next_case();
+      columns.fill(record, x);
+      x[y] = value;
+      data.n += 1;
+      data.sum += value;
+      data.sum_squares += value * value;
     }
-    if (!applies || missing) continue;
-    double* x = block.next_case();
-    columns.fill(record, x);
-    x[y] = value;
-    data.n += 1;
-    data.sum += value;
-    data.sum_squares += value * value;
   }
   block.flush();
   bclose(model.get(), B_CLOSE);
@@ -319,18 +324,22 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
   const auto implicate = static_cast<std::int16_t>(pass.implicate);
   const auto variable = static_cast<std::int16_t>(dependent);
-  while (const auto* record = static_cast<const unsigned char*>(model.read(nullptr))) {
-    const std::int32_t case_number = record_case(record);
-    while (more && ahead.before(case_number, multiple, implicate)) {
-      writer.write(ahead);
-      more = reader.next(ahead);
+  std::int64_t count = 0;
+  while (const unsigned char* first = model.read_records(count)) {
+    for (std::int64_t i = 0; i < count; ++i) {
+      const unsigned char* record = first + i * run.record_length;
+      const std::int32_t case_number = record_case(record);
+      while (more && ahead.before(case_number, multiple, implicate)) {
+        writer.write(ahead);
+        more = reader.next(ahead);
+      }
+      const bool merge = more && ahead.is(case_number, multiple, implicate);
+      const double stored = record_number(record, dep.position);
+      const bool not_applicable = !is_observed(stored) && stored != missing_value;
+      const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
+      writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, number_value(value));
+      if (merge) more = reader.next(ahead);
     }
-    const bool merge = more && ahead.is(case_number, multiple, implicate);
-    const double stored = record_number(record, dep.position);
-    const bool not_applicable = !is_observed(stored) && stored != missing_value;
-    const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
-    writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, number_value(value));
-    if (merge) more = reader.next(ahead);
   }
   while (more) {
     writer.write(ahead);

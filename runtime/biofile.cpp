@@ -434,6 +434,26 @@ void* bread(biofile* bf, void* destination, int length) {
   return read_slow(*bf, destination, length);
 }
 
+unsigned char* bread_records(biofile* bf, std::int64_t& count) {
+  count = 0;
+  const int length = bf->record_length;
+  if (access_of(*bf) != B_READ || length <= 0) fail("read", *bf);
+  if (bf->end - bf->current < length) {
+    if (is_virtual(*bf)) {
+      if (bf->current >= bf->end) return nullptr;
+      fail("read", *bf);
+    }
+    // Without a buffer there is nothing to point into: only the end of the data can be told.
+    if (!bf->buffer) return static_cast<unsigned char*>(read_unbuffered(*bf, nullptr, static_cast<std::size_t>(length)));
+    if (!refill(*bf, length)) return nullptr;
+  }
+  unsigned char* first = bf->current;
+  count = (bf->end - first) / length;
+  bf->current = first + count * length;
+  bf->record_count += count;
+  return first;
+}
+
 void* bwrite(biofile* bf, const void* source, int length) {
   if (length <= 0) length = bf->record_length;
   unsigned char* record = bf->current;

@@ -25,6 +25,10 @@ biofile* bopen(const char* name, biofile* bf, int mode, std::int64_t buffer_leng
 // Reads one record (length <= 0: the record length); null at the end of the data.
 // A null destination returns a pointer into the buffer, valid until the next call.
 void* bread(biofile* bf, void* destination, int length);
+// Reads the whole records that follow in the buffer (refilling it when none is left) and
+// returns the first; `count` tells how many. Null with a count of 0 at the end of the data.
+// For files with a fixed record length; the records stay valid until the next read.
+unsigned char* bread_records(biofile* bf, std::int64_t& count);
 // Writes one record; a null source returns where the caller must put the bytes.
 void* bwrite(biofile* bf, const void* source, int length);
 // Whence 1: relative to the current position; otherwise absolute. 1 when a virtual file's
@@ -69,6 +73,7 @@ class RecordFile {
   biofile* get() const { return bf_; }
   bool is_open() const { return bf_ != nullptr; }
   void* read(void* destination, int length = 0) { return bread(bf_, destination, length); }
+  unsigned char* read_records(std::int64_t& count) { return bread_records(bf_, count); }
   void* write(const void* source, int length = 0) { return bwrite(bf_, source, length); }
   // Ends the file with bclose's B_RELEASE (or B_DELETE); the owner is empty afterwards.
   void close(int how = B_RELEASE) { bclose(std::exchange(bf_, nullptr), how); }

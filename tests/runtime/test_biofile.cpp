@@ -181,6 +181,66 @@ TEST(biofile, file_ending_inside_a_record) {
       testing::ExitedWithCode(3), fatal("Can't read " + cut));
 }
 
+// Runs of records: every record comes once and in order, whether the buffer holds whole records
+// or splits one, whether the file is on disk or virtual, and mixed with single reads; a file that
+// ends inside a record is refused as by bread.
+TEST(biofile, runs_of_records_cover_the_file_once) {
+  TempDir dir;
+  const int count = 100;
+  const int length = 40;
+  const std::string path = dir.file("runs");
+  write_bytes(path, make_records(count, length));
+  auto read_all = [&](biofile* bf) {
+    std::vector<std::uint8_t> seen;
+    std::int64_t run = 0;
+    int index = 0;
+    while (unsigned char* first = bread_records(bf, run)) {
+      EXPECT_GT(run, 0);
+      seen.insert(seen.end(), first, first + run * length);
+      // Every third run is followed by one single read.
+      if (++index % 3 == 0) {
+        if (const auto* record = static_cast<const std::uint8_t*>(bread(bf, nullptr, 0))) seen.insert(seen.end(), record, record + length);
+      }
+    }
+    EXPECT_EQ(run, 0);
+    EXPECT_EQ(brecord_count(bf), count);
+    return seen;
+  };
+  for (std::int64_t buffer : {4000, 1010, 80}) {
+    SCOPED_TRACE(buffer);
+    biofile* bf = bopen(path.c_str(), nullptr, B_READ, buffer, length);
+    EXPECT_EQ(read_all(bf), make_records(count, length));
+    bclose(bf, B_RELEASE);
+  }
+  // An empty file (left without a buffer) has no run.
+  const std::string empty = dir.file("empty");
+  write_bytes(empty, {});
+  biofile* none = bopen(empty.c_str(), nullptr, B_READ, -1, length);
+  std::int64_t none_run = 1;
+  EXPECT_EQ(bread_records(none, none_run), nullptr);
+  EXPECT_EQ(none_run, 0);
+  bclose(none, B_RELEASE);
+  biofile* held = bopen(nullptr, nullptr, B_WRITE | B_VIRTUAL, 8000, length);
+  write_records(held, count, length);
+  bclose(held, B_CLOSE);
+  bopen(nullptr, held, B_READ, 0, 0);
+  EXPECT_EQ(read_all(held), make_records(count, length));
+  bclose(held, B_RELEASE);
+
+  const std::string cut = dir.file("cut");
+  auto bytes = make_records(count, length);
+  bytes.pop_back();
+  write_bytes(cut, bytes);
+  EXPECT_EXIT(
+      {
+        biofile* bf = bopen(cut.c_str(), nullptr, B_READ, 400, length);
+        std::int64_t run = 0;
+        while (bread_records(bf, run) != nullptr) {
+        }
+      },
+      testing::ExitedWithCode(3), fatal("Can't read " + cut));
+}
+
 TEST(biofile, virtual_file_spills_when_it_outgrows_its_buffer) {
   biofile* bf = bopen(nullptr, nullptr, B_WRITE | B_VIRTUAL, 1000, 40);
   write_records(bf, 25, 40);
