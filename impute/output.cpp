@@ -60,8 +60,7 @@ void encode_block(const ImputeRun& run, const CorrectionRecord& record, const Co
     if (var.numeric()) {
       if (!(entry_number(value) > missing_value)) value = number_value(0.0);
     } else if (!var.codes.empty()) {
-      const int index = entry_code(value);
-      value = var.codes[static_cast<std::size_t>(index >= 0 && index < static_cast<int>(var.codes.size()) ? index : static_cast<int>(var.codes.size()) - 1)].value;
+      value = var.code_of(entry_code(value));
     }
     bytes.insert(bytes.end(), value.begin(), value.end());
   }

@@ -1,0 +1,314 @@
+// Newton-Raphson fits of logistic and Poisson models over the fit rows, and their perturbation.
+#include "impute/iterative_fit.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "runtime/frame.h"
+#include "stats/packed_matrix.h"
+#include "stats/random.h"
+#include "stats/safe_math.h"
+
+namespace impute {
+
+using tessary::packed_index;
+using tessary::packed_size;
+
+double linear_predictor_of(const std::vector<double>& coefficients, const double* x) {
+  double eta = 0;
+  for (std::size_t j = 0; j < coefficients.size(); ++j) eta += coefficients[j] * x[j];
+  return eta;
+}
+
+namespace {
+
+double element(const std::vector<double>& packed, int i, int j) {
+  return i >= j ? packed[packed_index(static_cast<std::size_t>(i), static_cast<std::size_t>(j))]
+                : packed[packed_index(static_cast<std::size_t>(j), static_cast<std::size_t>(i))];
+}
+
+// The active predictor columns of a status vector (before the dependent's column).
+std::vector<int> active_columns(const std::vector<std::int16_t>& status, int dependent) {
+  std::vector<int> active;
+  for (int j = 0; j < dependent; ++j)
+    if (status[static_cast<std::size_t>(j)] == column_active) active.push_back(j);
+  return active;
+}
+
+double active_predictor(const std::vector<double>& coefficients, const std::vector<int>& active, const double* row) {
+  double eta = 0;
+  for (int j : active) eta += coefficients[static_cast<std::size_t>(j)] * row[j];
+  return eta;
+}
+
+// One row's share of a pass.
+struct Share {
+  double weight = 0;
+  double residual = 0;
+  double loglik = 0;
+};
+
+// The share of a row at linear predictor eta; false when the row takes no part. Beyond the
+// limit a logistic case carries no weight; its log-likelihood is still the exact one, formed
+// without overflow, so that a step into separation is never taken for an improvement.
+bool row_share(const Family& family, const FitRows& rows, const double* row, double eta, Share& share) {
+  if (family.poisson) {
+    const double y = row[rows.dependent()];
+    const double limited = std::clamp(eta, -eta_limit, eta_limit);
+    const double mu = tessary::safe_exp(limited + tessary::safe_log(row[rows.extra()]));
+    share = {mu, y - mu, y * limited - mu};
+    return true;
+  }
+  const int y = family.response(row);
+  if (y < 0) return false;
+  share.loglik = y == 1 ? -tessary::log1p_exp(-eta) : -tessary::log1p_exp(eta);
+  if (eta < -eta_limit) {
+    share.weight = 0;
+    share.residual = y;
+  } else if (eta > eta_limit) {
+    share.weight = 0;
+    share.residual = y - 1;
+  } else {
+    const double p = tessary::logistic(eta);
+    share.weight = p * (1 - p);
+    share.residual = y - p;
+  }
+  return true;
+}
+
+// One pass: the information matrix over the active columns with the score in the dependent's
+// row; returns the log-likelihood.
+double information_pass(FitRows& rows, const Family& family, const std::vector<int>& active,
+                        const std::vector<double>& coefficients, std::vector<double>& matrix) {
+  std::fill(matrix.begin(), matrix.end(), 0.0);
+  const int y = rows.dependent();
+  double* score = matrix.data() + packed_index(static_cast<std::size_t>(y), 0);
+  double loglik = 0;
+  rows.rewind();
+  while (const double* row = rows.next()) {
+    Share share;
+    if (!row_share(family, rows, row, active_predictor(coefficients, active, row), share)) continue;
+    loglik += share.loglik;
+    for (std::size_t a = 0; a < active.size(); ++a) {
+      const int i = active[a];
+      const double wx = share.weight * row[i];
+      double* line = matrix.data() + packed_index(static_cast<std::size_t>(i), 0);
+      for (std::size_t b = 0; b <= a; ++b) line[active[b]] += wx * row[active[b]];
+      score[i] += share.residual * row[i];
+    }
+  }
+  return loglik;
+}
+
+// The passes of Newton-Raphson with step halving, from `coefficients` with the previous
+// log-likelihood `previous_loglik`; leaves the inverse factor of the last pass in fit.matrix.
+void newton_passes(ImputeRun& run, FitRows& rows, const Family& family, const std::vector<std::int16_t>& base,
+                   std::vector<double> coefficients, double previous_loglik, LinearFit& fit) {
+  const int y = rows.dependent();
+  const std::vector<int> active = active_columns(base, y);
+  std::vector<double> previous(coefficients.size(), 0.0);
+  fit.matrix.assign(packed_size(static_cast<std::size_t>(y) + 1), 0.0);
+  bool warned = false;
+  for (int passes = 1;; ++passes) {
+    if (interrupted()) error_exit("User interrupt");
+    const double loglik = information_pass(rows, family, active, coefficients, fit.matrix);
+    fit.status = base;
+    const bool pivoted = tessary::factor_and_invert(fit.matrix, fit.status);
+    const bool singular = !pivoted || std::count(fit.status.begin(), fit.status.end(), tessary::status_singular) > 0;
+    if (singular && !warned) {
+      log_line(false, "  Warning: Null predictor covariance matrix due to");
+      log_line(false, "           colinearity with dependent variable");
+      warned = true;
+    }
+    if (passes >= run.maxlogi) {
+      log_line(false, "  Warning: Too many iterations, probably due to");
+      log_line(false, "           colinearity with dependent variable");
+      break;
+    }
+    if (previous_loglik != 0 && loglik < previous_loglik) {
+      for (std::size_t j = 0; j < coefficients.size(); ++j) coefficients[j] = (previous[j] + coefficients[j]) * 0.5;
+      continue;
+    }
+    previous = coefficients;
+    double change = 0;
+    for (int j : active) {
+      if (fit.status[static_cast<std::size_t>(j)] != column_active) continue;
+      const double step = pivoted ? element(fit.matrix, y, j) : 0.0;
+      double& b = coefficients[static_cast<std::size_t>(j)];
+      b += step;
+      change = std::max(change, std::fabs(b) > 0.01 ? std::fabs(step / b) : std::fabs(step));
+    }
+    if (change < run.mincodi) break;
+    previous_loglik = loglik;
+  }
+  fit.coefficients = std::move(coefficients);
+}
+
+// The cross-products of the fitting rows' columns with the dependent formed by `dependent_of`
+// (NaN-free by construction); rows for which it returns false take no part.
+template <typename Dependent>
+std::vector<double> start_matrix(FitRows& rows, Dependent dependent_of) {
+  const int columns = rows.dependent() + 1;
+  std::vector<double> matrix(packed_size(static_cast<std::size_t>(columns)), 0.0);
+  std::vector<double> x(static_cast<std::size_t>(columns));
+  rows.rewind();
+  while (const double* row = rows.next()) {
+    double y = 0;
+    if (!dependent_of(row, y)) continue;
+    std::copy(row, row + columns - 1, x.begin());
+    x[static_cast<std::size_t>(columns) - 1] = y;
+    add_cross_products(matrix, x.data(), columns);
+  }
+  return matrix;
+}
+
+// The base status of the passes: the active columns of a least-squares start, the dependent
+// carried.
+std::vector<std::int16_t> pass_status(const std::vector<std::int16_t>& start, int y) {
+  std::vector<std::int16_t> status(static_cast<std::size_t>(y) + 1, column_inactive);
+  for (int j = 0; j < y; ++j)
+    if (start[static_cast<std::size_t>(j)] == column_active) status[static_cast<std::size_t>(j)] = column_active;
+  status[static_cast<std::size_t>(y)] = column_dependent;
+  return status;
+}
+
+// The least-squares start of an iterative fit: activity, selection and factorization of
+// `matrix`; returns the coefficients times `scale` and sets `status` to the chosen columns.
+std::vector<double> least_squares_start(const ModelColumns& columns, const Variable& dependent, std::vector<double>& matrix,
+                                        std::vector<std::int16_t>& status, double scale) {
+  set_column_activity(columns, matrix, status);
+  select_and_factor(columns, dependent, matrix, status);
+  const int y = columns.dependent();
+  std::vector<double> coefficients(static_cast<std::size_t>(y), 0.0);
+  for (int j = 0; j < y; ++j)
+    if (status[static_cast<std::size_t>(j)] == column_active) coefficients[static_cast<std::size_t>(j)] = scale * element(matrix, y, j);
+  return coefficients;
+}
+
+}  // namespace
+
+void fit_logistic(ImputeRun& run, const ModelColumns& columns, const Variable& dependent, FitRows& rows,
+                  const Response& response, LinearFit& fit) {
+  double ones = 0;
+  std::vector<double> matrix = start_matrix(rows, [&](const double* row, double& y) {
+    const int r = response(row);
+    if (r < 0) return false;
+    ones += r;
+    y = r - 0.5;
+    return true;
+  });
+  const double n = matrix[0];
+  if (n <= 0) error_exit("No cases");
+  if (!(ones > 0 && ones < n)) error_exit("Only one code in dependent variable");
+  fit.cases = std::llround(n);
+  std::vector<std::int16_t> status;
+  std::vector<double> start = least_squares_start(columns, dependent, matrix, status, 4.0);
+  Family family;
+  family.response = response;
+  newton_passes(run, rows, family, pass_status(status, columns.dependent()), std::move(start), n * -0.6931471805599453, fit);
+}
+
+void fit_logistic_from_zero(ImputeRun& run, const ModelColumns& columns, FitRows& rows, const Response& response,
+                            std::vector<std::int16_t> status, LinearFit& fit) {
+  Family family;
+  family.response = response;
+  long long n = 0;
+  rows.rewind();
+  while (const double* row = rows.next()) n += response(row) >= 0 ? 1 : 0;
+  fit.cases = n;
+  newton_passes(run, rows, family, pass_status(status, columns.dependent()),
+                std::vector<double>(static_cast<std::size_t>(columns.dependent()), 0.0), 0.0, fit);
+}
+
+void fit_poisson(ImputeRun& run, const ModelColumns& columns, const Variable& dependent, FitRows& rows, LinearFit& fit) {
+  if (dependent.categorical()) error_exit("Dependent variable categorical");
+  double offsets = 0;
+  std::vector<double> matrix = start_matrix(rows, [&](const double* row, double& y) {
+    if (!(row[rows.extra()] > 0)) error_exit("Invalid offset value");
+    offsets += row[rows.extra()];
+    y = row[rows.dependent()];
+    return true;
+  });
+  const double n = matrix[0];
+  if (n <= 0) error_exit("No cases");
+  fit.cases = std::llround(n);
+  std::vector<std::int16_t> status;
+  std::vector<double> start = least_squares_start(columns, dependent, matrix, status, 1.0);
+  Family family;
+  family.poisson = true;
+  // The previous log-likelihood is that of the coefficients 0: -n, or minus the sum of the
+  // offsets, so that the halving toward 0 from a poor start can end.
+  newton_passes(run, rows, family, pass_status(status, columns.dependent()), std::move(start), -offsets, fit);
+}
+
+namespace {
+
+// b + T'z over the active columns, with z drawn in column order; `squares` gets the sum of z^2.
+std::vector<double> factor_draw(ImputeRun& run, const LinearFit& fit, const std::vector<int>& active, double& squares) {
+  std::vector<double> z(active.size());
+  squares = 0;
+  for (double& zi : z) {
+    zi = tessary::normal(run.generator);
+    squares += zi * zi;
+  }
+  std::vector<double> drawn = fit.coefficients;
+  for (std::size_t a = 0; a < active.size(); ++a) {
+    double shift = 0;
+    for (std::size_t b = a; b < active.size(); ++b) shift += element(fit.matrix, active[b], active[a]) * z[b];
+    drawn[static_cast<std::size_t>(active[a])] += shift;
+  }
+  return drawn;
+}
+
+// The log-likelihood of each coefficient vector over the rows, in one pass.
+std::vector<double> log_likelihoods(FitRows& rows, const Family& family, const std::vector<std::vector<double>>& candidates) {
+  std::vector<double> loglik(candidates.size(), 0.0);
+  rows.rewind();
+  while (const double* row = rows.next()) {
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+      Share share;
+      if (!row_share(family, rows, row, linear_predictor_of(candidates[c], row), share)) break;
+      loglik[c] += share.loglik;
+    }
+  }
+  return loglik;
+}
+
+}  // namespace
+
+void perturb_iterative(ImputeRun& run, int k, FitRows& rows, const Family& family, LinearFit& fit) {
+  fit.perturbed = fit.coefficients;
+  if (k <= 0) return;
+  const std::vector<int> active = active_columns(fit.status, rows.dependent());
+  double squares = 0;
+  if (k <= 2) {
+    fit.perturbed = factor_draw(run, fit, active, squares);
+    return;
+  }
+  // Sampling importance resampling: candidate 0 is the fit itself.
+  std::vector<std::vector<double>> candidates{fit.coefficients};
+  std::vector<double> proposal{0.0};
+  for (int c = 1; c < k; ++c) {
+    candidates.push_back(factor_draw(run, fit, active, squares));
+    proposal.push_back(-0.5 * squares);
+  }
+  const std::vector<double> loglik = log_likelihoods(rows, family, candidates);
+  std::vector<double> weight(candidates.size(), 1.0);
+  double total = 1.0;
+  for (std::size_t c = 1; c < candidates.size(); ++c) {
+    const double d = (loglik[c] - loglik[0]) - proposal[c];
+    weight[c] = d < -eta_limit ? 0.0 : d > eta_limit ? 4503599627370496.0 : std::exp(d);
+    total += weight[c];
+  }
+  const double u = tessary::uniform(run.generator);
+  double cumulative = 0;
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    cumulative += weight[c];
+    if (cumulative / total >= u || c + 1 == candidates.size()) {
+      fit.perturbed = candidates[c];
+      return;
+    }
+  }
+}
+
+}  // namespace impute
