@@ -35,10 +35,17 @@ std::vector<int> active_columns(const std::vector<std::int16_t>& status, int dep
   return active;
 }
 
-double active_predictor(const std::vector<double>& coefficients, const std::vector<int>& active, const double* row) {
-  double eta = 0;
-  for (int j : active) eta += coefficients[static_cast<std::size_t>(j)] * row[j];
-  return eta;
+// Adds w x_i x_j to the dense packed triangle over m columns and r x_i to the row after it (the
+// score). Built for the wider vector units too where the processor has them.
+__attribute__((target_clones("avx2", "default")))
+void add_weighted_row(double* __restrict dense, const double* __restrict x, double weight, double residual, std::size_t m) {
+  double* line = dense;
+  for (std::size_t i = 0; i < m; ++i) {
+    const double wx = weight * x[i];
+    for (std::size_t j = 0; j <= i; ++j) line[j] += wx * x[j];
+    line += i + 1;
+  }
+  for (std::size_t i = 0; i < m; ++i) line[i] += residual * x[i];
 }
 
 // One row's share of a pass.
@@ -77,25 +84,35 @@ bool row_share(const Family& family, const FitRows& rows, const double* row, dou
 }
 
 // One pass: the information matrix over the active columns with the score in the dependent's
-// row; returns the log-likelihood.
+// row; returns the log-likelihood. The sums run in a dense triangle over the active columns
+// (contiguous rows that the compiler vectorizes) and are placed in the model's matrix after the
+// pass.
 double information_pass(FitRows& rows, const Family& family, const std::vector<int>& active,
                         const std::vector<double>& coefficients, std::vector<double>& matrix) {
-  std::fill(matrix.begin(), matrix.end(), 0.0);
-  const int y = rows.dependent();
-  double* score = matrix.data() + packed_index(static_cast<std::size_t>(y), 0);
+  const std::size_t m = active.size();
+  std::vector<double> dense(packed_size(m + 1), 0.0);
+  std::vector<double> x(m), b(m);
+  for (std::size_t a = 0; a < m; ++a) b[a] = coefficients[static_cast<std::size_t>(active[a])];
+  const double* score = dense.data() + packed_index(m, 0);
   double loglik = 0;
   rows.rewind();
   while (const double* row = rows.next()) {
-    Share share;
-    if (!row_share(family, rows, row, active_predictor(coefficients, active, row), share)) continue;
-    loglik += share.loglik;
-    for (std::size_t a = 0; a < active.size(); ++a) {
-      const int i = active[a];
-      const double wx = share.weight * row[i];
-      double* line = matrix.data() + packed_index(static_cast<std::size_t>(i), 0);
-      for (std::size_t b = 0; b <= a; ++b) line[active[b]] += wx * row[active[b]];
-      score[i] += share.residual * row[i];
+    double eta = 0;
+    for (std::size_t a = 0; a < m; ++a) {
+      x[a] = row[active[a]];
+      eta += b[a] * x[a];
     }
+    Share share;
+    if (!row_share(family, rows, row, eta, share)) continue;
+    loglik += share.loglik;
+    add_weighted_row(dense.data(), x.data(), share.weight, share.residual, m);
+  }
+  std::fill(matrix.begin(), matrix.end(), 0.0);
+  const auto y = static_cast<std::size_t>(rows.dependent());
+  for (std::size_t i = 0; i < m; ++i) {
+    const auto ci = static_cast<std::size_t>(active[i]);
+    for (std::size_t j = 0; j <= i; ++j) matrix[packed_index(ci, static_cast<std::size_t>(active[j]))] = dense[packed_index(i, j)];
+    matrix[packed_index(y, ci)] = score[i];
   }
   return loglik;
 }

@@ -149,7 +149,9 @@ void write_output(ImputeRun& run, WorkFiles& files, const std::string& cor_path)
       if (set < 0 || set >= static_cast<int>(sets.size())) error_exit("Can't read merge file");
       for (const CorrectionEntry& entry : record.entries) {
         const Variable& var = run.vars[static_cast<std::size_t>(entry.variable)];
-        if (var.numeric() && is_observed(entry_number(entry.value))) sets[static_cast<std::size_t>(set)][static_cast<std::size_t>(entry.variable)].add(entry_number(entry.value));
+        ImputedStats& stats = sets[static_cast<std::size_t>(set)][static_cast<std::size_t>(entry.variable)];
+        if (var.numeric() && is_observed(entry_number(entry.value))) stats.add(entry_number(entry.value));
+        else if (var.categorical()) ++stats.count;  // counted in the count table
       }
     }
     const std::int64_t terminator = 0;

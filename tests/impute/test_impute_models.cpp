@@ -260,3 +260,27 @@ TEST_F(ImputeModels, GhDrawsReproduceTheQuantilesOfASkewedSample) {
 }
 
 }  // namespace
+
+namespace {
+
+// A restricted binary variable: where the restriction does not hold the case is not applicable
+// and gets the restricted code (one above the largest code); a bounded count stays in its bounds.
+TEST_F(ImputeModels, RestrictedCodesAndBoundedCountsUnderTheirRules) {
+  ASSERT_EQ(run("categorical b;\nrestrict b (x2 > 0);\ntransfer g c t;\nmultiples 2;\niterations 1;\nseed 4;"), 0) << log();
+  int restricted = 0;
+  for (const auto& [key, value] : cor_values(cor(), b_index)) {
+    if (x2_of(key.second - 1) > 0) {
+      EXPECT_TRUE(value == 0 || value == 1) << key.second;
+    } else {
+      EXPECT_EQ(value, 2.0) << key.second;
+      ++restricted;
+    }
+  }
+  EXPECT_GT(restricted, 0);
+  ASSERT_EQ(run("count c;\nbounds c (<= 3);\ntransfer b g t;\nmultiples 2;\niterations 1;\nseed 4;"), 0) << log();
+  const auto counts = cor_values(cor(), 2);
+  ASSERT_FALSE(counts.empty());
+  for (const auto& [key, value] : counts) EXPECT_TRUE(value >= 0 && value <= 3) << value;
+}
+
+}  // namespace
