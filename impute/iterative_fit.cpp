@@ -88,13 +88,14 @@ bool row_share(const Family& family, const FitRows& rows, const double* row, dou
 // (contiguous rows that the compiler vectorizes) and are placed in the model's matrix after the
 // pass.
 double information_pass(FitRows& rows, const Family& family, const std::vector<int>& active,
-                        const std::vector<double>& coefficients, std::vector<double>& matrix) {
+                        const std::vector<double>& coefficients, std::vector<double>& matrix, long long& taking_part) {
   const std::size_t m = active.size();
   std::vector<double> dense(packed_size(m + 1), 0.0);
   std::vector<double> x(m), b(m);
   for (std::size_t a = 0; a < m; ++a) b[a] = coefficients[static_cast<std::size_t>(active[a])];
   const double* score = dense.data() + packed_index(m, 0);
   double loglik = 0;
+  taking_part = 0;
   rows.rewind();
   while (const double* row = rows.next()) {
     double eta = 0;
@@ -105,6 +106,7 @@ double information_pass(FitRows& rows, const Family& family, const std::vector<i
     Share share;
     if (!row_share(family, rows, row, eta, share)) continue;
     loglik += share.loglik;
+    ++taking_part;
     add_weighted_row(dense.data(), x.data(), share.weight, share.residual, m);
   }
   std::fill(matrix.begin(), matrix.end(), 0.0);
@@ -118,7 +120,8 @@ double information_pass(FitRows& rows, const Family& family, const std::vector<i
 }
 
 // The passes of Newton-Raphson with step halving, from `coefficients` with the previous
-// log-likelihood `previous_loglik`; leaves the inverse factor of the last pass in fit.matrix.
+// log-likelihood `previous_loglik`; leaves the inverse factor of the last pass in fit.matrix and
+// the number of rows that took part in fit.cases.
 void newton_passes(ImputeRun& run, FitRows& rows, const Family& family, const std::vector<std::int16_t>& base,
                    std::vector<double> coefficients, double previous_loglik, LinearFit& fit) {
   const int y = rows.dependent();
@@ -128,7 +131,7 @@ void newton_passes(ImputeRun& run, FitRows& rows, const Family& family, const st
   bool warned = false;
   for (int passes = 1;; ++passes) {
     if (interrupted()) error_exit("User interrupt");
-    const double loglik = information_pass(rows, family, active, coefficients, fit.matrix);
+    const double loglik = information_pass(rows, family, active, coefficients, fit.matrix, fit.cases);
     fit.status = base;
     const bool pivoted = tessary::factor_and_invert(fit.matrix, fit.status);
     const bool singular = !pivoted || std::count(fit.status.begin(), fit.status.end(), tessary::status_singular) > 0;
@@ -229,10 +232,6 @@ void fit_logistic_from_zero(ImputeRun& run, const ModelColumns& columns, FitRows
                             std::vector<std::int16_t> status, LinearFit& fit) {
   Family family;
   family.response = response;
-  long long n = 0;
-  rows.rewind();
-  while (const double* row = rows.next()) n += response(row) >= 0 ? 1 : 0;
-  fit.cases = n;
   newton_passes(run, rows, family, pass_status(status, columns.dependent()),
                 std::vector<double>(static_cast<std::size_t>(columns.dependent()), 0.0), 0.0, fit);
 }
