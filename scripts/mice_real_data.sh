@@ -15,10 +15,8 @@ Rscript "$here/export_mice_data.R" "$work"
 
 # name, categorical variables
 impute_set() {
-  printf 'getdata name=%s setup=new;\n  datain %s.csv;\n  table;\n  delim csv;\nrun;\n' "$1" "$1" > get_"$1".set
+  printf 'datain %s.csv;\ndataout %s;\ntable;\ndelim csv;\nrun;\n' "$1" "$1" > get_"$1".set
   "$build/bin/getdata" get_"$1".set /batch > /dev/null
-  mv get_"$1".met "$1".met
-  mv get_"$1".dat "$1".dat
   printf 'datain %s;\ncategorical %s;\nmultiples 5;\niterations 10;\nseed 20261208;\nprint none;\nrun;\n' "$1" "$2" > imp_"$1".set
   "$build/bin/tesset" imp_"$1".set /batch > /dev/null
   "$build/bin/impute" imp_"$1".set /batch > /dev/null
