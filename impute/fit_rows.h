@@ -23,6 +23,7 @@ class FitRows {
   int extra() const { return columns_; }           // the extra value in a row
   int width() const { return columns_ + 1; }
   long long count() const { return count_; }
+  const char* path() const { return bpath(file_.get()); }
   // Where the next row goes (width() doubles).
   double* append();
   // Starts a pass at the first row; next() then gives each row in turn, null after the last.

@@ -368,7 +368,7 @@ std::unique_ptr<CaseDraw> choose_model(ImputeRun& run, int dependent, const Mode
     case TYPE_ABB_STORED:
     case TYPE_GH:
       return std::make_unique<PreparedDraw>(dependent, dep.bounded, bootstrap_values(run, dependent, columns, rows, pass.synthesis),
-                                            "fit rows");
+                                            rows.path());
     default:
       error_exitf("%s of %s is not available in this version", model_title(dep.type()), dep.name.c_str());
   }
