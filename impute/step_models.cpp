@@ -248,15 +248,16 @@ std::vector<double> code_indicator_matrix(FitRows& rows, int codes) {
   const int predictors = rows.dependent();
   const int size = predictors + codes;
   std::vector<double> matrix(tessary::packed_size(static_cast<std::size_t>(size)), 0.0);
-  std::vector<double> x(static_cast<std::size_t>(size));
+  CrossProductBlock block(matrix, size);
   rows.rewind();
   while (const double* row = rows.next()) {
-    std::copy(row, row + predictors, x.begin());
-    std::fill(x.begin() + predictors, x.end(), 0.0);
+    double* x = block.next_case();
+    std::copy(row, row + predictors, x);
+    std::fill(x + predictors, x + size, 0.0);
     const int code = static_cast<int>(row[predictors]);
-    if (code >= 0 && code < codes) x[static_cast<std::size_t>(predictors + code)] = 1.0;
-    add_cross_products(matrix, x.data(), size);
+    if (code >= 0 && code < codes) x[predictors + code] = 1.0;
   }
+  block.flush();
   return matrix;
 }
 
