@@ -185,6 +185,16 @@ void check_after_reading(ImputeRun& run) {
   run.multiples = 0;
 }
 
+// The extra code of a restricted categorical variable: one above its largest observed code, or
+// "RESTRICT" for character codes.
+Slot8 restricted_code(const Variable& var) {
+  if (var.character()) return text_slot("RESTRICT");
+  double largest = 0;
+  for (std::size_t c = 0; c < var.codes.size(); ++c)
+    if (c == 0 || slot_double(var.codes[c].value) > largest) largest = slot_double(var.codes[c].value);
+  return numeric_slot(largest + 1);
+}
+
 // Code counts, types from the data, and the size of the largest model, checked before the
 // matrices of the fits are ever allocated.
 void settle_codes_and_size(ImputeRun& run) {
@@ -194,6 +204,7 @@ void settle_codes_and_size(ImputeRun& run) {
     if (var.numeric()) continue;
     const int observed = static_cast<int>(var.codes.size());
     var.ncat = observed + (var.restricted ? 1 : 0);
+    if (var.restricted) var.restricted_code = restricted_code(var);
     if (observed > 2 && !var.transfer()) var.flags = static_cast<std::uint16_t>((var.flags & ~FLAG_TYPE_MASK) | TYPE_POLYTOMOUS);
     if (var.missing > 0 || (run.control.flags[static_cast<std::size_t>(v)] & FLAG_SYNTHESIZE)) maxcat = std::max(maxcat, observed);
   }
@@ -231,7 +242,8 @@ void settle_codes_and_size(ImputeRun& run) {
 }  // namespace
 
 WorkFiles::WorkFiles(const std::string& base)
-    : data_path(base + ".wk0"), model_path(base + ".wk1"), corrections_path{ScratchPath(base + ".wk3"), ScratchPath(base + ".wk4"), ScratchPath(base + ".wk2")} {}
+    : data_path(base + ".wk0"), model_path(base + ".wk1"), corrections_path{ScratchPath(base + ".wk3"), ScratchPath(base + ".wk4"), ScratchPath(base + ".wk2")},
+      fit_path(base + ".wk5") {}
 
 void read_data(ImputeRun& run, WorkFiles& files) {
   log_line(false, "  Read data");

@@ -196,6 +196,8 @@ double element(const std::vector<double>& packed, int i, int j) {
                 : packed[packed_index(static_cast<std::size_t>(j), static_cast<std::size_t>(i))];
 }
 
+}  // namespace
+
 // Indicator columns are active only when some but not all fitting cases have the code; of a
 // predictor's several codes the most frequent is the reference.
 void set_column_activity(const ModelColumns& columns, const std::vector<double>& matrix, std::vector<std::int16_t>& status) {
@@ -214,6 +216,8 @@ void set_column_activity(const ModelColumns& columns, const std::vector<double>&
     if (reference >= 0) status[static_cast<std::size_t>(reference)] = column_inactive;
   }
 }
+
+namespace {
 
 // A symmetric matrix held whole for the sweeps of the stepwise selection.
 struct SweepMatrix {
@@ -239,16 +243,28 @@ struct SweepMatrix {
 };
 
 // Forward selection of predictors by their gain in explained sum of squares relative to the
-// total about the mean; returns the chosen predictors' positions in the predictor list.
+// total about the mean (summed over the dependent columns, which follow the predictors' columns
+// and are marked column_dependent in `status`); returns the chosen predictors' positions in the
+// predictor list.
 std::vector<bool> select_predictors(const ModelColumns& columns, const std::vector<double>& matrix,
                                     const std::vector<std::int16_t>& status, int maxpred, double minrsqd) {
-  const int size = columns.count();
-  const int y = columns.dependent();
+  const int size = static_cast<int>(status.size());
+  std::vector<int> dependents;
+  for (int c = columns.dependent(); c < size; ++c)
+    if (status[static_cast<std::size_t>(c)] == column_dependent) dependents.push_back(c);
   SweepMatrix current{size, std::vector<double>(static_cast<std::size_t>(size) * size)};
   for (int i = 0; i < size; ++i)
     for (int j = 0; j < size; ++j) current.at(i, j) = element(matrix, i, j);
   current.sweep(0);
-  const double total = current.at(y, y);
+  std::vector<double> total;
+  for (int y : dependents) total.push_back(current.at(y, y));
+  // The gain of a trial over the current sweep, each dependent column relative to its total.
+  auto gain_of = [&](SweepMatrix& trial) {
+    double gain = 0;
+    for (std::size_t d = 0; d < dependents.size(); ++d)
+      if (total[d] > 0) gain += (current.at(dependents[d], dependents[d]) - trial.at(dependents[d], dependents[d])) / total[d];
+    return gain;
+  };
   const auto& predictors = columns.predictors();
   std::vector<bool> chosen(predictors.size(), false);
   int count = 0;
@@ -260,7 +276,7 @@ std::vector<bool> select_predictors(const ModelColumns& columns, const std::vect
       SweepMatrix trial = current;
       for (int c = predictors[p].first; c < predictors[p].first + predictors[p].count; ++c)
         if (status[static_cast<std::size_t>(c)] == column_active) trial.sweep(c);
-      const double gain = total > 0 ? (current.at(y, y) - trial.at(y, y)) / total : 0.0;
+      const double gain = gain_of(trial);
       if (gain > best_gain) best_gain = gain, best = static_cast<int>(p);
     }
     if (best < 0) break;
@@ -275,26 +291,31 @@ std::vector<bool> select_predictors(const ModelColumns& columns, const std::vect
 
 }  // namespace
 
+void select_and_factor(const ModelColumns& columns, const Variable& dependent, std::vector<double>& matrix,
+                       std::vector<std::int16_t>& status) {
+  const int npred = static_cast<int>(columns.predictors().size());
+  const int maxpred = dependent.maxpred >= 0 ? dependent.maxpred : npred;
+  if (maxpred < npred || dependent.minrsqd != 0) {
+    const std::vector<bool> chosen = select_predictors(columns, matrix, status, maxpred, dependent.minrsqd);
+    for (std::size_t p = 0; p < chosen.size(); ++p) {
+      if (chosen[p]) continue;
+      const PredictorColumns& pc = columns.predictors()[p];
+      for (int c = pc.first; c < pc.first + pc.count; ++c) status[static_cast<std::size_t>(c)] = column_inactive;
+    }
+    if (std::none_of(chosen.begin(), chosen.end(), [](bool b) { return b; }))
+      log_line(false, "  Warning: Minimum R-squared not met; using only intercept");
+  }
+  if (!tessary::factor_and_invert(matrix, status)) error_exit("Can't invert initial crossproducts matrix");
+}
+
 void fit_linear(const ImputeRun& run, const ModelColumns& columns, const Variable& dependent, LinearFit& fit) {
   if (!dependent.numeric()) error_exit("Dependent variable not continuous");
   const double n = element(fit.matrix, 0, 0);
   if (n <= 0) error_exit("No cases");
   fit.cases = std::llround(n);
   set_column_activity(columns, fit.matrix, fit.status);
-  const int npred = static_cast<int>(columns.predictors().size());
-  const int maxpred = dependent.maxpred >= 0 ? dependent.maxpred : npred;
-  if (maxpred < npred || dependent.minrsqd != 0) {
-    const std::vector<bool> chosen = select_predictors(columns, fit.matrix, fit.status, maxpred, dependent.minrsqd);
-    for (std::size_t p = 0; p < chosen.size(); ++p) {
-      if (chosen[p]) continue;
-      const PredictorColumns& pc = columns.predictors()[p];
-      for (int c = pc.first; c < pc.first + pc.count; ++c) fit.status[static_cast<std::size_t>(c)] = column_inactive;
-    }
-    if (std::none_of(chosen.begin(), chosen.end(), [](bool b) { return b; }))
-      log_line(false, "  Warning: Minimum R-squared not met; using only intercept");
-  }
   (void)run;
-  if (!tessary::factor_and_invert(fit.matrix, fit.status)) error_exit("Can't invert initial crossproducts matrix");
+  select_and_factor(columns, dependent, fit.matrix, fit.status);
   const int y = columns.dependent();
   fit.coefficients.assign(static_cast<std::size_t>(y), 0.0);
   for (int j = 0; j < y; ++j)
@@ -303,8 +324,6 @@ void fit_linear(const ImputeRun& run, const ModelColumns& columns, const Variabl
 }
 
 // ---- Perturbation and listing. ----
-
-namespace {
 
 void list_coefficients(const ModelColumns& columns, const LinearFit& fit, bool perturbed) {
   const std::vector<std::string> names = columns.names();
@@ -320,8 +339,6 @@ void list_coefficients(const ModelColumns& columns, const LinearFit& fit, bool p
       list_linef(1, "%*.*s%*.*g", width, width, names[j].c_str(), 18, 10, fit.coefficients[j]);
   }
 }
-
-}  // namespace
 
 void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit) {
   fit.perturbed = fit.coefficients;

@@ -91,11 +91,26 @@ class CrossProductBlock {
   std::vector<double> x_;  // block_cases rows of `columns_` values
 };
 
+// Sets `status` (one entry per column of `columns`) from the cross-products: every column active,
+// except indicator columns that no or every fitting case has and each categorical predictor's
+// reference code; the dependent column is marked column_dependent.
+void set_column_activity(const ModelColumns& columns, const std::vector<double>& matrix, std::vector<std::int16_t>& status);
+
+// Forward stepwise selection when the dependent's MAXPRED or MINRSQD asks for it (the columns
+// marked column_dependent after the predictors' are the dependent's), then the factorization of
+// `matrix` over the active columns; stops the run when nothing can be pivoted.
+void select_and_factor(const ModelColumns& columns, const Variable& dependent, std::vector<double>& matrix,
+                       std::vector<std::int16_t>& status);
+
 // Column activity, stepwise selection (MAXPRED, MINRSQD) and the factorization.
 void fit_linear(const ImputeRun& run, const ModelColumns& columns, const Variable& dependent, LinearFit& fit);
 
 // Draws the perturbed coefficients and residual scale (nothing to draw when k is 0), and lists
 // the coefficients at PRINT CO or ALL.
 void perturb_linear(ImputeRun& run, const ModelColumns& columns, int k, LinearFit& fit);
+
+// The listing's coefficient table of a fit: "Coefficients", or with `perturbed` the unperturbed
+// and perturbed values side by side.
+void list_coefficients(const ModelColumns& columns, const LinearFit& fit, bool perturbed);
 
 }  // namespace impute

@@ -60,8 +60,7 @@ void encode_block(const ImputeRun& run, const CorrectionRecord& record, const Co
     if (var.numeric()) {
       if (!(entry_number(value) > missing_value)) value = number_value(0.0);
     } else if (!var.codes.empty()) {
-      const int index = entry_code(value);
-      value = var.codes[static_cast<std::size_t>(index >= 0 && index < static_cast<int>(var.codes.size()) ? index : static_cast<int>(var.codes.size()) - 1)].value;
+      value = var.code_of(entry_code(value));
     }
     bytes.insert(bytes.end(), value.begin(), value.end());
   }
@@ -150,7 +149,9 @@ void write_output(ImputeRun& run, WorkFiles& files, const std::string& cor_path)
       if (set < 0 || set >= static_cast<int>(sets.size())) error_exit("Can't read merge file");
       for (const CorrectionEntry& entry : record.entries) {
         const Variable& var = run.vars[static_cast<std::size_t>(entry.variable)];
-        if (var.numeric() && is_observed(entry_number(entry.value))) sets[static_cast<std::size_t>(set)][static_cast<std::size_t>(entry.variable)].add(entry_number(entry.value));
+        ImputedStats& stats = sets[static_cast<std::size_t>(set)][static_cast<std::size_t>(entry.variable)];
+        if (var.numeric() && is_observed(entry_number(entry.value))) stats.add(entry_number(entry.value));
+        else if (var.categorical()) ++stats.count;  // counted in the count table
       }
     }
     const std::int64_t terminator = 0;

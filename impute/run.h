@@ -51,6 +51,7 @@ struct Variable {
 
   std::vector<Code> codes;     // categorical: codes in order of first appearance
   int ncat = 0;                // code count (a restricted variable has one more, last)
+  Slot8 restricted_code{};     // restricted categorical: one above the largest code, or "RESTRICT"
   int position = -1;           // byte position of the value in the working record
 
   int offset_var = -1;         // OFFSETS: offset variable of a count variable
@@ -66,6 +67,12 @@ struct Variable {
   // Numeric variables hold 8-byte values in the working record, categorical ones code indexes.
   bool numeric() const { return (type() & 1) != 0; }
   bool categorical() const { return !numeric(); }
+  // The code of a code index: an observed code, or (any other index) the restricted code of a
+  // restricted variable and the last code of any other.
+  const Slot8& code_of(int index) const {
+    if (index >= 0 && index < static_cast<int>(codes.size())) return codes[static_cast<std::size_t>(index)].value;
+    return restricted || codes.empty() ? restricted_code : codes.back().value;
+  }
 };
 
 // Where a variable stands before the loops.
@@ -84,6 +91,8 @@ struct ImputeRun {
   int implicates = 0;
   int iterations = 0;
   std::int32_t seed = 0;
+  int maxlogi = 50;               // passes of an iterative fit
+  double mincodi = 0.001;         // convergence criterion of an iterative fit
   int print_level = 0;
   std::vector<int> by_vars;       // BY variables
   std::vector<int> input_column;  // per model variable its column in a data record
@@ -144,6 +153,9 @@ struct WorkFiles {
   // ".wk3", ".wk4", ".wk2": the current multiple's corrections, the next ones, and those of
   // the multiples already done, in turns.
   ScratchPath corrections_path[3];
+  // ".wk5": the fitting cases of an iterative model as rows of model columns, on disk only when
+  // they outgrow its buffer; never written for a linear model.
+  ScratchPath fit_path;
   int current = -1;               // which corrections file is current, -1 none yet
   int finished = -1;              // which holds the multiples already done, -1 none yet
   // A corrections file that is neither current nor finished.

@@ -62,6 +62,9 @@ ImputeRun read_run_setup(const char* control_path) {
   run.iterations = c.iterations;
   run.seed = c.seed;
   run.generator = c.seed;
+  if (c.maxlogi > 0) run.maxlogi = c.maxlogi;
+  if (c.mincodi >= 0 && static_cast<std::size_t>(c.mincodi) < c.constants.size())
+    run.mincodi = slot_double(c.constants[static_cast<std::size_t>(c.mincodi)]);
   run.print_level = c.print_level;
   run.input_column = input_columns(c, run.nvar);
   if (!c.restrictions.empty()) run.restrictions.emplace(c);

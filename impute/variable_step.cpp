@@ -5,9 +5,13 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #include "impute/corrections.h"
+#include "impute/fit_rows.h"
 #include "impute/model.h"
+#include "impute/step_models.h"
 #include "runtime/frame.h"
 #include "stats/distributions.h"
 #include "stats/packed_matrix.h"
@@ -15,7 +19,18 @@
 
 namespace impute {
 
-bool model_available(int type) { return type == TYPE_CONTINUOUS; }
+bool model_available(int type) {
+  switch (type) {
+    case TYPE_CONTINUOUS:
+    case TYPE_CATEGORICAL:
+    case TYPE_MIXED:
+    case TYPE_POLYTOMOUS:
+    case TYPE_COUNT:
+    case TYPE_ABB_STORED:
+    case TYPE_GH: return true;
+    default: return false;
+  }
+}
 
 const char* model_title(int type) {
   switch (type) {
@@ -30,13 +45,14 @@ const char* model_title(int type) {
   }
 }
 
-namespace {
-
-// A warning line of the step: on the log, and on the listing at PRINT CO or ALL.
 void step_warning(const ImputeRun& run, const char* text) {
   log_line(false, text);
   if (run.print_coefficients()) list_line(text, 1);
 }
+
+int perturbation_size(const ImputeRun& run, const Variable& var) { return run.seed == 0 ? 0 : var.perturb > 0 ? var.perturb : 2; }
+
+namespace {
 
 // ---- Restrictions. ----
 
@@ -100,11 +116,6 @@ void set_restricted(const ImputeRun& run, int v, unsigned char* record, bool dep
 
 // ---- Bounds. ----
 
-struct Limits {
-  double lower = -DBL_MAX;
-  double upper = DBL_MAX;
-};
-
 double bound_operand(const ImputeRun& run, const BoundOperand& operand, const unsigned char* record, bool& known) {
   if (!operand.is_variable()) return slot_double(run.control.constants[static_cast<std::size_t>(operand.constant())]);
   double number = 0;
@@ -113,6 +124,8 @@ double bound_operand(const ImputeRun& run, const BoundOperand& operand, const un
   if (!observed_value(run, operand.variable(), record, number, code) || text) known = false;
   return known ? number : 0.0;
 }
+
+}  // namespace
 
 // The case's bounds of variable v; clauses whose operands are not observed in the case are left out.
 Limits case_limits(const ImputeRun& run, int v, const unsigned char* record) {
@@ -153,6 +166,19 @@ Limits case_limits(const ImputeRun& run, int v, const unsigned char* record) {
   return limits;
 }
 
+double bounded_normal_draw(ImputeRun& run, double eta, double s, const Limits& limits) {
+  double value = eta;
+  if (s != 0) {
+    const double a = limits.lower == -DBL_MAX ? 0.0 : tessary::normal_cdf((limits.lower - eta) / s);
+    const double c = limits.upper == DBL_MAX ? 1.0 : tessary::normal_cdf((limits.upper - eta) / s);
+    const double u = tessary::uniform(run.generator);
+    value = eta + s * tessary::inverse_normal_cdf(a + (c - a) * u);
+  }
+  return std::clamp(value, limits.lower, std::max(limits.lower, limits.upper));
+}
+
+namespace {
+
 // ---- The step. ----
 
 // How the values of the step are drawn.
@@ -160,6 +186,7 @@ struct Treatment {
   bool constant = false;  // every case gets `value`
   double value = 0;
   LinearFit fit;
+  std::unique_ptr<CaseDraw> model;  // the variable types beyond the linear model
 };
 
 // Streams the current corrections and applies those of the case to its working record.
@@ -240,7 +267,7 @@ struct StepData {
 // suspended for the replacement pass.
 StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
                           const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
-                          RecordFile& model, std::vector<double>& matrix) {
+                          RecordFile& model, std::vector<double>& matrix, FitCollector* fit_cases) {
   log_line(false, "  Update data");
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
@@ -258,14 +285,17 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
       if (!in_level(run, record, by_level)) continue;
       corrections.apply(record);
       bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
-      const double value = record_number(record, dep.position);
+      const double value = dependent_value(dep, record);
       if (applies && !is_observed(value) && value != missing_value) applies = false;  // not applicable before
       const bool missing = applies && value == missing_value;
       if (!applies || missing || pass.synthesis) {
         model.write(record);
         ++data.model_records;
       }
-      if (!applies || missing) continue;
+      if (!applies) continue;
+      // An iterative model takes its cases as fit rows; only a mixed variable's non-zero values
+      // also enter the linear cross-products.
+      if (fit_cases != nullptr ? !fit_cases->take(record, value) : missing) continue;
       double* x = block.next_case();
       columns.fill(record, x);
       x[y] = value;
@@ -292,19 +322,12 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
 double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, const Treatment& how,
                   const unsigned char* record, std::vector<double>& x) {
   if (how.constant) return how.value;
+  if (how.model) return how.model->draw(run, record, x);
   columns.fill(record, x.data());
   const double eta = linear_predictor(how.fit.perturbed, x);
   const double s = how.fit.scale;
   if (!run.vars[static_cast<std::size_t>(dependent)].bounded) return s != 0 ? eta + s * tessary::normal(run.generator) : eta;
-  const Limits limits = case_limits(run, dependent, record);
-  double value = eta;
-  if (s != 0) {
-    const double a = limits.lower == -DBL_MAX ? 0.0 : tessary::normal_cdf((limits.lower - eta) / s);
-    const double c = limits.upper == DBL_MAX ? 1.0 : tessary::normal_cdf((limits.upper - eta) / s);
-    const double u = tessary::uniform(run.generator);
-    value = eta + s * tessary::inverse_normal_cdf(a + (c - a) * u);
-  }
-  return std::clamp(value, limits.lower, std::max(limits.lower, limits.upper));
+  return bounded_normal_draw(run, eta, s, case_limits(run, dependent, record));
 }
 
 // Merges the drawn values of the model file's cases into the next corrections file.
@@ -334,10 +357,12 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
         more = reader.next(ahead);
       }
       const bool merge = more && ahead.is(case_number, multiple, implicate);
-      const double stored = record_number(record, dep.position);
+      const double stored = dependent_value(dep, record);
       const bool not_applicable = !is_observed(stored) && stored != missing_value;
       const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
-      writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, number_value(value));
+      const Slot8 entry = dep.numeric() ? number_value(value)
+                                        : code_value(not_applicable ? not_applicable_index : static_cast<std::int16_t>(value));
+      writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, entry);
       if (merge) more = reader.next(ahead);
     }
   }
@@ -370,8 +395,7 @@ bool choose_continuous(ImputeRun& run, int dependent, const ModelColumns& column
   }
   fit_linear(run, columns, dep, how.fit);
   if (interrupted()) error_exit("User interrupt");
-  const int k = run.seed == 0 ? 0 : dep.perturb > 0 ? dep.perturb : 2;
-  perturb_linear(run, columns, k, how.fit);
+  perturb_linear(run, columns, perturbation_size(run, dep), how.fit);
   return true;
 }
 
@@ -388,9 +412,18 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
   // The model records stay in the file's buffer when they fit (the usual share of missing
   // values); only a larger model file goes to disk.
   RecordFile model(files.model_path.c_str(), B_WRITE | B_VIRTUAL, -1, run.record_length);
-  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, model, how.fit.matrix);
+  // The iterative models pass over their cases several times: they keep them as fit rows.
+  std::optional<FitRows> rows;
+  std::optional<FitCollector> fit_cases;
+  if (uses_fit_rows(dep.type())) {
+    rows.emplace(files.fit_path.c_str(), columns.count());
+    fit_cases.emplace(run, variable, columns, *rows);
+  }
+  const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, model, how.fit.matrix,
+                                         fit_cases ? &*fit_cases : nullptr);
   if (data.model_records == 0) return;
-  choose_continuous(run, variable, columns, data, how);
+  if (rows) how.model = choose_model(run, variable, columns, *rows, *fit_cases, how.fit, pass);
+  if (!how.model) choose_continuous(run, variable, columns, data, how);
   replace_values(run, files, variable, columns, how, pass, model);
 }
 
