@@ -213,6 +213,18 @@ OutputLayout output_layout(const DatasetMeta& input, bool add_mult, bool add_imp
   return layout;
 }
 
+void append_extension_columns(OutputLayout& layout, const std::vector<std::string>& names) {
+  if (layout.meta.nvar != layout.input_fields) error_exit("Extension columns come before the added columns");
+  for (const std::string& name : names) {
+    for (int k = 0; k < layout.meta.nvar; ++k)
+      if (layout.meta.name(k) == name) error_exitf("Extension variable %s is already in the dataset", name.c_str());
+    append_added_column(layout.meta, name.c_str(), "");
+  }
+  layout.extension_fields = static_cast<int>(names.size());
+  layout.meta.reclen = layout.meta.nvar * data_field;
+  layout.meta.declared_reclen = layout.meta.reclen;
+}
+
 std::unique_ptr<OutputSink> make_sink(OutputKind kind, const OutputLayout& layout, const std::string& base,
                                       const std::string& text_path, const std::string& delimiters) {
   switch (kind) {

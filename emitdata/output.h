@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/metadata.h"
 #include "emitdata/settings.h"
@@ -15,6 +16,7 @@ struct OutputLayout {
   int mult_column = -1;   // output field of the multiple number, -1 none
   int impl_column = -1;   // output field of the implicate number, -1 none
   int obs_column = -1;    // output field of the observation number, -1 none
+  int extension_fields = 0;  // numeric fields of the extension file after the input's
 
   int fields() const { return meta.nvar; }
   bool is_added(int k) const { return k == mult_column || k == impl_column || k == obs_column; }
@@ -23,6 +25,10 @@ struct OutputLayout {
 // The layout of `input` (type letters or flag words) as a standard dataset, with the added
 // columns named for the host mode ("MULT_" for R and SPSS, "_MULT_" otherwise).
 OutputLayout output_layout(const DatasetMeta& input, bool add_mult, bool add_impl, bool add_obs);
+
+// Appends the further numeric variables of an extension file after the input's variables
+// (before any added column is appended).
+void append_extension_columns(OutputLayout& layout, const std::vector<std::string>& names);
 
 // Receives the output records one at a time; nothing takes its final name before commit.
 class OutputSink {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "control/imputed_values.h"
 #include "dataset/data_file.h"
 #include "dataset/metadata.h"
+#include "emitdata/extension.h"
 #include "emitdata/listing.h"
 #include "emitdata/output.h"
 #include "emitdata/settings.h"
@@ -89,7 +91,7 @@ Selection select_realizations(const ImputedShape& shape, int multiple, int impli
 // Copies every input record to the output, completed for each selected realization when
 // imputed values are given.
 long long write_records(InputRecords& input, long long nobs, ImputedValues* values, const Selection& selection,
-                        const OutputLayout& layout, OutputSink& sink) {
+                        const OutputLayout& layout, OutputSink& sink, ExtensionFile* extension = nullptr) {
   std::vector<char> record(static_cast<std::size_t>(layout.fields()) * data_field);
   const std::size_t input_bytes = static_cast<std::size_t>(layout.input_fields) * data_field;
   long long written = 0;
@@ -102,6 +104,7 @@ long long write_records(InputRecords& input, long long nobs, ImputedValues* valu
     for (const Realization& r : realizations) {
       std::memcpy(record.data(), input_record, input_bytes);
       if (values) values->apply(r, record.data());
+      if (extension) extension->next(&record[input_bytes]);
       if (layout.mult_column >= 0) set_number(&record[static_cast<std::size_t>(layout.mult_column) * data_field], r.multiple);
       if (layout.impl_column >= 0) set_number(&record[static_cast<std::size_t>(layout.impl_column) * data_field], r.implicate);
       if (layout.obs_column >= 0) set_number(&record[static_cast<std::size_t>(layout.obs_column) * data_field], static_cast<double>(obs));
@@ -208,13 +211,14 @@ void export_imputation_run(const RunRequest& request, const EmitSettings* statem
   const OutputLayout layout = output_layout(input_meta, selection.add_mult, selection.add_impl,
                                             (selection.add_mult || selection.add_impl) && !has_id);
   InputRecords input(data_path, input_meta.nvar, host);
-  long long nobs = input.count();
-  if (control.nobs > 0) nobs = std::min<long long>(nobs, control.nobs);
-  if (request.nobs > 0) nobs = std::min(nobs, request.nobs);
+  // The imputation covered `imputed` observations; the export may stop earlier.
+  long long imputed = input.count();
+  if (control.nobs > 0) imputed = std::min<long long>(imputed, control.nobs);
+  const long long nobs = request.nobs > 0 ? std::min(imputed, request.nobs) : imputed;
 
   std::vector<bool> char_vars;
   for (int k = 0; k < control.nvar(); ++k) char_vars.push_back((control.flags[static_cast<std::size_t>(k)] & FLAG_CHARACTER) != 0);
-  ImputedValues values(request.base + ".cor", shape, kept_columns(control, host), char_vars, nobs);
+  ImputedValues values(request.base + ".cor", shape, kept_columns(control, host), char_vars, imputed);
 
   const std::string out_base = host ? request.base : output_base(dataout);
   log_line(false, "  Write data");
@@ -254,7 +258,9 @@ std::string statement_delimiters(const EmitSettings& settings) { return settings
 
 void export_dataset(const EmitSettings& settings) {
   Dataset dataset = open_dataset(dataset_metadata_path(settings.datain));
-  const OutputLayout layout = output_layout(dataset.meta, false, false, false);
+  OutputLayout layout = output_layout(dataset.meta, false, false, false);
+  const std::unique_ptr<ExtensionFile> extension = ExtensionFile::for_data(dataset.data_path);
+  if (extension) append_extension_columns(layout, extension->names());
   InputRecords input(dataset.data_path, dataset.meta.nvar, false);
   const long long nobs = settings.nobs > 0 ? std::min(settings.nobs, input.count()) : input.count();
   const std::string base = output_base(settings.dataout.empty() ? companion_path("") : settings.dataout);
@@ -262,7 +268,7 @@ void export_dataset(const EmitSettings& settings) {
   const std::string text_path = text_output_path(settings.dataout.empty() ? base : settings.dataout);
   log_line(false, "  Write data");
   auto sink = make_sink(kind, layout, base, text_path, statement_delimiters(settings));
-  const long long records = write_records(input, nobs, nullptr, Selection{}, layout, *sink);
+  const long long records = write_records(input, nobs, nullptr, Selection{}, layout, *sink, extension.get());
   sink->commit();
   log_linef(false, "  Output: %s (%lld records)", sink->path().c_str(), records);
   write_emit_listing(settings, layout, records, without_extension(sink->path()));

@@ -155,6 +155,13 @@ std::string spss_program(const EmitProgramInputs& in) {
 
 // ---- Stata ----
 
+// The final order: multiple and implicate, then the key.
+void stata_sort(Program& p, const std::vector<std::string>& sorts, const std::string& key) {
+  p.add("  sort");
+  for (const std::string& name : sorts) p.add(" %s", name.c_str());
+  p.add(" %s, stable\n", key.c_str());
+}
+
 std::string stata_program(const EmitProgramInputs& in) {
   Program p;
   const std::string key = key_column(in);
@@ -173,12 +180,19 @@ std::string stata_program(const EmitProgramInputs& in) {
       p.add("    replace %s = `\"`val'\"' in `i'\n", in.columns[c].c_str());
     } else {
       p.add("    file read data %%8z val\n");
-      p.add("    replace %s = val in `i'\n", in.columns[c].c_str());
+      p.add("    replace %s = scalar(val) in `i'\n", in.columns[c].c_str());
     }
   }
   p.add("  }\n");
   p.add("  file close data\n");
   const std::vector<std::string> sorts = added_sort_columns(in);
+  if (in.other_vars.empty()) {
+    // The records carry every variable of the dataset: nothing to merge.
+    if (!key.empty()) stata_sort(p, sorts, key);
+    p.add("  save \"%s\", replace\n", in.dataout.c_str());
+    p.add("}\n");
+    return std::move(p.text());
+  }
   if (!key.empty()) {
     p.add("  sort %s", key.c_str());
     for (const std::string& name : sorts) p.add(" %s", name.c_str());
@@ -199,9 +213,7 @@ std::string stata_program(const EmitProgramInputs& in) {
     }
     p.add("  merge 1:m %.*s using \"%s\", update replace nogen\n", static_cast<int>(key.size()), key.c_str(),
           records_file.c_str());
-    p.add("  sort");
-    for (const std::string& name : sorts) p.add(" %s", name.c_str());
-    p.add(" %s, stable\n", key.c_str());
+    stata_sort(p, sorts, key);
   }
   p.add("  save \"%s\", replace\n", in.dataout.c_str());
   p.add("}\n");

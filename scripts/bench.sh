@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every benchmark that the build made, bootdesign on a large design, then impute side by
-# side with R mice.
+# Runs every benchmark that the build made, bootdesign on a large design, stagedata on a million
+# observations against a plain copy, then impute side by side with R mice.
 # Usage: scripts/bench.sh BUILD_DIR   (IMPUTE_CASES sets the cases of the impute run, default
 # 100000; MICE=0 times impute alone)
 set -euo pipefail
@@ -13,6 +13,10 @@ done
 if [ -x "$build/bin/bootdesign" ]; then
   echo "== bootdesign"
   bash "$(dirname "$0")/../bench/bootdesign/bench_bootdesign.sh" "$build"
+fi
+if [ -x "$build/bin/stagedata" ]; then
+  echo "== stagedata"
+  bash "$(dirname "$0")/../bench/stagedata/bench_stagedata.sh" "$build"
 fi
 if [ -x "$build/bin/impute" ]; then
   echo "== impute_vs_mice"

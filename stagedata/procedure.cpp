@@ -1,7 +1,12 @@
 // The whole run of stagedata, which main.cpp hands to run_procedure.
 #include "stagedata/procedure.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -76,8 +81,8 @@ GroupingColumns grouping_columns(const ControlFile& control, const RowLayout& la
   return g;
 }
 
-// The record buffer of the sort's rewrite: "/SORTBUFFER=bytes" sets it (for tests), otherwise
-// the record-file layer's default, a twentieth of the free memory.
+// The slice of the sort's rewrite: "/SORTBUFFER=bytes" sets it (for tests), otherwise a
+// twentieth of the free memory.
 std::int64_t sort_buffer(int argc, char** argv) {
   for (int a = 2; a < argc; ++a) {
     const char* option = "/SORTBUFFER=";
@@ -153,32 +158,80 @@ class RowWriter {
   RecordFile file_;
 };
 
+// A twentieth of the free physical memory: the slice of the sort's rewrite. Unlike the record
+// layer's default buffer it is not capped, since every slice costs a whole pass over the rows.
+std::int64_t free_memory_share() {
+  const long pages = sysconf(_SC_AVPHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return std::int64_t{4} << 20;
+  return static_cast<std::int64_t>(pages) * page_size / 20;
+}
+
+// Bytes of the raw file read at a time in the rewrite: whole rows, well inside the read buffer.
+constexpr std::int64_t rewrite_chunk = 1 << 20;
+
+// The memory of one slice of the sorted output. Large slices ask for huge pages, since the rows
+// land all over the slice and small pages would cost a translation miss for most of them.
+class SliceMemory {
+ public:
+  explicit SliceMemory(std::size_t bytes) {
+    constexpr std::size_t huge_page = 2 << 20;
+    if (bytes >= huge_page) {
+      const std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
+      memory_.reset(static_cast<char*>(std::aligned_alloc(huge_page, rounded)));
+      if (memory_) madvise(memory_.get(), rounded, MADV_HUGEPAGE);
+    }
+    if (!memory_) memory_.reset(static_cast<char*>(std::malloc(std::max<std::size_t>(bytes, 1))));
+    if (!memory_) error_exitf("Not enough memory for a sort slice of %zu bytes", bytes);
+  }
+  char* data() { return memory_.get(); }
+
+ private:
+  struct Free {
+    void operator()(char* memory) const { std::free(memory); }
+  };
+  std::unique_ptr<char, Free> memory_;
+};
+
+// Copies one row of `fields` 8-byte fields (a short fixed-size copy per field, no library call).
+inline void copy_row(char* to, const char* from, int fields) {
+  for (int f = 0; f < fields; ++f) std::memcpy(to + f * data_field, from + f * data_field, data_field);
+}
+
 // Rewrites the rows of `raw` in target order to `final_path`, one buffer-sized slice of target
-// positions per pass over `raw`.
+// positions per pass over `raw`. Each pass reads `raw` in large chunks of whole rows and moves
+// the rows whose targets fall in the slice to their places.
 void rewrite_sorted(const std::string& raw, const std::string& final_path, const std::vector<std::uint32_t>& target,
                     int row_length, bool leading_record, std::int64_t buffer) {
   PendingOutput output(final_path);
   RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
   const std::int64_t rows = static_cast<std::int64_t>(target.size());
-  if (buffer < 0) {
-    RecordFile probe(raw.c_str(), B_READ, -1, row_length);
-    buffer = bbuffer_length(probe.get());
-  }
+  if (buffer < 0) buffer = free_memory_share();
+  // A slice is written by one call, whose length is an int.
+  buffer = std::min<std::int64_t>(buffer, 1 << 30);
+  const int fields = row_length / data_field;
   const std::int64_t slice_rows = std::max<std::int64_t>(1, buffer / row_length);
-  std::vector<char> slice(static_cast<std::size_t>(std::min(slice_rows, std::max<std::int64_t>(rows, 1)) * row_length));
+  const std::int64_t chunk_rows = std::max<std::int64_t>(1, rewrite_chunk / row_length);
+  SliceMemory slice(static_cast<std::size_t>(std::min(slice_rows, std::max<std::int64_t>(rows, 1)) * row_length));
   for (std::int64_t low = 0; low < rows; low += slice_rows) {
     const std::int64_t high = std::min(rows, low + slice_rows);
-    RecordFile in(raw.c_str(), B_READ, stream_buffer, row_length);
+    const auto width = static_cast<std::uint64_t>(high - low);
+    RecordFile in(raw.c_str(), B_READ, stream_buffer, 0);
     if (leading_record) {
       const void* leading = in.read(nullptr, data_field);
+      if (leading == nullptr) error_exitf("Can't read %s", raw.c_str());
       if (low == 0) out.write(leading, data_field);
     }
-    for (std::int64_t row = 0; row < rows; ++row) {
-      if (row % interrupt_poll == 0 && interrupted()) error_exit("User interrupt");
-      const void* record = in.read(nullptr, row_length);
-      if (record == nullptr) error_exitf("Can't read %s", raw.c_str());
-      const std::int64_t t = target[static_cast<std::size_t>(row)];
-      if (t >= low && t < high) std::memcpy(&slice[static_cast<std::size_t>((t - low) * row_length)], record, static_cast<std::size_t>(row_length));
+    for (std::int64_t row = 0; row < rows;) {
+      if (interrupted()) error_exit("User interrupt");
+      const std::int64_t count = std::min(chunk_rows, rows - row);
+      const auto* chunk = static_cast<const char*>(in.read(nullptr, static_cast<int>(count * row_length)));
+      if (chunk == nullptr) error_exitf("Can't read %s", raw.c_str());
+      for (std::int64_t r = 0; r < count; ++r) {
+        const std::uint64_t place = target[static_cast<std::size_t>(row + r)] - static_cast<std::uint64_t>(low);
+        if (place < width) copy_row(slice.data() + place * static_cast<std::uint64_t>(row_length), chunk + r * row_length, fields);
+      }
+      row += count;
     }
     out.write(slice.data(), static_cast<int>((high - low) * row_length));
   }

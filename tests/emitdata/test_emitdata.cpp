@@ -114,6 +114,56 @@ TEST_F(EmitFolder, bad_requests_and_corrections_end_with_one_message_and_leave_n
   wrong[18] = 9;
   testsupport::write_bytes(dir_.file("a.cor"), wrong);
   bad("", "Corfile");
+  // An observation beyond the data in the first block.
+  wrong = good;
+  wrong[8] = 41;
+  testsupport::write_bytes(dir_.file("a.cor"), wrong);
+  bad("", "Corfile a.cor names observation 41 beyond the 40 of the data");
+}
+
+TEST_F(EmitFolder, nobs_ends_an_export_early_without_questioning_the_later_corrections) {
+  impute_five();
+  auto table = emit("e", "impu a;\ntab n.csv;\ndel ',';\nmult 2;\nnobs 10;\nrun;\n");
+  ASSERT_EQ(table.exit_code, 0) << read_text(dir_.file("e.log"));
+  const auto imputed = imputetest::cor_values(cor(), 1);
+  const auto rows = csv("n.csv");
+  ASSERT_EQ(rows.size(), 11u);
+  for (int i = 0; i < 10; ++i) {
+    const double y = std::stod(rows[static_cast<std::size_t>(i + 1)][1]);
+    EXPECT_NEAR(y, i % 5 == 2 ? imputed.at({2, i + 1}) : 3.0 + i, 1e-9 * (1 + std::fabs(y)));
+  }
+}
+
+TEST_F(EmitFolder, an_extension_file_adds_its_values_as_further_variables) {
+  write_text(dir_.file("t.met"), "standard;\nvariables;\n  name=a type=float;\n");
+  std::vector<std::uint8_t> bytes;
+  for (double a : {1.5, 2.5, 3.5}) imputetest::ImputeFolder::append_double(bytes, a);
+  testsupport::write_bytes(dir_.file("t.dat"), bytes);
+  write_text(dir_.file("t.ext"), "w, v\n10,0.25\n.,7\n30,\n");
+  auto table = emit("e", "datain t;\ntab out.csv;\ndel ',';\nrun;\n");
+  ASSERT_EQ(table.exit_code, 0) << read_text(dir_.file("e.log"));
+  EXPECT_EQ(read_text(dir_.file("out.csv")), "a,w,v\n1.5,10,0.25\n2.5,,7\n3.5,30,\n");
+  // A standard output carries them in its metadata.
+  ASSERT_EQ(emit("s", "datain t;\ndataout std;\nrun;\n").exit_code, 0) << read_text(dir_.file("s.log"));
+  EXPECT_NE(read_text(dir_.file("std.met")).find("name=v"), std::string::npos);
+  const auto data = testsupport::read_bytes(dir_.file("std.dat"));
+  ASSERT_EQ(data.size(), 3u * 3 * 8);
+  EXPECT_EQ(testsupport::le_double(data, 8), 10);
+  EXPECT_EQ(testsupport::le_double(data, 24 + 8), -DBL_MAX);
+  EXPECT_EQ(testsupport::le_double(data, 48 + 16), -DBL_MAX);
+  const auto refused = [&](const std::string& extension, const std::string& message) {
+    SCOPED_TRACE(extension);
+    write_text(dir_.file("t.ext"), extension);
+    auto result = emit("e", "datain t;\ntab out2.csv;\ndel ',';\nrun;\n");
+    EXPECT_EQ(result.exit_code, 3);
+    EXPECT_NE(read_text(dir_.file("e.log")).find("Error: " + message), std::string::npos) << read_text(dir_.file("e.log"));
+    EXPECT_FALSE(exists("out2.csv"));
+  };
+  refused("", "Can't read extension file");
+  refused("w\n1\n2\n", "Extension file t.ext ends before record 3");
+  refused("w\n1\nx\n3\n", "Extension file t.ext: 'x' of record 2 is not a number");
+  refused("w\n1\n2 3\n3\n", "Extension file t.ext: record 2 has 2 values for 1 variables");
+  refused("a\n1\n2\n3\n", "Extension variable a is already in the dataset");
 }
 
 TEST_F(EmitFolder, staging_sorts_five_multiples_stably_through_small_buffers) {

@@ -1,0 +1,173 @@
+// stagedata on describe setups checked by the real tesset: the order of the staged rows (texts by
+// their bytes, numbers as numbers, equal keys in input order), the one-pass write of sorted data,
+// the sort through a buffer far smaller than the data, and bad control and corrections files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/impute/impute_fixture.h"
+
+namespace {
+
+using testsupport::read_text;
+using testsupport::run_command;
+using testsupport::write_text;
+
+// One 8-byte field of a row as its raw bytes.
+using Field = std::array<char, 8>;
+using Row = std::vector<Field>;
+
+Field number(double value) {
+  Field field;
+  std::memcpy(field.data(), &value, 8);
+  return field;
+}
+
+Field text(const std::string& value) {
+  Field field;
+  field.fill(' ');
+  std::memcpy(field.data(), value.data(), std::min<std::size_t>(value.size(), 8));
+  return field;
+}
+
+double as_number(const Field& field) {
+  double value;
+  std::memcpy(&value, field.data(), 8);
+  return value;
+}
+
+class StageFolder : public imputetest::ImputeFolder {
+ protected:
+  // The standard dataset "ds" of `rows`; `metadata_variables` describes their fields.
+  void write_rows(const std::string& metadata_variables, const std::vector<Row>& rows) {
+    write_text(dir_.file("ds.met"), "standard;\nvariables;\n" + metadata_variables);
+    std::vector<std::uint8_t> bytes;
+    for (const Row& row : rows)
+      for (const Field& field : row) bytes.insert(bytes.end(), field.begin(), field.end());
+    testsupport::write_bytes(dir_.file("ds.dat"), bytes);
+  }
+  // Checks the describe setup d.set ("datain ds;" and `statements`); the checker must accept it.
+  void check(const std::string& statements) {
+    write_text(dir_.file("d.set"), "datain ds;\n" + statements + "run;\n");
+    const auto checker = run_command(testsupport::bin_dir() + "/tesset d.set /batch", dir_.path().string());
+    ASSERT_EQ(checker.exit_code, 0) << stage_log();
+  }
+  testsupport::RunResult stage(const std::string& switches = "") {
+    return run_command(testsupport::bin_dir() + "/stagedata d.set /batch" + switches, dir_.path().string());
+  }
+  std::string stage_log() const { return read_text(dir_.file("d.log")); }
+  // The staged rows of `fields` fields.
+  std::vector<Row> staged(std::size_t fields, const std::string& name = "d.dat") const {
+    const auto bytes = testsupport::read_bytes(dir_.file(name));
+    EXPECT_EQ(bytes.size() % (fields * 8), 0u);
+    std::vector<Row> rows(bytes.size() / (fields * 8), Row(fields));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      for (std::size_t f = 0; f < fields; ++f) std::memcpy(rows[r][f].data(), &bytes[(r * fields + f) * 8], 8);
+    return rows;
+  }
+  // The staging ends with exit code 3 and `message`, and leaves no output behind.
+  void expect_refused(const std::string& message, const std::string& switches = "") {
+    SCOPED_TRACE(message);
+    const auto result = stage(switches);
+    EXPECT_EQ(result.exit_code, 3);
+    EXPECT_NE(stage_log().find("Error: " + message), std::string::npos) << stage_log();
+    for (const char* name : {"d.dat", "d.dat.part", "d.raw"}) EXPECT_FALSE(exists(name)) << name;
+  }
+};
+
+TEST_F(StageFolder, a_text_stratum_sorts_by_its_bytes_and_equal_strata_keep_their_order) {
+  // Bytewise: "10" before "9", capitals before small letters, a blank before any letter.
+  const std::vector<std::string> strata = {"b", "9", "ab", "B", "10", "a b"};
+  std::vector<Row> rows;
+  for (int i = 0; i < 24; ++i) rows.push_back({text(strata[static_cast<std::size_t>(i * 5 % 6)]), number(i)});
+  write_rows("  name=s type=char width=8;\n  name=y type=float;\n", rows);
+  check("stratum s;\nmean y;\n");
+  ASSERT_EQ(stage(" /debug").exit_code, 0) << stage_log();
+  EXPECT_NE(stage_log().find("  Sort data"), std::string::npos);
+  // The first pass, kept under /DEBUG, holds the rows in input order.
+  EXPECT_EQ(staged(2, "d.raw"), rows);
+  std::vector<Row> expected = rows;
+  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) { return a[0] < b[0]; });
+  EXPECT_EQ(staged(2), expected);
+  EXPECT_EQ(expected.front()[0], text("10"));
+  EXPECT_EQ(expected.back()[0], text("b"));
+  // Without /DEBUG the first pass goes away.
+  ASSERT_EQ(stage().exit_code, 0) << stage_log();
+  EXPECT_FALSE(exists("d.raw"));
+  EXPECT_EQ(staged(2), expected);
+}
+
+TEST_F(StageFolder, sorted_data_are_written_in_one_pass_without_the_raw_file) {
+  std::vector<Row> rows;
+  for (int i = 0; i < 30; ++i) rows.push_back({number(i / 10), number(-5 + i / 3), number(i * 0.5)});
+  write_rows("  name=s type=float;\n  name=c;\n  name=y;\n", rows);
+  check("stratum s;\ncluster c;\nmean y;\n");
+  // /DEBUG would keep a first pass: none is made.
+  ASSERT_EQ(stage(" /debug").exit_code, 0) << stage_log();
+  EXPECT_EQ(stage_log().find("  Sort data"), std::string::npos);
+  EXPECT_FALSE(exists("d.raw"));
+  EXPECT_EQ(staged(3), rows);
+}
+
+TEST_F(StageFolder, data_far_larger_than_the_sort_buffer_come_out_in_order) {
+  // BY b, then stratum s, then cluster c; negative and fractional values sort as numbers.
+  std::vector<Row> rows;
+  for (int i = 0; i < 3000; ++i)
+    rows.push_back({number(i * 7919 % 13 - 6.5), number(i % 3), number(i * 104729 % 17), number(i)});
+  write_rows("  name=s type=float;\n  name=b;\n  name=c;\n  name=y;\n", rows);
+  check("by b;\nstratum s;\ncluster c;\nmean y;\n");
+  // 200 bytes hold 6 rows of 32: some 500 slices.
+  ASSERT_EQ(stage(" /sortbuffer=200").exit_code, 0) << stage_log();
+  std::vector<Row> expected = rows;
+  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
+    const auto key = [](const Row& r) { return std::array<double, 3>{as_number(r[1]), as_number(r[0]), as_number(r[2])}; };
+    return key(a) < key(b);
+  });
+  EXPECT_EQ(staged(4), expected);
+  EXPECT_FALSE(exists("d.raw"));
+}
+
+TEST_F(StageFolder, an_impute_control_file_is_refused) {
+  write_rows("  name=x type=float;\n  name=y;\n", {{number(1), number(2)}, {number(3), number(-DBL_MAX)}});
+  write_text(dir_.file("d.set"), "datain ds;\nmultiples 2;\nrun;\n");
+  ASSERT_EQ(run_command(testsupport::bin_dir() + "/tesset d.set /batch", dir_.path().string()).exit_code, 0);
+  expect_refused("Not a describe or regression control file");
+}
+
+TEST_F(StageFolder, bad_corrections_end_the_run_and_leave_no_output) {
+  std::vector<Row> rows;
+  for (int i = 0; i < 20; ++i) rows.push_back({number(i % 3), number(i % 4 == 1 ? -DBL_MAX : i)});
+  write_rows("  name=s type=float;\n  name=y;\n", rows);
+  check("stratum s;\nmean y;\nmdata impute;\nmultiples 5;\nseed 3;\n");
+  ASSERT_EQ(run_command(testsupport::bin_dir() + "/impute d.set /batch", dir_.path().string()).exit_code, 0);
+  ASSERT_EQ(stage().exit_code, 0) << stage_log();
+  std::filesystem::remove(dir_.file("d.dat"));
+  const auto good = testsupport::read_bytes(dir_.file("d.cor"));
+  const auto with = [&](std::size_t at, std::uint8_t value) {
+    auto bytes = good;
+    bytes[at] = value;
+    testsupport::write_bytes(dir_.file("d.cor"), bytes);
+  };
+  // The first block: length, observation, multiple, then the entries.
+  with(8, 21);
+  expect_refused("Corfile");
+  EXPECT_NE(stage_log().find("names observation 21 beyond the 20 of the data"), std::string::npos);
+  with(16, 6);
+  expect_refused("Corfile");
+  EXPECT_NE(stage_log().find("names multiple 6 beyond the 5 of the run"), std::string::npos);
+  with(18, 7);
+  expect_refused("Corfile");
+  EXPECT_NE(stage_log().find("names variable 8 beyond"), std::string::npos);
+  testsupport::write_bytes(dir_.file("d.cor"), std::vector<std::uint8_t>(good.begin(), good.end() - 12));
+  expect_refused("Can't read corfile");
+  std::filesystem::remove(dir_.file("d.cor"));
+  expect_refused("Can't open");
+}
+
+}  // namespace
