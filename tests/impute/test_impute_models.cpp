@@ -284,3 +284,46 @@ TEST_F(ImputeModels, RestrictedCodesAndBoundedCountsUnderTheirRules) {
 }
 
 }  // namespace
+
+namespace {
+
+// The categorical block of the summary: one row per code in ascending order with the observed,
+// imputed and combined frequencies, and the warning when every imputation took one code. With
+// SEED 0 a rare code unrelated to the predictor is never the more probable one.
+class ImputeCodeTables : public imputetest::ImputeFolder {};
+
+TEST_F(ImputeCodeTables, CodeRowsCountWhatWasObservedAndImputed) {
+  const int n = 200;
+  auto rare = [](int i) { return i % 5 == 0 ? 2.0 : 7.0; };  // codes 7 and 2, first seen in that order
+  auto gone = [](int i) { return i % 7 == 3; };
+  write_dataset({{"x", [](int i) { return std::sin(i * 0.37); }}, {"z", [&](int i) { return gone(i) ? NAN : rare(i); }}}, n);
+  ASSERT_EQ(run("categorical z;\nmultiples 2;\niterations 1;\nseed 0;\nprint st;"), 0) << log();
+  EXPECT_NE(log().find("  Warning: Only one code imputed for z\n"), std::string::npos) << log();
+  long observed_2 = 0, observed_7 = 0, imputed = 0;
+  for (int i = 0; i < n; ++i) {
+    if (gone(i)) ++imputed;
+    else (rare(i) == 2.0 ? observed_2 : observed_7) += 1;
+  }
+  const long observed = observed_2 + observed_7;
+  char row2[160], row7[160], total[160];
+  std::snprintf(row2, sizeof row2, "%8g%11ld%7.2f%11d%7.2f%11ld%7.2f", 2.0, observed_2, observed_2 * 100.0 / observed, 0, 0.0,
+                observed_2, observed_2 * 100.0 / (observed + imputed));
+  std::snprintf(row7, sizeof row7, "%8g%11ld%7.2f%11ld%7.2f%11ld%7.2f", 7.0, observed_7, observed_7 * 100.0 / observed, imputed, 100.0,
+                observed_7 + imputed, (observed_7 + imputed) * 100.0 / (observed + imputed));
+  std::snprintf(total, sizeof total, "%8s%11ld 100.00%11ld 100.00%11ld 100.00", "Total", observed, imputed, observed + imputed);
+  const std::string text = listing();
+  // Two multiples, each with its block; code 2 before code 7 though 7 came first in the data.
+  for (const char* heading : {"Imputation 1", "Imputation 2"}) {
+    const auto at = text.find(heading);
+    ASSERT_NE(at, std::string::npos) << text;
+    const auto block = text.find("Variable z", at);
+    ASSERT_NE(block, std::string::npos) << text;
+    const auto first = text.find(row2, block), second = text.find(row7, block), sum = text.find(total, block);
+    ASSERT_NE(first, std::string::npos) << row2 << "\n" << text;
+    EXPECT_LT(first, second) << text;
+    EXPECT_LT(second, sum) << total << "\n" << text;
+  }
+  EXPECT_NE(text.find("    Code       Freq    Per       Freq    Per       Freq    Per"), std::string::npos) << text;
+}
+
+}  // namespace
