@@ -15,6 +15,8 @@
 using hostprog::Program;
 using hostprog::lower_extension;
 using hostprog::r_read_file;
+using hostprog::SasColumn;
+using hostprog::sas_data_step;
 using hostprog::write_program_file;
 
 namespace {
@@ -24,8 +26,6 @@ constexpr int field_width = 8;
 // Flag bits of the variables that the SAS keep statement carries (all but drop and character).
 constexpr std::uint16_t kept_output_bits = FLAG_TYPE_MASK | FLAG_TRANSFER | FLAG_USED | FLAG_SYNTHESIZE |
                                            FLAG_DIAGNOSE | FLAG_DIAGNOSE_ALL;
-// Shortest SAS record length of the data file.
-constexpr int min_sas_record_length = 256;
 
 // A name without its NUL padding and trailing blanks.
 std::string trimmed(const VarName& name) {
@@ -120,38 +120,6 @@ std::string r_program(const ControlFile& control, const RunShape& shape) {
 }
 
 // ---- SAS ----
-
-// One column of a SAS data step.
-struct SasColumn {
-  std::string name;
-  bool character;          // written as text
-  bool generated = false;  // a multiple or observation number made by the steps, never missing
-};
-
-// The data step that writes the data file from `dataset`.
-void sas_data_step(Program& p, const std::string& dataset, const std::vector<SasColumn>& columns,
-                   const std::string& delete_line) {
-  const int record_length = std::max(field_width * static_cast<int>(columns.size()), min_sas_record_length);
-  p.add("data _null_;\n");
-  p.add("  set %s;\n", dataset.c_str());
-  p.add("  file \"&path..dat\" recfm=n lrecl=%d;\n", record_length);
-  p.add("  if (_N_ eq 1) then do;\n");
-  p.add("    mdata = .;\n");
-  p.add("    put mdata rb%d.;\n", field_width);
-  p.add("  end;\n");
-  p.add("%s", delete_line.c_str());
-  // Special missing values .A to .Z become the ordinary missing value.
-  for (const auto& column : columns)
-    if (!column.character && !column.generated)
-      p.add("  if %s le .Z then %s = .;\n", column.name.c_str(), column.name.c_str());
-  p.add("  put\n");
-  for (const auto& column : columns) {
-    if (column.character) p.add("    %s $%d.\n", column.name.c_str(), field_width);
-    else p.add("    %s rb%d.\n", column.name.c_str(), field_width);
-  }
-  p.add("    ;\n");
-  p.add("run;\n");
-}
 
 // The steps of a describe or regression setup: complete, number, stack and sort the data,
 // then write the data file over the used variables.
@@ -305,24 +273,7 @@ std::string spss_program(const ControlFile& control, const RunShape& shape, cons
     if (file > 0) p.add("add files /file=\"%s\" /file=*.\n", stack_path.c_str());
     if (file + 1 < files) p.add("save outfile=\"%s\".\n", stack_path.c_str());
   }
-  p.add("file handle dat /name=\"%s\" /mode=image /lrecl=%d.\n", shape.data_path.c_str(), field_width);
-  // WRITE takes variables only, and a string only in a format of its own width: the missing
-  // code goes through a numeric scratch variable, and every text through an 8-character one,
-  // which cuts longer texts and blank-pads shorter ones.
-  const bool any_text = std::find(shape.character.begin(), shape.character.end(), true) != shape.character.end();
-  if (any_text) p.add("string #text (a%d).\n", field_width);
-  p.add("do if $casenum=1.\n");
-  p.add("compute #missing = $sysmis.\n");
-  p.add("write outfile=dat / #missing (rb%d).\n", field_width);
-  p.add("end if.\n");
-  for (std::size_t v = 0; v < shape.kept.size(); ++v) {
-    if (shape.character[v]) {
-      p.add("compute #text = %s.\n", shape.kept[v].c_str());
-      p.add("write outfile=dat / #text (a%d).\n", field_width);
-    } else {
-      p.add("write outfile=dat / %s (rb%d).\n", shape.kept[v].c_str(), field_width);
-    }
-  }
+  hostprog::spss_write_records(p, shape.data_path, shape.kept, shape.character);
   if (shape.mult_column) p.add("write outfile=dat / MULT_ (rb%d).\n", field_width);
   if (shape.obs_column) p.add("write outfile=dat / OBS_ (rb%d).\n", field_width);
   p.add("execute.\n");
@@ -357,20 +308,7 @@ std::string stata_program(const ControlFile& control, const RunShape& shape) {
     }
     p.add("local nobs = _N\n");
     p.add("forvalues obs = 1/`nobs' {\n");
-    p.add("foreach var of varlist %.*s - %.*s {\n", static_cast<int>(first.size()), first.c_str(),
-          static_cast<int>(last.size()), last.c_str());
-    p.add("local vtype : type `var'\n");
-    p.add("if substr(\"`vtype'\", 1, 3) == \"str\" {\n");
-    // A text field is exactly 8 bytes: cut, or padded with blanks on the right.
-    p.add("file write dat %%8s (substr(`var'[`obs'] + \"        \", 1, 8))\n");
-    p.add("}\n");
-    p.add("else if missing(`var'[`obs']) {\n");
-    p.add("file write dat %%8z (.)\n");
-    p.add("}\n");
-    p.add("else {\n");
-    p.add("file write dat %%8z (`var'[`obs'])\n");
-    p.add("}\n");
-    p.add("}\n");
+    hostprog::stata_write_observation(p, first, last);
     if (shape.several_files && control.multiples > 1) p.add("file write dat %%8z (%d)\n", static_cast<int>(file + 1));
     if (number_before_sort) p.add("file write dat %%8z (OBS_[`obs'])\n");
     else if (shape.obs_column) p.add("file write dat %%8z (`obs')\n");

@@ -8,6 +8,15 @@
 
 namespace hostprog {
 
+namespace {
+
+// Width of every field of a data file.
+constexpr int field_width = 8;
+// Shortest SAS record length of a data file.
+constexpr int min_sas_record_length = 256;
+
+}  // namespace
+
 std::string lower_extension(const std::string& name) {
   const std::size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return {};
@@ -81,6 +90,69 @@ void r_write_columns(Program& p, const std::vector<std::string>& names, const st
   p.add("  matrix(vapply(u, text8, raw(8), USE.NAMES = FALSE), nrow = 8)[, match(x, u), drop = FALSE]\n");
   p.add("}\n");
   p.add("writeBin(as.vector(do.call(rbind, lapply(vars, column))), f)\n");
+}
+
+void sas_data_step(Program& p, const std::string& dataset, const std::vector<SasColumn>& columns,
+                   const std::string& delete_line) {
+  const int record_length = std::max(field_width * static_cast<int>(columns.size()), min_sas_record_length);
+  p.add("data _null_;\n");
+  p.add("  set %s;\n", dataset.c_str());
+  p.add("  file \"&path..dat\" recfm=n lrecl=%d;\n", record_length);
+  p.add("  if (_N_ eq 1) then do;\n");
+  p.add("    mdata = .;\n");
+  p.add("    put mdata rb%d.;\n", field_width);
+  p.add("  end;\n");
+  p.add("%s", delete_line.c_str());
+  // Special missing values .A to .Z become the ordinary missing value.
+  for (const auto& column : columns)
+    if (!column.character && !column.generated)
+      p.add("  if %s le .Z then %s = .;\n", column.name.c_str(), column.name.c_str());
+  p.add("  put\n");
+  for (const auto& column : columns) {
+    if (column.character) p.add("    %s $%d.\n", column.name.c_str(), field_width);
+    else p.add("    %s rb%d.\n", column.name.c_str(), field_width);
+  }
+  p.add("    ;\n");
+  p.add("run;\n");
+}
+
+void spss_write_records(Program& p, const std::string& data_path, const std::vector<std::string>& names,
+                        const std::vector<bool>& character) {
+  p.add("file handle dat /name=\"%s\" /mode=image /lrecl=%d.\n", data_path.c_str(), field_width);
+  // WRITE takes variables only, and a string only in a format of its own width: the missing
+  // code goes through a numeric scratch variable, and every text through an 8-character one,
+  // which cuts longer texts and blank-pads shorter ones.
+  const bool any_text = std::find(character.begin(), character.end(), true) != character.end();
+  if (any_text) p.add("string #text (a%d).\n", field_width);
+  p.add("do if $casenum=1.\n");
+  p.add("compute #missing = $sysmis.\n");
+  p.add("write outfile=dat / #missing (rb%d).\n", field_width);
+  p.add("end if.\n");
+  for (std::size_t v = 0; v < names.size(); ++v) {
+    if (character[v]) {
+      p.add("compute #text = %s.\n", names[v].c_str());
+      p.add("write outfile=dat / #text (a%d).\n", field_width);
+    } else {
+      p.add("write outfile=dat / %s (rb%d).\n", names[v].c_str(), field_width);
+    }
+  }
+}
+
+void stata_write_observation(Program& p, const std::string& first, const std::string& last) {
+  p.add("foreach var of varlist %.*s - %.*s {\n", static_cast<int>(first.size()), first.c_str(),
+        static_cast<int>(last.size()), last.c_str());
+  p.add("local vtype : type `var'\n");
+  p.add("if substr(\"`vtype'\", 1, 3) == \"str\" {\n");
+  // A text field is exactly 8 bytes: cut, or padded with blanks on the right.
+  p.add("file write dat %%8s (substr(`var'[`obs'] + \"        \", 1, 8))\n");
+  p.add("}\n");
+  p.add("else if missing(`var'[`obs']) {\n");
+  p.add("file write dat %%8z (.)\n");
+  p.add("}\n");
+  p.add("else {\n");
+  p.add("file write dat %%8z (`var'[`obs'])\n");
+  p.add("}\n");
+  p.add("}\n");
 }
 
 void write_program_file(const std::string& path, const std::string& text, const char* kind) {
