@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/biofile.h"
+#include "runtime/byte_fields.h"
 #include "runtime/frame.h"
 #include "runtime/output_file.h"
 
@@ -21,68 +22,16 @@ constexpr std::int64_t max_control_bytes = 1 << 20;
 // Flag bits a variable may carry.
 constexpr std::int32_t known_flags = character_flag | carried_bits;
 
-class ByteWriter {
- public:
-  void int32(std::int32_t value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>((bits >> (8 * i)) & 0xff));
-  }
-  // `text` in a field of `width` bytes, NUL-filled (the text is shorter than the field).
-  void field(const std::string& text, std::size_t width) {
-    const std::size_t start = bytes_.size();
-    bytes_.resize(start + width, 0);
-    std::memcpy(&bytes_[start], text.data(), std::min(text.size(), width));
-  }
-  void raw(const std::string& text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
-  std::vector<std::uint8_t>& bytes() { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
-
-class ByteReader {
- public:
-  ByteReader(const std::vector<std::uint8_t>& bytes, const std::string& path) : bytes_(bytes), path_(path) {}
-
-  [[noreturn]] void reject(const char* what) const {
-    error_exitf("Control file %s is not a bootdesign control file (%s)", path_.c_str(), what);
-  }
-  std::size_t left() const { return bytes_.size() - position_; }
-  std::int32_t int32(const char* what) {
-    need(4, what);
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) bits |= static_cast<std::uint32_t>(bytes_[position_ + static_cast<std::size_t>(i)]) << (8 * i);
-    position_ += 4;
-    return static_cast<std::int32_t>(bits);
-  }
-  // A NUL-terminated text in a field of `width` bytes; a field without a NUL is rejected.
-  std::string field(std::size_t width, const char* what) {
-    need(width, what);
-    const auto* start = reinterpret_cast<const char*>(&bytes_[position_]);
-    const auto* end = static_cast<const char*>(std::memchr(start, 0, width));
-    if (end == nullptr) reject(what);
-    position_ += width;
-    return std::string(start, end);
-  }
-  std::string raw(std::size_t length, const char* what) {
-    need(length, what);
-    std::string text(reinterpret_cast<const char*>(&bytes_[position_]), length);
-    position_ += length;
-    return text;
-  }
-
- private:
-  void need(std::size_t count, const char* what) const {
-    if (left() < count) reject(what);
-  }
-  const std::vector<std::uint8_t>& bytes_;
-  const std::string& path_;
-  std::size_t position_ = 0;
-};
+// The reader of a control file's bytes: anything out of place names the file and the part.
+ByteReader boot_reader(const std::vector<std::uint8_t>& bytes, const std::string& path) {
+  return ByteReader(bytes, [path](const char* what) {
+    error_exitf("Control file %s is not a bootdesign control file (%s)", path.c_str(), what);
+  });
+}
 
 // A design index as read: -1 or an exported variable.
 std::int32_t design_index(ByteReader& in, std::int32_t exported, const char* what) {
-  const std::int32_t index = in.int32(what);
+  const std::int32_t index = in.i32(what);
   if (index < -1 || index >= exported) in.reject(what);
   return index;
 }
@@ -101,36 +50,36 @@ std::vector<std::uint8_t> encode_boot_control(const BootSettings& checked) {
   ByteWriter out;
   out.field(checked.datain, name_string_bytes);
   out.field(checked.dataout, name_string_bytes);
-  out.int32(checked.nvar());
+  out.i32(checked.nvar());
   for (const std::string& name : checked.names) out.field(name, variable_name_bytes);
-  for (std::int32_t flags : checked.flags) out.int32(flags);
+  for (std::int32_t flags : checked.flags) out.i32(flags);
   for (std::int32_t j : {checked.stratum, checked.cluster, checked.id, checked.weight})
-    out.int32(exported_index(checked, j));
+    out.i32(exported_index(checked, j));
   for (std::int32_t value : {checked.csamples, checked.wsamples, checked.print, checked.popsize, checked.seed})
-    out.int32(value);
-  out.int32(static_cast<std::int32_t>(checked.title.size()));
-  out.raw(checked.title);
-  out.int32(static_cast<std::int32_t>(8 * checked.design().size()));
+    out.i32(value);
+  out.i32(static_cast<std::int32_t>(checked.title.size()));
+  out.raw(checked.title.data(), checked.title.size());
+  out.i32(static_cast<std::int32_t>(8 * checked.design().size()));
   return std::move(out.bytes());
 }
 
 BootSettings decode_boot_control(const std::vector<std::uint8_t>& bytes, const std::string& path) {
-  ByteReader in(bytes, path);
+  ByteReader in = boot_reader(bytes, path);
   BootSettings settings;
   settings.datain = in.field(name_string_bytes, "DATAIN name");
   settings.dataout = in.field(name_string_bytes, "DATAOUT name");
-  const std::int32_t nvar = in.int32("variable count");
+  const std::int32_t nvar = in.i32("variable count");
   if (nvar < 1 || nvar > max_variables || in.left() < static_cast<std::size_t>(nvar) * (variable_name_bytes + 4))
     in.reject("variable count");
   for (std::int32_t j = 0; j < nvar; ++j) {
     // A 32-character name fills its field without a NUL.
-    std::string name = in.raw(variable_name_bytes, "variable names");
+    std::string name = in.chars(variable_name_bytes, "variable names");
     name.erase(std::min(name.find('\0'), name.size()));
     if (name.empty()) in.reject("variable names");
     settings.names.push_back(std::move(name));
   }
   for (std::int32_t j = 0; j < nvar; ++j) {
-    const std::int32_t flags = in.int32("variable flags");
+    const std::int32_t flags = in.i32("variable flags");
     if ((flags & ~known_flags) != 0) in.reject("variable flags");
     settings.flags.push_back(flags);
   }
@@ -140,21 +89,21 @@ BootSettings decode_boot_control(const std::vector<std::uint8_t>& bytes, const s
   settings.id = design_index(in, exported, "ID index");
   settings.weight = design_index(in, exported, "WEIGHT index");
   if (settings.stratum < 0 && settings.cluster < 0 && settings.weight < 0) in.reject("design variables");
-  settings.csamples = in.int32("CSAMPLES");
-  settings.wsamples = in.int32("WSAMPLES");
-  settings.print = in.int32("PRINT");
-  settings.popsize = in.int32("POPSIZE");
-  settings.seed = in.int32("SEED");
+  settings.csamples = in.i32("CSAMPLES");
+  settings.wsamples = in.i32("WSAMPLES");
+  settings.print = in.i32("PRINT");
+  settings.popsize = in.i32("POPSIZE");
+  settings.seed = in.i32("SEED");
   if (settings.csamples < 1) in.reject("CSAMPLES");
   if (settings.wsamples < 1) in.reject("WSAMPLES");
   if (settings.print != print_none && settings.print != print_standard && settings.print != print_all)
     in.reject("PRINT");
   if (settings.popsize < -1 || settings.popsize == 0) in.reject("POPSIZE");
   if (settings.seed < -1 || settings.seed == INT32_MAX) in.reject("SEED");
-  const std::int32_t title_length = in.int32("title length");
+  const std::int32_t title_length = in.i32("title length");
   if (title_length < 0 || static_cast<std::size_t>(title_length) > in.left()) in.reject("title length");
-  settings.title = in.raw(static_cast<std::size_t>(title_length), "title");
-  if (in.int32("record length") != 8 * exported) in.reject("record length");
+  settings.title = in.chars(static_cast<std::size_t>(title_length), "title");
+  if (in.i32("record length") != 8 * exported) in.reject("record length");
   if (in.left() != 0) in.reject("length");
   return settings;
 }

@@ -13,6 +13,7 @@
 #include "control/control_blocks.h"
 #include "control/control_context.h"
 #include "runtime/biofile.h"
+#include "runtime/byte_fields.h"
 #include "runtime/frame.h"
 
 void control_fail(const ControlContext& context, const char* format, ...) {
@@ -33,89 +34,10 @@ namespace {
 // Largest transfer handed to the record-file layer at once.
 constexpr std::int64_t max_transfer = std::int64_t{1} << 30;
 
-// ---- Little-endian encoding. ----
-
-// The bytes of a file under construction, appended field by field.
-class ByteWriter {
- public:
-  void i32(std::int32_t value) {
-    auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
-  }
-  void i16(std::int16_t value) {
-    auto bits = static_cast<std::uint16_t>(value);
-    bytes_.push_back(static_cast<std::uint8_t>(bits));
-    bytes_.push_back(static_cast<std::uint8_t>(bits >> 8));
-  }
-  void u16(std::uint16_t value) { i16(static_cast<std::int16_t>(value)); }
-  void raw(const void* data, std::size_t length) {
-    const auto* first = static_cast<const std::uint8_t*>(data);
-    bytes_.insert(bytes_.end(), first, first + length);
-  }
-  // The text and its terminating NUL.
-  void text(const std::string& value) { raw(value.c_str(), value.size() + 1); }
-  void shorts(const std::vector<std::int16_t>& values) {
-    for (std::int16_t value : values) i16(value);
-  }
-  std::vector<std::uint8_t>& bytes() { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
-
-// A cursor over the bytes of one file; every take is checked against what is left.
-class ByteReader {
- public:
-  ByteReader(std::span<const std::uint8_t> bytes, const ControlContext& context)
-      : bytes_(bytes), context_(context) {}
-
-  // The next `length` bytes; `section` names the part of the file in the message.
-  std::span<const std::uint8_t> take(std::int64_t length, const char* section) {
-    if (length < 0 || length > static_cast<std::int64_t>(bytes_.size() - position_))
-      control_fail(context_, "%s runs past the end of the file", section);
-    auto part = bytes_.subspan(position_, static_cast<std::size_t>(length));
-    position_ += static_cast<std::size_t>(length);
-    return part;
-  }
-  std::int32_t i32(const char* section) {
-    auto b = take(4, section);
-    return static_cast<std::int32_t>(std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
-                                     std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24);
-  }
-  std::vector<std::int16_t> shorts(std::int64_t count, const char* section) {
-    auto b = take(count * 2, section);
-    std::vector<std::int16_t> values(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < values.size(); ++i)
-      values[i] = static_cast<std::int16_t>(b[2 * i] | b[2 * i + 1] << 8);
-    return values;
-  }
-  std::vector<std::uint16_t> words(std::int64_t count, const char* section) {
-    std::vector<std::uint16_t> values;
-    for (std::int16_t value : shorts(count, section)) values.push_back(static_cast<std::uint16_t>(value));
-    return values;
-  }
-  std::vector<std::int32_t> ints(std::int64_t count, const char* section) {
-    std::vector<std::int32_t> values(static_cast<std::size_t>(count));
-    for (auto& value : values) value = i32(section);
-    return values;
-  }
-  // `count` fixed-width fields (names, labels, pool slots).
-  template <typename Field>
-  std::vector<Field> fields(std::int64_t count, const char* section) {
-    constexpr std::size_t width = std::tuple_size_v<Field>;
-    auto b = take(count * static_cast<std::int64_t>(width), section);
-    std::vector<Field> values(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < values.size(); ++i) std::memcpy(values[i].data(), b.data() + i * width, width);
-    return values;
-  }
-  std::size_t position() const { return position_; }
-  bool at_end() const { return position_ == bytes_.size(); }
-
- private:
-  std::span<const std::uint8_t> bytes_;
-  std::size_t position_ = 0;
-  ControlContext context_;
-};
+// The reader of a control file's bytes: a take past the end names the section.
+ByteReader control_reader(std::span<const std::uint8_t> bytes, const ControlContext& context) {
+  return ByteReader(bytes, [context](const char* section) { control_fail(context, "%s runs past the end of the file", section); });
+}
 
 // Splits a section of NUL-terminated texts; the section must end with a NUL.
 std::vector<std::string> split_texts(std::span<const std::uint8_t> bytes, const ControlContext& context,
@@ -369,7 +291,7 @@ ControlHeader read_checked_header(biofile* bf, std::int64_t size, const ControlC
   if (size < CONTROL_HEADER_BYTES) control_fail(c, "file of %lld bytes has no header", static_cast<long long>(size));
   bytes.resize(CONTROL_HEADER_BYTES);
   read_exactly(bf, bytes.data(), CONTROL_HEADER_BYTES, c);
-  ByteReader in(bytes, c);
+  ByteReader in = control_reader(bytes, c);
   ControlHeader h = decode_header(in);
   check_header(h, size, c);
   return h;
@@ -594,7 +516,7 @@ std::vector<std::uint8_t> encode_control_file(const ControlFile& f, const char* 
 namespace {
 
 ControlFile decode_with(const std::vector<std::uint8_t>& bytes, const ControlContext& c) {
-  ByteReader in(bytes, c);
+  ByteReader in = control_reader(bytes, c);
   const ControlHeader h = decode_header(in);
   check_header(h, static_cast<std::int64_t>(bytes.size()), c);
   ControlFile f;
@@ -683,7 +605,7 @@ ControlSummary read_control_summary(const char* path) {
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(text_bytes));
   read_exactly(bf, bytes.data(), text_bytes, c);
   bclose(bf, B_RELEASE);
-  ByteReader in(bytes, c);
+  ByteReader in = control_reader(bytes, c);
   std::string* outputs[4] = {&summary.dataout, &summary.estout, &summary.repout, &summary.predout};
   decode_texts(in, summary.header, c, summary.title, summary.datain, outputs);
   return summary;

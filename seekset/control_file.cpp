@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/biofile.h"
+#include "runtime/byte_fields.h"
 #include "runtime/frame.h"
 #include "runtime/output_file.h"
 
@@ -17,74 +18,18 @@ constexpr std::int32_t max_name_string = static_cast<std::int32_t>(max_dataset_n
 // Largest control file read: every count at its largest would still be far below this.
 constexpr std::int64_t max_control_bytes = std::int64_t{1} << 30;
 
-class Encoder {
- public:
-  void i32(std::int32_t value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
-  }
-  void i16(std::int16_t value) {
-    const auto bits = static_cast<std::uint16_t>(value);
-    bytes_.push_back(static_cast<std::uint8_t>(bits));
-    bytes_.push_back(static_cast<std::uint8_t>(bits >> 8));
-  }
-  void raw(const void* data, std::size_t length) {
-    const auto* first = static_cast<const std::uint8_t*>(data);
-    bytes_.insert(bytes_.end(), first, first + length);
-  }
-  // The text and its NUL.
-  void text(const std::string& value) { raw(value.c_str(), value.size() + 1); }
-  template <typename Field>
-  void fields(const std::vector<Field>& values) {
-    for (const Field& value : values) raw(value.data(), value.size());
-  }
-  std::vector<std::uint8_t>& bytes() { return bytes_; }
+// The reader of a control file's bytes: anything out of place names the file and the part.
+ByteReader seek_reader(const std::vector<std::uint8_t>& bytes, const std::string& path) {
+  return ByteReader(bytes, [path](const char* what) { error_exitf("Control file %s is corrupt: %s", path.c_str(), what); });
+}
 
- private:
-  std::vector<std::uint8_t> bytes_;
-};
-
-class Decoder {
- public:
-  Decoder(const std::vector<std::uint8_t>& bytes, const std::string& path) : bytes_(bytes), path_(path) {}
-
-  [[noreturn]] void reject(const char* what) const {
-    error_exitf("Control file %s is corrupt: %s", path_.c_str(), what);
-  }
-  const std::uint8_t* take(std::int64_t length, const char* what) {
-    if (length < 0 || length > static_cast<std::int64_t>(bytes_.size() - position_)) reject(what);
-    const std::uint8_t* at = bytes_.data() + position_;
-    position_ += static_cast<std::size_t>(length);
-    return at;
-  }
-  std::int32_t i32(const char* what) {
-    const std::uint8_t* b = take(4, what);
-    return static_cast<std::int32_t>(std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
-                                     std::uint32_t{b[3]} << 24);
-  }
-  std::int16_t i16(const char* what) {
-    const std::uint8_t* b = take(2, what);
-    return static_cast<std::int16_t>(b[0] | b[1] << 8);
-  }
-  // A text of `length` bytes whose last byte, and only that one, is its NUL.
-  std::string text(std::int32_t length, const char* what) {
-    const auto* b = reinterpret_cast<const char*>(take(length, what));
-    if (length < 1 || std::memchr(b, 0, static_cast<std::size_t>(length)) != b + length - 1) reject(what);
-    return std::string(b, static_cast<std::size_t>(length) - 1);
-  }
-  template <typename Field>
-  std::vector<Field> fields(std::int32_t count, const char* what) {
-    std::vector<Field> values(static_cast<std::size_t>(count));
-    for (Field& value : values) std::memcpy(value.data(), take(value.size(), what), value.size());
-    return values;
-  }
-  bool at_end() const { return position_ == bytes_.size(); }
-
- private:
-  const std::vector<std::uint8_t>& bytes_;
-  const std::string& path_;
-  std::size_t position_ = 0;
-};
+// A text of `length` bytes whose last byte, and only that one, is its NUL.
+std::string terminated_text(ByteReader& in, std::int32_t length, const char* what) {
+  if (length < 1) in.reject(what);
+  const std::string text = in.chars(static_cast<std::size_t>(length), what);
+  if (text.find('\0') != text.size() - 1) in.reject(what);
+  return text.substr(0, text.size() - 1);
+}
 
 // The header words in file order.
 struct SeekHeader {
@@ -116,7 +61,7 @@ std::int64_t announced_size(const SeekHeader& h) {
   return size;
 }
 
-SeekHeader decode_header(Decoder& in, std::int64_t file_size) {
+SeekHeader decode_header(ByteReader& in, std::int64_t file_size) {
   SeekHeader h;
   for (std::int32_t* word : {&h.nvar, &h.entries, &h.frames, &h.codes, &h.norig, &h.datain_bytes, &h.dataout_bytes,
                              &h.code_label_bytes})
@@ -131,7 +76,7 @@ SeekHeader decode_header(Decoder& in, std::int64_t file_size) {
   return h;
 }
 
-ControlCodeframes decode_codeframes(Decoder& in, const SeekHeader& h) {
+ControlCodeframes decode_codeframes(ByteReader& in, const SeekHeader& h) {
   ControlCodeframes frames;
   for (std::int32_t v = 0; v < h.nvar; ++v) {
     const std::int16_t frame = in.i16("codeframe map");
@@ -147,7 +92,7 @@ ControlCodeframes decode_codeframes(Decoder& in, const SeekHeader& h) {
   }
   if (previous != h.codes) in.reject("codeframe counts");
   frames.codes = in.fields<Slot8>(h.codes, "codes");
-  const auto* labels = reinterpret_cast<const char*>(in.take(h.code_label_bytes, "code labels"));
+  const auto* labels = reinterpret_cast<const char*>(in.take(h.code_label_bytes, "code labels").data());
   for (std::int32_t at = 0; at < h.code_label_bytes;) {
     const auto* end = static_cast<const char*>(std::memchr(labels + at, 0, static_cast<std::size_t>(h.code_label_bytes - at)));
     if (end == nullptr) in.reject("code labels");
@@ -212,7 +157,7 @@ SeekControl build_seek_control(const SeekSetup& setup, const DatasetMeta& meta) 
 
 std::vector<std::uint8_t> encode_seek_control(const SeekControl& control) {
   const SeekHeader h = header_of(control);
-  Encoder out;
+  ByteWriter out;
   for (std::int32_t word : {h.nvar, h.entries, h.frames, h.codes, h.norig, h.datain_bytes, h.dataout_bytes,
                             h.code_label_bytes})
     out.i32(word);
@@ -234,12 +179,12 @@ std::vector<std::uint8_t> encode_seek_control(const SeekControl& control) {
 }
 
 SeekControl decode_seek_control(const std::vector<std::uint8_t>& bytes, const std::string& path) {
-  Decoder in(bytes, path);
+  ByteReader in = seek_reader(bytes, path);
   const SeekHeader h = decode_header(in, static_cast<std::int64_t>(bytes.size()));
   SeekControl control;
   control.norig = h.norig;
-  control.datain = in.text(h.datain_bytes, "DATAIN name");
-  control.dataout = in.text(h.dataout_bytes, "DATAOUT name");
+  control.datain = terminated_text(in, h.datain_bytes, "DATAIN name");
+  control.dataout = terminated_text(in, h.dataout_bytes, "DATAOUT name");
   for (std::int32_t k = 0; k < h.entries; ++k) {
     const std::int16_t v = in.i16("output list");
     // Kept dataset variables in dataset order, then the outputs in their order.
