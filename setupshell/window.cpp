@@ -30,7 +30,7 @@ constexpr int status_height = 24;
 constexpr int log_height = 120;
 constexpr int text_size = 14;
 // Lines of the run's log shown after a run.
-constexpr std::size_t log_lines = 7;
+constexpr std::size_t log_lines = 6;
 
 const char* const file_filters = "XML Files (*.xml)\t*.xml\nSetup Files (*.set)\t*.set\nAll Files (*.*)\t*";
 
@@ -157,6 +157,8 @@ ShellWindow::ShellWindow(std::string programs, Dialogs& dialogs)
   log_pane_->textfont(FL_COURIER);
   log_pane_->textsize(12);
   log_pane_->color(fl_rgb_color(240, 240, 240));
+  // Long log lines wrap rather than hide the last lines behind a scroll bar.
+  log_pane_->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
 
   status_->box(FL_THIN_DOWN_BOX);
   status_->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
@@ -182,6 +184,11 @@ int ShellWindow::handle(int event) {
     return 1;
   }
   return Fl_Double_Window::handle(event);
+}
+
+void ShellWindow::show() {
+  Fl_Double_Window::show();
+  editor_->take_focus();
 }
 
 std::string ShellWindow::editor_text() const { return buffer_text(*text_); }
@@ -260,8 +267,9 @@ void ShellWindow::run() {
 
 void ShellWindow::show_log() {
   const std::string path = log_path(current_file_);
-  const std::optional<std::string> tail = log_tail(path, log_lines);
-  log_->text(tail ? tail->c_str() : ("No log was written: " + path).c_str());
+  std::string shown = log_tail(path, log_lines).value_or("No log was written: " + path);
+  if (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  log_->text(shown.c_str());
   log_pane_->insert_position(log_->length());
   log_pane_->show_insert_position();
 }

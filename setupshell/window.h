@@ -66,6 +66,8 @@ class ShellWindow : public Fl_Double_Window {
   const std::string& current_file() const { return current_file_; }
 
   int handle(int event) override;
+  // Shows the window with the editor holding the keyboard focus.
+  void show() override;
 
  private:
   bool unsaved() const;
