@@ -333,6 +333,18 @@ TEST_F(setupshell_window, quit_and_open_ask_before_discarding_changes) {
   EXPECT_EQ(script_.discard_questions, 3);
 }
 
+TEST_F(setupshell_window, the_about_dialog_names_the_program_and_its_makers) {
+  const std::unique_ptr<Fl_Window> about = setupshell::make_about_window();
+  EXPECT_STREQ(about->label(), "About Ambrel");
+  std::vector<std::string> labels;
+  for (int i = 0; i < about->children(); ++i) {
+    if (about->child(i)->label() != nullptr) labels.push_back(about->child(i)->label());
+  }
+  const std::vector<std::string> expected = {"@filenew", "Ambrel 0.3", "Varden Statistical Laboratory",
+                                             "Orrin Institute", "OK"};
+  EXPECT_EQ(labels, expected);
+}
+
 // The program itself, started with a file on its command line, until its window appears.
 TEST_F(setupshell_window, the_program_starts_with_the_file_of_its_command_line) {
   write_text(dir_.file("start.set"), job_text);
