@@ -29,6 +29,9 @@ constexpr int menu_height = 25;
 constexpr int status_height = 24;
 constexpr int log_height = 120;
 constexpr int text_size = 14;
+// Texts longer than this are not highlighted: restyling the whole text at every key would
+// make typing slow.
+constexpr int highlight_limit = 1 << 20;
 // Lines of the run's log shown after a run.
 constexpr std::size_t log_lines = 6;
 
@@ -82,8 +85,15 @@ std::optional<std::string> FltkDialogs::choose_file_to_save(const std::string& c
   if (!current.empty()) chooser.preset_file(current.c_str());
   if (chooser.show() != 0 || chooser.filename() == nullptr) return std::nullopt;
   std::string chosen = chooser.filename();
-  // A name without an extension gets the default one.
-  if (fs::path(chosen).extension().empty()) chosen += ".xml";
+  // A name without an extension gets the default one; the chooser did not ask about that name.
+  if (fs::path(chosen).extension().empty()) {
+    chosen += ".xml";
+    fl_message_title("Save");
+    if (fs::exists(chosen) && fl_choice("%s already exists. Replace it?", "Cancel", "Replace", nullptr,
+                                        chosen.c_str()) != 1) {
+      return std::nullopt;
+    }
+  }
   if (!fs::is_directory(fs::path(chosen).parent_path())) return std::nullopt;
   return chosen;
 }
@@ -164,6 +174,7 @@ ShellWindow::ShellWindow(std::string programs, Dialogs& dialogs)
   status_->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
   status_->labelsize(13);
 
+  xclass("Ambrel");
   resizable(editor_);
   size_range(320, 320);
   // The close button quits like Ctrl+Q; the Escape key does not close the window.
@@ -275,15 +286,24 @@ void ShellWindow::show_log() {
 }
 
 void ShellWindow::restyle() {
-  const std::string styles = runner_for(current_file_) == Runner::ambrex
+  const std::string styles = runner_for(current_file_) == Runner::ambrex || text_->length() > highlight_limit
                                  ? std::string(static_cast<std::size_t>(text_->length()), plain_style)
                                  : highlight_styles(editor_text());
   styles_->text(styles.c_str());
   editor_->redisplay_range(0, text_->length());
 }
 
-void ShellWindow::text_modified(int, int, int, int, const char*, void* window) {
-  window_of(window).restyle();
+void ShellWindow::text_modified(int position, int inserted, int deleted, int, const char*, void* window) {
+  ShellWindow& shell = window_of(window);
+  if (shell.text_->length() <= highlight_limit) {
+    shell.restyle();
+    return;
+  }
+  // A long text stays plain: the styles follow the edit.
+  if (deleted > 0) shell.styles_->remove(position, position + deleted);
+  if (inserted > 0) {
+    shell.styles_->insert(position, std::string(static_cast<std::size_t>(inserted), plain_style).c_str());
+  }
 }
 
 }  // namespace setupshell
