@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   r-base-core r-cran-foreign r-cran-survey r-cran-mice r-cran-mitools r-cran-nnet
   pspp
+  libfltk1.3-dev xvfb xauth
 )
 
 missing=()
