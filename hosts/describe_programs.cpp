@@ -75,7 +75,7 @@ void sas_program(hostprog::Program& p, const DescribeEstimatesLayout& l) {
 
 // SPSS saves to a ".sav" file: the name gets the extension unless it has it (in any case).
 std::string sav_name(const std::string& name) {
-  return hostprog::lower_extension(name) == "sav" ? name : name + ".sav";
+  return hostprog::lower_extension(name) == ".sav" ? name : name + ".sav";
 }
 
 void spss_program(hostprog::Program& p, const DescribeEstimatesLayout& l) {
