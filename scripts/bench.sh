@@ -18,3 +18,7 @@ if [ -x "$build/bin/impute" ]; then
   echo "== impute_vs_mice"
   bash "$(dirname "$0")/../bench/impute/impute_vs_mice.sh" "$build" "${IMPUTE_CASES:-100000}"
 fi
+if [ -x "$build/bin/describe" ]; then
+  echo "== describe_vs_survey"
+  bash "$(dirname "$0")/../bench/describe/describe_vs_survey.sh" "$build" "${DESCRIBE_CASES:-1000000}"
+fi
