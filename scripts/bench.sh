@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every benchmark that the build made, bootdesign on a large design, then impute side by
-# side with R mice.
+# side with R mice and describe side by side with R survey.
 # Usage: scripts/bench.sh BUILD_DIR   (IMPUTE_CASES sets the cases of the impute run, default
-# 100000; MICE=0 times impute alone)
+# 100000; MICE=0 times impute alone; DESCRIBE_CASES the cases of the describe run, default
+# 1000000; SURVEY=0 times describe alone)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 for bench in "$build"/bench/*; do
