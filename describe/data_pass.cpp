@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -23,6 +24,9 @@ constexpr std::int64_t stream_buffer = 8 << 20;
 constexpr long long interrupt_poll = 8192;
 // Category codes are 16-bit words.
 constexpr std::size_t max_categories = 32767;
+// Largest magnitude of an analysed number: squares and cross-products of totals over millions
+// of cases stay far from overflow.
+constexpr double max_magnitude = 1e50;
 
 std::uint64_t slot_bits(const Slot8& s) {
   std::uint64_t bits = 0;
@@ -133,7 +137,6 @@ class DataPass {
     for (const auto& t : s.response_tables)
       if (!t.mean)
         for (int v : t.variables) tabulated_[static_cast<std::size_t>(v)] = true;
-    current_.resize(s.vars.size());
   }
 
   DataSummary run() {
@@ -159,6 +162,8 @@ class DataPass {
     const char* field = record + static_cast<std::size_t>(v) * data_field;
     if (!var(v).text && !field_is_finite(field)) error_exitf("Data file %s holds a value that is not a number", input_.path().c_str());
     Slot8 slot = field_slot(field);
+    if (!var(v).text && std::fabs(slot_double(slot)) > max_magnitude)
+      error_exitf("Data file %s holds a value beyond 1e50 for variable %s", input_.path().c_str(), var(v).name.c_str());
     // Minus zero is the same category as zero.
     if (!var(v).text && slot_double(slot) == 0) slot = numeric_slot(0.0);
     return slot;
@@ -363,7 +368,6 @@ class DataPass {
   std::vector<ValueCodes> codes_;
   std::vector<long long> valid_;   // valid values per continuous variable
   std::vector<bool> tabulated_;    // coded variables that some table uses
-  std::vector<Slot8> current_;
   long long cases_ = 0;
   double imputation_ = s_.multiples > 1 ? 0 : 1;
   bool new_sequence_ = true;       // an imputation began: by-groups and strata start afresh

@@ -298,6 +298,31 @@ TEST(describe_estimates, two_imputations_write_four_rows_each_and_the_combined_t
   EXPECT_NE(run.out.find("%getdata(name=ests, setup=new);"), std::string::npos) << run.out;
 }
 
+TEST(describe_estimates, by_groups_are_matched_across_imputations_and_combined_each) {
+  ControlFile c = describe_test::describe_control(
+      {{"g", ROLE_DESIGN | FLAG_TRANSFER | FLAG_CHARACTER}, {"h", ROLE_DESIGN}, {"y", ROLE_MEAN}});
+  c.by_vars = {0};
+  c.stratum_var = 1;
+  c.multiples = 2;
+  c.estout = "ests";
+  describe_test::set_means(c, {2});
+  std::vector<Record> data;
+  for (int j = 1; j <= 2; ++j)
+    for (const char* g : {"a", "b"})
+      for (int i = 0; i < 4; ++i) data.push_back({g, 1 + i / 2, i * j + (g[0] == 'b' ? 10 : 0), j});
+  TempDir dir;
+  const auto run = run_describe(dir, c, data, 3, 1);
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  ASSERT_EQ(run.est.size(), 24u);
+  EXPECT_EQ(run.est[16].texts[0], "g");
+  EXPECT_EQ(run.est[16].texts[1], "a");
+  EXPECT_EQ(run.est[20].texts[1], "b");
+  EXPECT_EQ(run.est[20].mult, 3.0);
+  // Group b of the combined table averages group b of both imputations.
+  EXPECT_DOUBLE_EQ(run.est[22].x[0], (run.est[6].x[0] + run.est[14].x[0]) / 2);
+  EXPECT_NE(run.listing.find("By variable:            g  g label"), std::string::npos) << run.listing;
+}
+
 TEST(describe_estimates, one_imputation_has_no_imputation_column_and_no_program_without_a_name) {
   TwoImputations t;
   t.control.multiples = 1;
