@@ -240,6 +240,18 @@ TEST(describe_data, missing_values_and_variables_without_data) {
   EXPECT_EQ(run.exit_code, 0) << run.log;
 }
 
+TEST(describe_data, control_files_that_are_short_or_of_another_kind_are_refused) {
+  ControlFile c = small_design();
+  c.kind = KIND_IMPUTE;
+  expect_failure(c, {{1, 1, 1}, {1, 2, 2}}, "Not a Describe setup");
+  TempDir dir;
+  testsupport::write_text(dir.file("job.ctl"), "short");
+  const auto r = testsupport::run_command(testsupport::shell_quote(testsupport::bin_dir() + "/describe") + " job.set /BATCH",
+                                          dir.path().string());
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(describe_test::error_line(testsupport::read_text(dir.file("job.log"))), "Error: Can't read control file");
+}
+
 TEST(describe_data, nonpositive_weights_drop_the_case_and_a_weight_alone_is_a_design) {
   ControlFile c = describe_test::describe_control({{"w", ROLE_WEIGHT}, {"y", ROLE_MEAN}});
   c.weight_var = 0;
