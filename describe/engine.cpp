@@ -302,7 +302,7 @@ class Engine {
       ++per_model[models_[h]];
     }
     list_line("Analysis description:", 2);
-    list_linef(2, "     %5d  Variables", static_cast<int>(s_.vars.size()));
+    list_linef(2, "     %5d  Variables", static_cast<int>(s_.vars.size()) - (s_.imputation_column ? 1 : 0));
     list_linef(1, "     %5d  Strata", static_cast<int>(d_.strata.size()));
     list_linef(1, "     %5d  Secus", secus);
     list_line("    Strata  Model", 2);

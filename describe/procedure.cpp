@@ -59,7 +59,7 @@ void write_estimates_program(const describe::Settings& s, const describe::Estima
   const describe::EstimatesShape& shape = est.shape();
   layout.multiples = shape.multiples;
   // A named imputation-number variable keeps its name; the added column is the generated one.
-  if (s.imputation_var >= 0 && s.vars[static_cast<std::size_t>(s.imputation_var)].name != "_MULT_")
+  if (s.imputation_var >= 0 && !s.imputation_column)
     layout.mult_name = s.vars[static_cast<std::size_t>(s.imputation_var)].name;
   layout.by_count = shape.by_count;
   layout.factor_slots = shape.factor_slots;

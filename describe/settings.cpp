@@ -131,6 +131,7 @@ Settings settings_from_control(const ControlFile& control, bool compact) {
       // The imputation number follows the variables as a column of its own.
       s.imputation_var = static_cast<int>(s.vars.size());
       s.vars.push_back({"_MULT_", "Imputation number", false, Role::imputation, -1});
+      s.imputation_column = true;
       s.data_fields += 1;
     }
   }

@@ -79,6 +79,7 @@ struct Settings {
   int multiples = 1;              // m
   bool imputed_input = false;     // kind 1: imputation ran before (data in ".imp" under a host)
   int imputation_var = -1;        // variable (or added column) holding the imputation number, -1 none
+  bool imputation_column = false; // the imputation number is a column of its own after the variables
   std::vector<int> by_vars;
   int stratum_var = -1, cluster_var = -1, weight_var = -1;
   bool skip_missing = false;      // MDATA skip

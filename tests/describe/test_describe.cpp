@@ -438,3 +438,23 @@ TEST(describe_estimates, sas_and_stata_programs_name_every_column) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(describe_demo, the_analysis_of_the_shipped_sample_runs_through_the_command_driver) {
+  const std::string driver = testsupport::bin_dir() + "/ambrel";
+  for (const char* program : {"ambrel", "getdata", "tesset", "impute", "stagedata"})
+    if (!std::filesystem::exists(testsupport::bin_dir() + "/" + program)) GTEST_SKIP() << program << " is not built";
+  TempDir dir;
+  std::filesystem::copy(testsupport::source_dir() + "/examples/demo", dir.path(), std::filesystem::copy_options::recursive);
+  const auto r = testsupport::run_command(testsupport::shell_quote(driver) + " analysis.set /BATCH", dir.path().string());
+  ASSERT_EQ(r.exit_code, 0) << testsupport::read_text(dir.file("means.log"));
+  const std::string listing = testsupport::read_text(dir.file("means.lst"));
+  EXPECT_NE(listing.find("All imputations"), std::string::npos);
+  EXPECT_NE(listing.find("Cluster variable:       psu  Primary sampling unit"), std::string::npos);
+  EXPECT_NE(listing.find("       Contrast"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("means.est")));
+  EXPECT_NE(testsupport::read_text(dir.file("means.out")).find("%getdata(name=means, setup=new);"), std::string::npos);
+}
+
+}  // namespace
