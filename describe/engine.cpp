@@ -477,7 +477,8 @@ std::vector<DesignCode> stratum_models(const Settings& settings, std::size_t str
 }
 
 StratumSums::StratumSums(std::size_t n)
-    : n_(n), s1_(n, 0.0L), s2z_(packed_size(n), 0.0L), s2d_(packed_size(n), 0.0L), previous_(n, 0.0), in_used_(n, 0) {}
+    : s1_(n, 0.0L), s2z_(packed_size(n), 0.0L), s2d_(packed_size(n), 0.0L), previous_(n, 0.0), difference_(n, 0.0),
+      in_used_(n, 0) {}
 
 void StratumSums::add_cluster(const std::vector<double>& z, const std::vector<int>& nonzero) {
   ++active_;
@@ -488,12 +489,11 @@ void StratumSums::add_cluster(const std::vector<double>& z, const std::vector<in
   add_outer(s2z_, z, nonzero);
   if (has_previous_) {
     // d = previous - this over the indexes of either cluster.
-    std::vector<int> both = previous_nonzero_;
+    both_ = previous_nonzero_;
     for (int i : nonzero)
-      if (std::find(both.begin(), both.end(), i) == both.end()) both.push_back(i);
-    std::vector<double> d(n_, 0.0);
-    for (int i : both) d[static_cast<std::size_t>(i)] = previous_[static_cast<std::size_t>(i)] - z[static_cast<std::size_t>(i)];
-    add_outer(s2d_, d, both);
+      if (std::find(both_.begin(), both_.end(), i) == both_.end()) both_.push_back(i);
+    for (int i : both_) difference_[static_cast<std::size_t>(i)] = previous_[static_cast<std::size_t>(i)] - z[static_cast<std::size_t>(i)];
+    add_outer(s2d_, difference_, both_);
   }
   for (int i : previous_nonzero_) previous_[static_cast<std::size_t>(i)] = 0;
   for (int i : nonzero) previous_[static_cast<std::size_t>(i)] = z[static_cast<std::size_t>(i)];

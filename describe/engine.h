@@ -51,7 +51,6 @@ class StratumSums {
   int active() const { return active_; }
 
  private:
-  std::size_t n_;
   int active_ = 0;                      // active clusters a_h
   std::vector<long double> s1_;         // sum of the cluster totals
   std::vector<long double> s2z_;        // sum of z z' (packed)
@@ -59,6 +58,8 @@ class StratumSums {
   std::vector<double> previous_;        // totals of the previous active cluster
   std::vector<int> previous_nonzero_;
   bool has_previous_ = false;
+  std::vector<double> difference_;      // d over the indexes in both_ (scratch)
+  std::vector<int> both_;
   std::vector<int> used_;               // indexes with a non-zero sum in this stratum
   std::vector<char> in_used_;
 };
