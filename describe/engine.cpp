@@ -20,6 +20,9 @@ constexpr std::int64_t stream_buffer = 8 << 20;
 constexpr long long interrupt_poll = 8192;
 // Tables larger than this get a warning line in the listing (they are still computed).
 constexpr int max_table_codes = 50;
+// Estimates of one factor table crossed with one response table: the packed covariances of
+// the totals grow with its square, so larger tables are refused.
+constexpr long long max_table_estimates = 2500;
 
 std::size_t at(int i, int j) {
   return i >= j ? packed_index(static_cast<std::size_t>(i), static_cast<std::size_t>(j))
@@ -289,6 +292,10 @@ class Engine {
   Engine(const Settings& s, const DataSummary& d) : s_(s), d_(d), models_(stratum_models(s, d.strata.size())) {
     for (const FactorTable& f : s.factor_tables) factor_cells_.push_back(cell_count(f.factors));
     for (const ResponseTable& r : s.response_tables) response_codes_.push_back(r.mean ? 1 : cell_count(r.variables));
+    for (int cells : factor_cells_)
+      for (int codes : response_codes_)
+        if (static_cast<long long>(cells) * codes > max_table_estimates)
+          error_exitf("Table of %lld estimates exceeds %lld", static_cast<long long>(cells) * codes, max_table_estimates);
     cells_.cell.resize(s.factor_tables.size());
     cells_.category.resize(s.response_tables.size());
     cells_.value.resize(s.response_tables.size());
