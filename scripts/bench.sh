@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every benchmark that the build made, bootdesign on a large design, stagedata on a million
-# observations against a plain copy, then impute side by side with R mice.
+# observations against a plain copy, then impute side by side with R mice and describe side by
+# side with R survey.
 # Usage: scripts/bench.sh BUILD_DIR   (IMPUTE_CASES sets the cases of the impute run, default
-# 100000; MICE=0 times impute alone)
+# 100000; MICE=0 times impute alone; DESCRIBE_CASES the cases of the describe run, default
+# 1000000; SURVEY=0 times describe alone)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 for bench in "$build"/bench/*; do
@@ -21,4 +23,8 @@ fi
 if [ -x "$build/bin/impute" ]; then
   echo "== impute_vs_mice"
   bash "$(dirname "$0")/../bench/impute/impute_vs_mice.sh" "$build" "${IMPUTE_CASES:-100000}"
+fi
+if [ -x "$build/bin/describe" ]; then
+  echo "== describe_vs_survey"
+  bash "$(dirname "$0")/../bench/describe/describe_vs_survey.sh" "$build" "${DESCRIBE_CASES:-1000000}"
 fi

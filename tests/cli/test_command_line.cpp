@@ -18,12 +18,12 @@ using testsupport::RunResult;
 using testsupport::TempDir;
 using testsupport::write_text;
 
-const char* const programs[] = {"ambrel", "bootdesign", "emitdata", "getdata", "impute", "poolfit", "seekset", "stagedata", "tesset"};
-// The programs that read their setup file (impute and stagedata read the control file the checker
-// wrote; emitdata reads its setup when no control file lies beside it).
+const char* const programs[] = {"ambrel", "bootdesign", "describe", "emitdata", "getdata", "impute", "poolfit", "seekset", "stagedata", "tesset"};
+// The programs that read their setup file (impute, stagedata and describe read the control file
+// the checker wrote; emitdata reads its setup when no control file lies beside it).
 const char* const setup_readers[] = {"ambrel", "bootdesign", "emitdata", "getdata", "poolfit", "seekset", "tesset"};
 
-bool reads_setup(const std::string& program) { return program != "impute" && program != "stagedata"; }
+bool reads_setup(const std::string& program) { return program != "impute" && program != "stagedata" && program != "describe"; }
 
 RunResult run_program(const std::string& program, const std::string& arguments, const TempDir& dir) {
   const std::string command = testsupport::shell_quote(testsupport::bin_dir() + "/" + program) + arguments;
