@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the shipped example through the built programs and keeps every output in BUILD_DIR/demo:
 # the command driver runs the whole job (job.set): it imports the sample, imputes its missing
-# incomes 5 times and writes the completed data as a CSV file. Usage: scripts/demo.sh BUILD_DIR
+# incomes 5 times and writes the completed data as a CSV file; then the analysis (analysis.set):
+# design-based means, shares and contrasts over 5 imputations. Usage: scripts/demo.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +15,7 @@ cd "$demo"
 # The driver runs quietly; the logs are shown afterwards, the banner once.
 status=0
 "$build/bin/ambrel" job.set /batch || status=$?
+"$build/bin/ambrel" analysis.set /batch || status=$?
 
 cat job.log
 echo "The import's log (sample.log), after its banner:"
@@ -27,6 +29,9 @@ echo
 echo "The first lines of completed.csv:"
 head -n 6 completed.csv
 echo
+echo "The analysis (means.lst): mean income in the first region, combined over the 5 imputations:"
+awk '/^All imputations/ { found = 1 } found && /Mean      Number of/ { print; getline; print; getline; print; exit }' means.lst
+echo
 echo "Outputs, in $demo:"
 echo "  sample.met, sample.dat  the imported standard dataset (metadata and data)"
 echo "  sample.lst, sample.log  the import's listing and log"
@@ -36,4 +41,7 @@ echo "  check.cor               the imputed values of the 5 multiples"
 echo "  check.lst, check.log    the listing and log of the checker, the imputation and the export"
 echo "  completed.met, .dat     the 5 completed copies of the data, stacked (standard dataset)"
 echo "  completed.csv           the same as a CSV file, one line per person and multiple"
+echo "  analysis.log            the driver's log of the analysis"
+echo "  means.lst, means.log    the analysis listing (means, shares, contrasts) and its log"
+echo "  means.est, means.out    the estimates and the getdata setup that loads them"
 exit "$status"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The demo leaves the dataset, the control file and both listings in BUILD_DIR/demo and says so.
+# The demo leaves the dataset, the control file, the listings and the analysis in BUILD_DIR/demo
+# and says so.
 # Usage: demo_test.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 output=$(bash "$1/scripts/demo.sh" "$2")
-for file in sample.met sample.dat sample.lst check.ctl check.lst check.cor completed.met completed.dat completed.csv job.log; do
+for file in sample.met sample.dat sample.lst check.ctl check.lst check.cor completed.met completed.dat completed.csv job.log means.lst means.est analysis.log; do
   [ -s "$2/demo/$file" ] || { echo "missing or empty: $2/demo/$file"; exit 1; }
 done
 grep -q "Outputs, in $2/demo:" <<<"$output" || { echo "the demo does not say where its outputs are"; exit 1; }
@@ -15,4 +16,5 @@ csv="$2/demo/completed.csv"
   { echo "unexpected CSV header: $(head -n 1 "$csv")"; exit 1; }
 [ "$(($(wc -l <"$csv") - 1))" = 1000 ] || { echo "the CSV does not hold 1000 rows"; exit 1; }
 awk -F, 'NR > 1 && $7 == "" { exit 1 }' "$csv" || { echo "the CSV holds a missing income"; exit 1; }
+grep -q "^All imputations" "$2/demo/means.lst" || { echo "the analysis listing has no combined results"; exit 1; }
 echo "demo outputs complete"
