@@ -192,7 +192,7 @@ void Importer::convert_text(Column& column, std::string_view text, bool quoted, 
   if (column.type != 'C') {
     double value = 0;
     bool ok = column.decimals > 0 ? parse_implied_decimals(trimmed, column.decimals, value)
-                                  : parse_number(trimmed, value);
+                                  : parse_trimmed_number(trimmed, value);
     if (ok) {
       store_number(column, value, out);
       return;

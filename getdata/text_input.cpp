@@ -1,7 +1,12 @@
 // Streaming line reader, delimited-record splitter and number parsing of getdata.
 #include "getdata/text_input.h"
 
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "runtime/frame.h"
 #include "runtime/numbers.h"
@@ -104,8 +109,31 @@ bool LineReader::next(std::string_view& line) {
 // ---- FieldSplitter ----
 
 FieldSplitter::FieldSplitter(const std::string& delimiters) {
-  for (unsigned char c : delimiters) is_delimiter_[c] = true;
+  for (unsigned char c : delimiters) {
+    if (is_delimiter_[c]) continue;
+    is_delimiter_[c] = true;
+    if (distinct_ < max_compared_delimiters) compared_[distinct_] = static_cast<char>(c);
+    ++distinct_;
+  }
   blank_delimits_ = is_delimiter_[static_cast<unsigned char>(' ')];
+}
+
+const char* FieldSplitter::find_delimiter(const char* p, const char* end) const {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, compared with each delimiter at once.
+  if (distinct_ > 0 && distinct_ <= max_compared_delimiters) {
+    __m128i wanted[max_compared_delimiters];
+    for (int k = 0; k < distinct_; ++k) wanted[k] = _mm_set1_epi8(compared_[k]);
+    for (; end - p >= 16; p += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      __m128i hits = _mm_cmpeq_epi8(block, wanted[0]);
+      for (int k = 1; k < distinct_; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, wanted[k]));
+      if (const int mask = _mm_movemask_epi8(hits); mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+  }
+#endif
+  while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+  return p;
 }
 
 bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
@@ -153,7 +181,7 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
       skip_blanks();
     } else {
       const char* start = p;
-      while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+      p = find_delimiter(p, end);
       field.text = std::string_view(start, static_cast<std::size_t>(p - start));
       if (!blank_delimits_) field.text = trim_blanks(field.text);
     }
@@ -178,7 +206,7 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
     }
     // Text glued to a closing quote belongs to no field: the field keeps its raw text and is
     // marked, so that the caller reports it instead of storing part of it.
-    while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+    p = find_delimiter(p, end);
     fields.back().text = std::string_view(opening, static_cast<std::size_t>(p - opening));
     fields.back().quoted = false;
     fields.back().stray = true;
@@ -189,13 +217,88 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
 
 // ---- Numbers ----
 
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
+namespace {
+
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int largest_exact_power = 22;
+// Every whole number up to 2^53 is a double.
+constexpr std::uint64_t largest_exact_integer = std::uint64_t{1} << 53;
+// Significant digits that a 64-bit mantissa always holds.
+constexpr int mantissa_digits = 19;
+// Exponent digits read by the short form; longer exponents go to the general conversion.
+constexpr int exponent_digits = 4;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the digits at p into `mantissa` (leading zeros are not significant) and counts them.
+// Stops at the first non-digit; false when more significant digits come than the mantissa holds.
+bool read_digits(const char*& p, const char* end, std::uint64_t& mantissa, int& significant, int& digits) {
+  for (; p < end && is_digit(*p); ++p) {
+    ++digits;
+    if (mantissa == 0 && *p == '0') continue;
+    if (++significant > mantissa_digits) return false;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  return true;
 }
 
-bool parse_number(std::string_view text, double& value) { return parse_double(trim_blanks(text), value); }
+// Converts the short decimal numbers that data files are mostly made of without the general
+// routine: a mantissa of at most 2^53 and a power of ten within 10^22 are both exact doubles,
+// so one multiplication or division, rounded once, is the correctly rounded value (and cannot
+// overflow). False when the text is not of that kind, including when it is no number at all;
+// the general conversion then decides.
+bool parse_short_decimal(std::string_view text, double& value) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  std::uint64_t mantissa = 0;
+  int significant = 0;
+  int digits = 0;
+  if (!read_digits(p, end, mantissa, significant, digits)) return false;
+  int exponent = 0;
+  if (p < end && *p == '.') {
+    const int whole = digits;
+    ++p;
+    if (!read_digits(p, end, mantissa, significant, digits)) return false;
+    exponent = whole - digits;
+  }
+  if (digits == 0) return false;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative_exponent = false;
+    if (p < end && (*p == '-' || *p == '+')) negative_exponent = *p++ == '-';
+    const char* first = p;
+    int written = 0;
+    for (; p < end && is_digit(*p) && p - first < exponent_digits; ++p) written = written * 10 + (*p - '0');
+    if (p == first || (p < end && is_digit(*p))) return false;
+    exponent += negative_exponent ? -written : written;
+  }
+  if (p != end || mantissa > largest_exact_integer) return false;
+  double magnitude = static_cast<double>(mantissa);
+  if (mantissa == 0) {
+    magnitude = 0;
+  } else if (exponent >= 0 && exponent <= largest_exact_power) {
+    magnitude *= exact_powers_of_ten[exponent];
+  } else if (exponent < 0 && exponent >= -largest_exact_power) {
+    magnitude /= exact_powers_of_ten[-exponent];
+  } else {
+    return false;
+  }
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+}  // namespace
+
+bool parse_trimmed_number(std::string_view text, double& value) {
+  return parse_short_decimal(text, value) || parse_double(text, value);
+}
+
+bool parse_number(std::string_view text, double& value) { return parse_trimmed_number(trim_blanks(text), value); }
 
 bool parse_implied_decimals(std::string_view text, int decimals, double& value) {
   text = trim_blanks(text);
