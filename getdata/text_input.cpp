@@ -1,6 +1,7 @@
 // Streaming line reader, delimited-record splitter and number parsing of getdata.
 #include "getdata/text_input.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -226,23 +227,65 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 constexpr int largest_exact_power = 22;
 // Every whole number up to 2^53 is a double.
 constexpr std::uint64_t largest_exact_integer = std::uint64_t{1} << 53;
-// Significant digits that a 64-bit mantissa always holds.
+// Digits that a 64-bit mantissa always holds.
 constexpr int mantissa_digits = 19;
 // Exponent digits read by the short form; longer exponents go to the general conversion.
 constexpr int exponent_digits = 4;
+// Powers of ten that scale a mantissa before up to eight more digits join it.
+constexpr std::uint64_t digit_scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+// The same byte in all eight bytes of a word.
+constexpr std::uint64_t every_byte(std::uint8_t byte) { return 0x0101010101010101ULL * byte; }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads the digits at p into `mantissa` (leading zeros are not significant) and counts them.
-// Stops at the first non-digit; false when more significant digits come than the mantissa holds.
-bool read_digits(const char*& p, const char* end, std::uint64_t& mantissa, int& significant, int& digits) {
-  for (; p < end && is_digit(*p); ++p) {
-    ++digits;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++significant > mantissa_digits) return false;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+// Up to eight bytes of `text` from `from` on as a word, the first byte lowest; bytes past the
+// text's end read as zero. Every load stays inside the text: a text of eight bytes or more is
+// read through words that end at its end.
+[[gnu::always_inline]] inline std::uint64_t load_word(std::string_view text, std::size_t from) {
+  const std::size_t left = text.size() - from;
+  std::uint64_t word = 0;
+  if (left == 0) return 0;
+  if (std::endian::native == std::endian::little && text.size() >= 8) {
+    if (left >= 8) {
+      std::memcpy(&word, text.data() + from, 8);
+      return word;
+    }
+    std::memcpy(&word, text.data() + text.size() - 8, 8);
+    return word >> (8 * (8 - left));
   }
-  return true;
+  for (std::size_t i = 0; i < left && i < 8; ++i)
+    word |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[from + i])) << (8 * i);
+  return word;
+}
+
+// The value of eight decimal digits (0 to 9 each, the first, most significant, lowest),
+// combined pairwise in three multiplications.
+std::uint64_t eight_digit_value(std::uint64_t digits) {
+  digits = digits * 10 + (digits >> 8);  // pairs of digits in every other byte
+  constexpr std::uint64_t low_pairs = 0x000000FF000000FFULL;
+  constexpr std::uint64_t pair_scale = 100 + (1000000ULL << 32);
+  constexpr std::uint64_t next_pair_scale = 1 + (10000ULL << 32);
+  return ((((digits & low_pairs) * pair_scale) + (((digits >> 16) & low_pairs) * next_pair_scale)) >> 32) & 0xFFFFFFFFULL;
+}
+
+// Reads the run of digits at `at` into `mantissa` (eight at a time) and advances `at` past it,
+// counting them in `count`; false when the run makes more digits than the mantissa holds.
+[[gnu::always_inline]] inline bool read_digits(std::string_view text, std::size_t& at, std::uint64_t& mantissa, int& count) {
+  for (;;) {
+    // Digits become 0 to 9; any other byte, and those past the text, keeps a bit of its high
+    // half or overflows its low half when 6 is added.
+    const std::uint64_t values = load_word(text, at) ^ every_byte('0');
+    const std::uint64_t high_half = every_byte(0xF0);
+    const std::uint64_t other = (values | ((values & every_byte(0x0F)) + every_byte(6))) & high_half;
+    const int run = other == 0 ? 8 : std::countr_zero(other) / 8;
+    if (run == 0) return true;
+    count += run;
+    if (count > mantissa_digits) return false;
+    // The run's digits move to the top bytes; the bytes below them stand for leading zeros.
+    mantissa = mantissa * digit_scale[run] + eight_digit_value(values << (8 * (8 - run)));
+    at += static_cast<std::size_t>(run);
+    if (run < 8) return true;
+  }
 }
 
 // Converts the short decimal numbers that data files are mostly made of without the general
@@ -251,33 +294,32 @@ bool read_digits(const char*& p, const char* end, std::uint64_t& mantissa, int& 
 // overflow). False when the text is not of that kind, including when it is no number at all;
 // the general conversion then decides.
 bool parse_short_decimal(std::string_view text, double& value) {
-  const char* p = text.data();
-  const char* end = p + text.size();
+  std::size_t at = 0;
+  const std::size_t size = text.size();
   bool negative = false;
-  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  if (at < size && (text[at] == '-' || text[at] == '+')) negative = text[at++] == '-';
   std::uint64_t mantissa = 0;
-  int significant = 0;
   int digits = 0;
-  if (!read_digits(p, end, mantissa, significant, digits)) return false;
+  if (!read_digits(text, at, mantissa, digits)) return false;
   int exponent = 0;
-  if (p < end && *p == '.') {
+  if (at < size && text[at] == '.') {
     const int whole = digits;
-    ++p;
-    if (!read_digits(p, end, mantissa, significant, digits)) return false;
+    ++at;
+    if (!read_digits(text, at, mantissa, digits)) return false;
     exponent = whole - digits;
   }
   if (digits == 0) return false;
-  if (p < end && (*p == 'e' || *p == 'E')) {
-    ++p;
+  if (at < size && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
     bool negative_exponent = false;
-    if (p < end && (*p == '-' || *p == '+')) negative_exponent = *p++ == '-';
-    const char* first = p;
+    if (at < size && (text[at] == '-' || text[at] == '+')) negative_exponent = text[at++] == '-';
+    const std::size_t first = at;
     int written = 0;
-    for (; p < end && is_digit(*p) && p - first < exponent_digits; ++p) written = written * 10 + (*p - '0');
-    if (p == first || (p < end && is_digit(*p))) return false;
+    for (; at < size && is_digit(text[at]) && at - first < exponent_digits; ++at) written = written * 10 + (text[at] - '0');
+    if (at == first || (at < size && is_digit(text[at]))) return false;
     exponent += negative_exponent ? -written : written;
   }
-  if (p != end || mantissa > largest_exact_integer) return false;
+  if (at != size || mantissa > largest_exact_integer) return false;
   double magnitude = static_cast<double>(mantissa);
   if (mantissa == 0) {
     magnitude = 0;
