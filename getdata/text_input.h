@@ -70,6 +70,8 @@ class FieldSplitter {
 
   // The first delimiter at or after p, or end when none comes.
   const char* find_delimiter(const char* p, const char* end) const;
+  // Splits a record that holds no double quote, with blank not among the delimiters.
+  void split_unquoted(std::string_view record, std::vector<Field>& fields) const;
 
   bool is_delimiter_[256] = {};   // delimiter characters
   char compared_[max_compared_delimiters] = {};  // the distinct delimiters, for the vector scan
