@@ -227,7 +227,15 @@ void Importer::convert_fields(const std::vector<Field>& fields) {
   for (Column& column : columns_) {
     const Field& field = fields[static_cast<std::size_t>(column.location)];
     if (field.stray) record_error("text after the closing quote:", column, field.text);
-    convert_text(column, field.text, field.quoted, out);
+    // Most fields are plain numbers: they are stored at once. A number equal to the missing
+    // value is stored as missing either way; everything else (empty fields, missing-value
+    // texts, text, bad numbers) takes the general way.
+    double value = 0;
+    if (column.type != 'C' && column.decimals == 0 && !field.text.empty() &&
+        parse_trimmed_number(field.text, value))
+      store_number(column, value, out);
+    else
+      convert_text(column, field.text, field.quoted, out);
     out += data_field;
   }
 }

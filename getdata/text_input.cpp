@@ -256,6 +256,12 @@ constexpr std::uint64_t every_byte(std::uint8_t byte) { return 0x010101010101010
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// The bytes of a word (digits turned into 0 to 9) that are not digits: each keeps a bit of its
+// high half, or overflows its low half when 6 is added.
+constexpr std::uint64_t non_digits(std::uint64_t values) {
+  return (values | ((values & every_byte(0x0F)) + every_byte(6))) & every_byte(0xF0);
+}
+
 // Up to eight bytes of `text` from `from` on as a word, the first byte lowest; bytes past the
 // text's end read as zero. Every load stays inside the text: a text of eight bytes or more is
 // read through words that end at its end.
@@ -290,11 +296,9 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
 // counting them in `count`; false when the run makes more digits than the mantissa holds.
 [[gnu::always_inline]] inline bool read_digits(std::string_view text, std::size_t& at, std::uint64_t& mantissa, int& count) {
   for (;;) {
-    // Digits become 0 to 9; any other byte, and those past the text, keeps a bit of its high
-    // half or overflows its low half when 6 is added.
+    // Bytes past the text count as non-digits.
     const std::uint64_t values = load_word(text, at) ^ every_byte('0');
-    const std::uint64_t high_half = every_byte(0xF0);
-    const std::uint64_t other = (values | ((values & every_byte(0x0F)) + every_byte(6))) & high_half;
+    const std::uint64_t other = non_digits(values);
     const int run = other == 0 ? 8 : std::countr_zero(other) / 8;
     if (run == 0) return true;
     count += run;
@@ -306,20 +310,42 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
   }
 }
 
-// Converts the short decimal numbers that data files are mostly made of without the general
-// routine: a mantissa of at most 2^53 and a power of ten within 10^22 are both exact doubles,
-// so one multiplication or division, rounded once, is the correctly rounded value (and cannot
-// overflow). False when the text is not of that kind, including when it is no number at all;
-// the general conversion then decides.
-bool parse_short_decimal(std::string_view text, double& value) {
+// The usual form of a data value, digits, a point and at most eight digits, in a text of 8 to
+// 16 bytes: both digit runs are read from two words loaded at once (one from the start, one
+// ending at the end), so that neither waits for the other. False when the text has another
+// form; nothing is decided then.
+bool read_point_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
+  const std::size_t size = text.size();
+  if (std::endian::native != std::endian::little || size < 8 || size > 16) return false;
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  std::memcpy(&head, text.data(), 8);
+  std::memcpy(&tail, text.data() + size - 8, 8);
+  head ^= every_byte('0');
+  tail ^= every_byte('0');
+  const std::uint64_t head_others = non_digits(head);
+  if (head_others == 0) return false;  // eight digits or more before any point
+  const int whole = std::countr_zero(head_others) / 8;
+  const int fraction = static_cast<int>(size) - whole - 1;
+  if (text[static_cast<std::size_t>(whole)] != '.' || fraction > 8) return false;
+  // The fraction's digits are the last `fraction` bytes of the tail; the bytes before them
+  // become leading zeros.
+  const std::uint64_t fraction_bytes = fraction == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - fraction));
+  if ((non_digits(tail) & fraction_bytes) != 0 || whole + fraction == 0) return false;
+  const std::uint64_t whole_value = whole == 0 ? 0 : eight_digit_value(head << (8 * (8 - whole)));
+  mantissa = whole_value * digit_scale[fraction] + eight_digit_value(tail & fraction_bytes);
+  exponent = -fraction;
+  return true;
+}
+
+// Reads any other short decimal number: digit runs with an optional point, then an optional
+// exponent of at most four digits. False when the text is not of that form or has more digits
+// than the mantissa holds.
+bool read_general_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
   std::size_t at = 0;
   const std::size_t size = text.size();
-  bool negative = false;
-  if (at < size && (text[at] == '-' || text[at] == '+')) negative = text[at++] == '-';
-  std::uint64_t mantissa = 0;
   int digits = 0;
   if (!read_digits(text, at, mantissa, digits)) return false;
-  int exponent = 0;
   if (at < size && text[at] == '.') {
     const int whole = digits;
     ++at;
@@ -337,7 +363,21 @@ bool parse_short_decimal(std::string_view text, double& value) {
     if (at == first || (at < size && is_digit(text[at]))) return false;
     exponent += negative_exponent ? -written : written;
   }
-  if (at != size || mantissa > largest_exact_integer) return false;
+  return at == size;
+}
+
+// Converts the short decimal numbers that data files are mostly made of without the general
+// routine: a mantissa of at most 2^53 and a power of ten within 10^22 are both exact doubles,
+// so one multiplication or division, rounded once, is the correctly rounded value (and cannot
+// overflow). False when the text is not of that kind, including when it is no number at all;
+// the general conversion then decides.
+bool parse_short_decimal(std::string_view text, double& value) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (negative || text.front() == '+')) text.remove_prefix(1);
+  std::uint64_t mantissa = 0;
+  int exponent = 0;
+  if (!read_point_form(text, mantissa, exponent) && !read_general_form(text, mantissa, exponent)) return false;
+  if (mantissa > largest_exact_integer) return false;
   double magnitude = static_cast<double>(mantissa);
   if (mantissa == 0) {
     magnitude = 0;
