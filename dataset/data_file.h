@@ -3,10 +3,8 @@
 // and a writer over the record layer; the writer's files take their names only when complete.
 #pragma once
 
-#include <bit>
 #include <cfloat>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,14 +24,7 @@ inline constexpr std::string_view missing_text_value{"        ", data_field};
 // ---- One field. ----
 
 // Stores `value` little-endian into an 8-byte field.
-inline void set_number(char* field, double value) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(field, &value, data_field);
-  } else {
-    auto bits = std::bit_cast<std::uint64_t>(value);
-    for (int i = 0; i < data_field; ++i) field[i] = static_cast<char>((bits >> (8 * i)) & 0xff);
-  }
-}
+void set_number(char* field, double value);
 // Stores `text` (at most 8 bytes) blank-padded into an 8-byte field.
 void set_text(char* field, std::string_view text);
 // The double held little-endian in an 8-byte field, bit for bit (it may be NaN).

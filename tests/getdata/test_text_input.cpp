@@ -52,6 +52,28 @@ TEST(text_input, text_glued_to_a_closing_quote_marks_the_whole_raw_field) {
   EXPECT_EQ(fields[1].text, "");
 }
 
+TEST(text_input, records_with_and_without_quotes_split_alike_however_long_their_fields) {
+  const std::string long_text(37, 'x');
+  const std::vector<std::string> records = {
+      "1,2,3",
+      long_text + "," + long_text + ",,",
+      std::string(15, 'a') + "," + std::string(16, 'b') + "," + std::string(17, 'c'),
+      " \t12.5 ,\t-3e4\t, " + long_text + " x ",
+      ",",
+      " ",
+  };
+  for (const std::string& record : records) {
+    // A quoted last field sends the record through the general splitter.
+    Texts expected = split(",", record);
+    expected.push_back("q");
+    EXPECT_EQ(split(",", record + ",\"q\""), expected) << record;
+    // Five delimiters are compared one byte at a time, one with sixteen bytes at once.
+    EXPECT_EQ(split(",;|:!", record), split(",", record)) << record;
+  }
+  EXPECT_EQ(split(";|", std::string(20, 'a') + "|" + std::string(3, 'b') + ";c"),
+            (Texts{std::string(20, 'a'), "bbb", "c"}));
+}
+
 TEST(text_input, blank_as_delimiter_collapses_runs_and_surrounding_blanks) {
   EXPECT_EQ(split("\t, ", "  1   2 , 3\t4  "), (Texts{"1", "2", "3", "4"}));
   EXPECT_EQ(split("\t, ", "1,,3"), (Texts{"1", "", "3"}));
