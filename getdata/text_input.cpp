@@ -378,14 +378,13 @@ bool parse_short_decimal(std::string_view text, double& value) {
   int exponent = 0;
   if (!read_point_form(text, mantissa, exponent) && !read_general_form(text, mantissa, exponent)) return false;
   if (mantissa > largest_exact_integer) return false;
-  double magnitude = static_cast<double>(mantissa);
-  if (mantissa == 0) {
-    magnitude = 0;
+  // Signed conversion: the mantissa fits, and it needs no test of the top bit.
+  double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa));
+  if (exponent < 0 && exponent >= -largest_exact_power) {
+    magnitude /= exact_powers_of_ten[-exponent];
   } else if (exponent >= 0 && exponent <= largest_exact_power) {
     magnitude *= exact_powers_of_ten[exponent];
-  } else if (exponent < 0 && exponent >= -largest_exact_power) {
-    magnitude /= exact_powers_of_ten[-exponent];
-  } else {
+  } else if (mantissa != 0) {
     return false;
   }
   value = negative ? -magnitude : magnitude;
