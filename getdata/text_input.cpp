@@ -1,7 +1,13 @@
 // Streaming line reader, delimited-record splitter and number parsing of getdata.
 #include "getdata/text_input.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "runtime/frame.h"
 #include "runtime/numbers.h"
@@ -104,12 +110,53 @@ bool LineReader::next(std::string_view& line) {
 // ---- FieldSplitter ----
 
 FieldSplitter::FieldSplitter(const std::string& delimiters) {
-  for (unsigned char c : delimiters) is_delimiter_[c] = true;
+  for (unsigned char c : delimiters) {
+    if (is_delimiter_[c]) continue;
+    is_delimiter_[c] = true;
+    if (distinct_ < max_compared_delimiters) compared_[distinct_] = static_cast<char>(c);
+    ++distinct_;
+  }
   blank_delimits_ = is_delimiter_[static_cast<unsigned char>(' ')];
+}
+
+[[gnu::always_inline]] inline const char* FieldSplitter::find_delimiter(const char* p, const char* end) const {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, compared with each delimiter at once.
+  if (distinct_ > 0 && distinct_ <= max_compared_delimiters) {
+    __m128i wanted[max_compared_delimiters];
+    for (int k = 0; k < distinct_; ++k) wanted[k] = _mm_set1_epi8(compared_[k]);
+    for (; end - p >= 16; p += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      __m128i hits = _mm_cmpeq_epi8(block, wanted[0]);
+      for (int k = 1; k < distinct_; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, wanted[k]));
+      if (const int mask = _mm_movemask_epi8(hits); mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+  }
+#endif
+  while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
+
+void FieldSplitter::split_unquoted(std::string_view record, std::vector<Field>& fields) const {
+  const char* p = record.data();
+  const char* end = p + record.size();
+  for (;;) {
+    const char* start = p;
+    p = find_delimiter(p, end);
+    fields.push_back(Field{trim_blanks(std::string_view(start, static_cast<std::size_t>(p - start)))});
+    if (p == end) return;
+    ++p;  // a delimiter at the very end leaves an empty last field
+  }
 }
 
 bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
   fields.clear();
+  if (record.empty()) return true;  // an empty record has no fields
+  // Most records hold no quote: their fields are just the texts between delimiters.
+  if (!blank_delimits_ && std::memchr(record.data(), '"', record.size()) == nullptr) {
+    split_unquoted(record, fields);
+    return true;
+  }
   unquoted_.clear();
   unquoted_.reserve(record.size());  // views into it must not move while splitting
   const char* p = record.data();
@@ -153,7 +200,7 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
       skip_blanks();
     } else {
       const char* start = p;
-      while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+      p = find_delimiter(p, end);
       field.text = std::string_view(start, static_cast<std::size_t>(p - start));
       if (!blank_delimits_) field.text = trim_blanks(field.text);
     }
@@ -178,7 +225,7 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
     }
     // Text glued to a closing quote belongs to no field: the field keeps its raw text and is
     // marked, so that the caller reports it instead of storing part of it.
-    while (p < end && !is_delimiter_[static_cast<unsigned char>(*p)]) ++p;
+    p = find_delimiter(p, end);
     fields.back().text = std::string_view(opening, static_cast<std::size_t>(p - opening));
     fields.back().quoted = false;
     fields.back().stray = true;
@@ -189,13 +236,168 @@ bool FieldSplitter::split(std::string_view record, std::vector<Field>& fields) {
 
 // ---- Numbers ----
 
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
+namespace {
+
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int largest_exact_power = 22;
+// Every whole number up to 2^53 is a double.
+constexpr std::uint64_t largest_exact_integer = std::uint64_t{1} << 53;
+// Digits that a 64-bit mantissa always holds.
+constexpr int mantissa_digits = 19;
+// Exponent digits read by the short form; longer exponents go to the general conversion.
+constexpr int exponent_digits = 4;
+// Powers of ten that scale a mantissa before up to eight more digits join it.
+constexpr std::uint64_t digit_scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+// The same byte in all eight bytes of a word.
+constexpr std::uint64_t every_byte(std::uint8_t byte) { return 0x0101010101010101ULL * byte; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The bytes of a word (digits turned into 0 to 9) that are not digits: each keeps a bit of its
+// high half, or overflows its low half when 6 is added.
+constexpr std::uint64_t non_digits(std::uint64_t values) {
+  return (values | ((values & every_byte(0x0F)) + every_byte(6))) & every_byte(0xF0);
 }
 
-bool parse_number(std::string_view text, double& value) { return parse_double(trim_blanks(text), value); }
+// Up to eight bytes of `text` from `from` on as a word, the first byte lowest; bytes past the
+// text's end read as zero. Every load stays inside the text: a text of eight bytes or more is
+// read through words that end at its end.
+[[gnu::always_inline]] inline std::uint64_t load_word(std::string_view text, std::size_t from) {
+  const std::size_t left = text.size() - from;
+  std::uint64_t word = 0;
+  if (left == 0) return 0;
+  if (std::endian::native == std::endian::little && text.size() >= 8) {
+    if (left >= 8) {
+      std::memcpy(&word, text.data() + from, 8);
+      return word;
+    }
+    std::memcpy(&word, text.data() + text.size() - 8, 8);
+    return word >> (8 * (8 - left));
+  }
+  for (std::size_t i = 0; i < left && i < 8; ++i)
+    word |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[from + i])) << (8 * i);
+  return word;
+}
+
+// The value of eight decimal digits (0 to 9 each, the first, most significant, lowest),
+// combined pairwise in three multiplications.
+std::uint64_t eight_digit_value(std::uint64_t digits) {
+  digits = digits * 10 + (digits >> 8);  // pairs of digits in every other byte
+  constexpr std::uint64_t low_pairs = 0x000000FF000000FFULL;
+  constexpr std::uint64_t pair_scale = 100 + (1000000ULL << 32);
+  constexpr std::uint64_t next_pair_scale = 1 + (10000ULL << 32);
+  return ((((digits & low_pairs) * pair_scale) + (((digits >> 16) & low_pairs) * next_pair_scale)) >> 32) & 0xFFFFFFFFULL;
+}
+
+// Reads the run of digits at `at` into `mantissa` (eight at a time) and advances `at` past it,
+// counting them in `count`; false when the run makes more digits than the mantissa holds.
+[[gnu::always_inline]] inline bool read_digits(std::string_view text, std::size_t& at, std::uint64_t& mantissa, int& count) {
+  for (;;) {
+    // Bytes past the text count as non-digits.
+    const std::uint64_t values = load_word(text, at) ^ every_byte('0');
+    const std::uint64_t other = non_digits(values);
+    const int run = other == 0 ? 8 : std::countr_zero(other) / 8;
+    if (run == 0) return true;
+    count += run;
+    if (count > mantissa_digits) return false;
+    // The run's digits move to the top bytes; the bytes below them stand for leading zeros.
+    mantissa = mantissa * digit_scale[run] + eight_digit_value(values << (8 * (8 - run)));
+    at += static_cast<std::size_t>(run);
+    if (run < 8) return true;
+  }
+}
+
+// The usual form of a data value, digits, a point and at most eight digits, in a text of 8 to
+// 16 bytes: both digit runs are read from two words loaded at once (one from the start, one
+// ending at the end), so that neither waits for the other. False when the text has another
+// form; nothing is decided then.
+bool read_point_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
+  const std::size_t size = text.size();
+  if (std::endian::native != std::endian::little || size < 8 || size > 16) return false;
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  std::memcpy(&head, text.data(), 8);
+  std::memcpy(&tail, text.data() + size - 8, 8);
+  head ^= every_byte('0');
+  tail ^= every_byte('0');
+  const std::uint64_t head_others = non_digits(head);
+  if (head_others == 0) return false;  // eight digits or more before any point
+  const int whole = std::countr_zero(head_others) / 8;
+  const int fraction = static_cast<int>(size) - whole - 1;
+  if (text[static_cast<std::size_t>(whole)] != '.' || fraction > 8) return false;
+  // The fraction's digits are the last `fraction` bytes of the tail; the bytes before them
+  // become leading zeros.
+  const std::uint64_t fraction_bytes = fraction == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - fraction));
+  if ((non_digits(tail) & fraction_bytes) != 0 || whole + fraction == 0) return false;
+  const std::uint64_t whole_value = whole == 0 ? 0 : eight_digit_value(head << (8 * (8 - whole)));
+  mantissa = whole_value * digit_scale[fraction] + eight_digit_value(tail & fraction_bytes);
+  exponent = -fraction;
+  return true;
+}
+
+// Reads any other short decimal number: digit runs with an optional point, then an optional
+// exponent of at most four digits. False when the text is not of that form or has more digits
+// than the mantissa holds.
+bool read_general_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
+  std::size_t at = 0;
+  const std::size_t size = text.size();
+  int digits = 0;
+  if (!read_digits(text, at, mantissa, digits)) return false;
+  if (at < size && text[at] == '.') {
+    const int whole = digits;
+    ++at;
+    if (!read_digits(text, at, mantissa, digits)) return false;
+    exponent = whole - digits;
+  }
+  if (digits == 0) return false;
+  if (at < size && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    bool negative_exponent = false;
+    if (at < size && (text[at] == '-' || text[at] == '+')) negative_exponent = text[at++] == '-';
+    const std::size_t first = at;
+    int written = 0;
+    for (; at < size && is_digit(text[at]) && at - first < exponent_digits; ++at) written = written * 10 + (text[at] - '0');
+    if (at == first || (at < size && is_digit(text[at]))) return false;
+    exponent += negative_exponent ? -written : written;
+  }
+  return at == size;
+}
+
+// Converts the short decimal numbers that data files are mostly made of without the general
+// routine: a mantissa of at most 2^53 and a power of ten within 10^22 are both exact doubles,
+// so one multiplication or division, rounded once, is the correctly rounded value (and cannot
+// overflow). False when the text is not of that kind, including when it is no number at all;
+// the general conversion then decides.
+bool parse_short_decimal(std::string_view text, double& value) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (negative || text.front() == '+')) text.remove_prefix(1);
+  std::uint64_t mantissa = 0;
+  int exponent = 0;
+  if (!read_point_form(text, mantissa, exponent) && !read_general_form(text, mantissa, exponent)) return false;
+  if (mantissa > largest_exact_integer) return false;
+  // Signed conversion: the mantissa fits, and it needs no test of the top bit.
+  double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa));
+  if (exponent < 0 && exponent >= -largest_exact_power) {
+    magnitude /= exact_powers_of_ten[-exponent];
+  } else if (exponent >= 0 && exponent <= largest_exact_power) {
+    magnitude *= exact_powers_of_ten[exponent];
+  } else if (mantissa != 0) {
+    return false;
+  }
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+}  // namespace
+
+bool parse_trimmed_number(std::string_view text, double& value) {
+  return parse_short_decimal(text, value) || parse_double(text, value);
+}
+
+bool parse_number(std::string_view text, double& value) { return parse_trimmed_number(trim_blanks(text), value); }
 
 bool parse_implied_decimals(std::string_view text, int decimals, double& value) {
   text = trim_blanks(text);

@@ -65,19 +65,36 @@ class FieldSplitter {
   bool split(std::string_view record, std::vector<Field>& fields);
 
  private:
+  // Most delimiters that the vector scan compares with; more are looked up one byte at a time.
+  static constexpr int max_compared_delimiters = 4;
+
+  // The first delimiter at or after p, or end when none comes.
+  const char* find_delimiter(const char* p, const char* end) const;
+  // Splits a record that holds no double quote, with blank not among the delimiters.
+  void split_unquoted(std::string_view record, std::vector<Field>& fields) const;
+
   bool is_delimiter_[256] = {};   // delimiter characters
+  char compared_[max_compared_delimiters] = {};  // the distinct delimiters, for the vector scan
+  int distinct_ = 0;              // number of distinct delimiters
   bool blank_delimits_ = false;   // blank is one of the delimiters
   std::string unquoted_;          // storage of fields that held doubled quotes
 };
 
-// Parses a whole text (blanks around it allowed) as a finite decimal number. Texts such as
-// "nan", "inf", hexadecimal or numbers too large for a double are not numbers here; a number
-// too small for a double reads as zero.
+// Parses a whole text (blanks around it allowed) as a finite decimal number, correctly rounded.
+// Texts such as "nan", "inf", hexadecimal or numbers too large for a double are not numbers
+// here; a number too small for a double reads as zero.
 bool parse_number(std::string_view text, double& value);
+// As parse_number, for a text without surrounding blanks.
+bool parse_trimmed_number(std::string_view text, double& value);
 
 // Parses numeric text with `decimals` implied decimals: a text without a decimal point or an
 // exponent is divided by 10^decimals, exactly as if the point had been written.
 bool parse_implied_decimals(std::string_view text, int decimals, double& value);
 
-// The text without leading and trailing blanks.
-std::string_view trim_blanks(std::string_view text);
+// The text without leading and trailing blanks (and tabs).
+inline std::string_view trim_blanks(std::string_view text) {
+  auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}

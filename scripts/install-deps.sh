@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build make
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   r-base-core r-cran-foreign r-cran-survey r-cran-mice r-cran-mitools r-cran-nnet
+  r-cran-data.table r-cran-readr
   pspp
   libfltk1.3-dev xvfb xauth
 )

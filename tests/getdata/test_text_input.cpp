@@ -1,6 +1,12 @@
 // Splitting of delimited records and parsing of numbers, the text core of getdata.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -46,6 +52,28 @@ TEST(text_input, text_glued_to_a_closing_quote_marks_the_whole_raw_field) {
   EXPECT_EQ(fields[1].text, "");
 }
 
+TEST(text_input, records_with_and_without_quotes_split_alike_however_long_their_fields) {
+  const std::string long_text(37, 'x');
+  const std::vector<std::string> records = {
+      "1,2,3",
+      long_text + "," + long_text + ",,",
+      std::string(15, 'a') + "," + std::string(16, 'b') + "," + std::string(17, 'c'),
+      " \t12.5 ,\t-3e4\t, " + long_text + " x ",
+      ",",
+      " ",
+  };
+  for (const std::string& record : records) {
+    // A quoted last field sends the record through the general splitter.
+    Texts expected = split(",", record);
+    expected.push_back("q");
+    EXPECT_EQ(split(",", record + ",\"q\""), expected) << record;
+    // Five delimiters are compared one byte at a time, one with sixteen bytes at once.
+    EXPECT_EQ(split(",;|:!", record), split(",", record)) << record;
+  }
+  EXPECT_EQ(split(";|", std::string(20, 'a') + "|" + std::string(3, 'b') + ";c"),
+            (Texts{std::string(20, 'a'), "bbb", "c"}));
+}
+
 TEST(text_input, blank_as_delimiter_collapses_runs_and_surrounding_blanks) {
   EXPECT_EQ(split("\t, ", "  1   2 , 3\t4  "), (Texts{"1", "2", "3", "4"}));
   EXPECT_EQ(split("\t, ", "1,,3"), (Texts{"1", "", "3"}));
@@ -61,6 +89,69 @@ TEST(text_input, numbers_are_finite_decimals_only) {
   EXPECT_EQ(value, 0.5);
   for (const char* text : {"nan", "-inf", "inf", "1e999", "0x10", "1,5", "", "-", "1.2.3", "NA"})
     EXPECT_FALSE(parse_number(text, value)) << text;
+}
+
+// A random decimal text of one of the shapes that data files hold: signs, leading zeros, long
+// digit strings, points anywhere, exponents of every size (so subnormals, underflow to zero and
+// overflow too), and the shortest and the exact digits of random doubles.
+std::string random_number_text(std::mt19937_64& random) {
+  auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<std::uint64_t>(n)); };
+  auto digits = [&](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += static_cast<char>('0' + pick(10));
+    return text;
+  };
+  char buffer[64];
+  std::string sign = pick(3) == 0 ? "" : (pick(2) == 0 ? "-" : "+");
+  switch (pick(4)) {
+    case 0: {  // a random double's bits: every magnitude, subnormals included
+      double value = 0;
+      std::uint64_t bits = random() & 0x7fffffffffffffffULL;
+      if (bits >> 52 == 0x7ff) bits &= ~(std::uint64_t{1} << 52);  // no infinity or NaN
+      std::memcpy(&value, &bits, sizeof value);
+      if (pick(2) == 0) std::snprintf(buffer, sizeof buffer, "%.17g", value);
+      else std::snprintf(buffer, sizeof buffer, "%.*e", pick(20), value);
+      return sign + buffer;
+    }
+    case 1: {  // short data values, as most files hold them
+      std::snprintf(buffer, sizeof buffer, "%.*f", pick(8), std::ldexp(static_cast<double>(random() >> 11), -pick(64)));
+      return sign + std::string(static_cast<std::size_t>(pick(3)), '0') + buffer;
+    }
+    default: {  // free shapes: digit strings around a point, with any exponent
+      std::string text = sign + std::string(static_cast<std::size_t>(pick(4)), '0') + digits(pick(25));
+      if (pick(3) != 0) text += "." + digits(pick(25));
+      if (text.find_first_of("0123456789") == std::string::npos) text += digits(1 + pick(3));
+      if (pick(2) == 0) {
+        text += pick(2) == 0 ? "e" : "E";
+        text += pick(3) == 0 ? "-" : (pick(2) == 0 ? "+" : "");
+        text += std::to_string(pick(4) == 0 ? pick(400) : pick(30));
+      }
+      return text;
+    }
+  }
+}
+
+TEST(text_input, numbers_read_exactly_as_strtod_reads_them) {
+  std::mt19937_64 random(20261208);
+  int checked = 0;
+  for (int i = 0; i < 1000000; ++i) {
+    std::string text = random_number_text(random);
+    errno = 0;
+    char* end = nullptr;
+    double expected = std::strtod(text.c_str(), &end);
+    ASSERT_EQ(*end, '\0') << text;
+    bool too_large = errno == ERANGE && std::isinf(expected);
+    double value = 0;
+    bool read = parse_number(text, value);
+    ASSERT_EQ(read, !too_large) << text;
+    if (too_large) continue;
+    std::uint64_t got_bits = 0, expected_bits = 0;
+    std::memcpy(&got_bits, &value, sizeof value);
+    std::memcpy(&expected_bits, &expected, sizeof expected);
+    ASSERT_EQ(got_bits, expected_bits) << text;
+    ++checked;
+  }
+  EXPECT_GT(checked, 900000);
 }
 
 TEST(text_input, implied_decimals_place_the_point_exactly) {
