@@ -29,6 +29,8 @@ bool number_before(const char* a, const char* b) {
 constexpr std::uint64_t hash_multiplier = 0x9E3779B97F4A7C15ull;
 // First capacity of the combination table.
 constexpr std::size_t combination_capacity = 5000;
+// Rows whose combinations the first block holds, unless reserved otherwise.
+constexpr std::int64_t first_row_capacity = 1 << 16;
 
 // The hash slot of an 8-byte value among 2^(64 - shift) slots: the high bits of a multiplicative
 // hash, which depend on every bit of the value.
@@ -36,6 +38,13 @@ std::size_t hash_slot(std::uint64_t value, int shift) { return ((value ^ (value 
 
 // Slots for twice `capacity` entries, a power of two.
 std::size_t slot_count_for(std::size_t capacity) { return std::bit_ceil(std::max<std::size_t>(capacity, 8) * 2); }
+
+// Whether the ids of `key` equal those at `other` (a plain loop: the keys are a few ids long).
+bool same_key(const std::vector<int>& key, const int* other) {
+  for (std::size_t g = 0; g < key.size(); ++g)
+    if (key[g] != other[g]) return false;
+  return true;
+}
 
 }  // namespace
 
@@ -103,10 +112,10 @@ RowGroups::RowGroups(std::vector<int> offsets, std::vector<bool> text, const std
 }
 
 void RowGroups::add(const char* row) {
-  bool changed = combination_of_row_.empty();
+  bool changed = rows_ == 0;
   // Until a row is found out of order, the first column whose value differs from the row
   // before decides the order against it.
-  bool decided = out_of_order_ || combination_of_row_.empty();
+  bool decided = out_of_order_ || rows_ == 0;
   for (std::size_t g = 0; g < offsets_.size(); ++g) {
     const char* field = row + offsets_[g];
     const int id = tables_[g].id(field);
@@ -124,7 +133,17 @@ void RowGroups::add(const char* row) {
     for (std::size_t g = 0; g < offsets_.size(); ++g) std::memcpy(&previous_[g], row + offsets_[g], 8);
   if (changed) last_combination_ = combination_id();
   ++counts_[last_combination_];
-  combination_of_row_.push_back(last_combination_);
+  if (rows_ == row_capacity_) grow_rows(std::max<std::int64_t>(row_capacity_ * 2, first_row_capacity));
+  combination_of_row_[rows_++] = last_combination_;
+}
+
+void RowGroups::grow_rows(std::int64_t rows) {
+  LargeBlock block(static_cast<std::size_t>(rows) * sizeof(std::uint32_t));
+  auto* combinations = reinterpret_cast<std::uint32_t*>(block.data());
+  if (rows_ > 0) std::memcpy(combinations, combination_of_row_, static_cast<std::size_t>(rows_) * sizeof(std::uint32_t));
+  row_block_ = std::move(block);
+  combination_of_row_ = combinations;
+  row_capacity_ = rows;
 }
 
 // The combination of the ids in key_, entered when new.
@@ -141,7 +160,7 @@ std::uint32_t RowGroups::combination_id() {
       if (counts_.size() * 2 > slots_.size()) grow_slots();
       return added;
     }
-    if (std::equal(key_.begin(), key_.end(), key_of(combination))) return combination;
+    if (same_key(key_, key_of(combination))) return combination;
   }
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "stagedata/large_block.h"
+
 // The distinct values of one grouping column: each value gets an id in order of first sight;
 // `ranks` gives their ascending order at the end. Values are found through an open-addressing
 // hash of their bits, since a lookup is made for most rows.
@@ -45,14 +47,16 @@ class RowGroups {
   // `capacity[g]` the first capacity of its table.
   RowGroups(std::vector<int> offsets, std::vector<bool> text, const std::vector<std::size_t>& capacity);
   // Room for the combinations of `rows` rows without regrowing.
-  void reserve(std::int64_t rows) { combination_of_row_.reserve(static_cast<std::size_t>(rows)); }
+  void reserve(std::int64_t rows) {
+    if (rows > row_capacity_) grow_rows(rows);
+  }
   // Enters the row and notes whether it orders before the row entered last.
   void add(const char* row);
   bool needs_sort() const { return out_of_order_; }
-  std::int64_t rows() const { return static_cast<std::int64_t>(combination_of_row_.size()); }
+  std::int64_t rows() const { return rows_; }
   std::size_t combinations() const { return counts_.size(); }
   // The combination of row `row` (from 0, in the order the rows were entered).
-  std::uint32_t combination_of(std::int64_t row) const { return combination_of_row_[static_cast<std::size_t>(row)]; }
+  std::uint32_t combination_of(std::int64_t row) const { return combination_of_row_[row]; }
   // The position in the sorted output of the first row of every combination: rows in ascending
   // order of their grouping values, column after column. Handing each row, in entry order, its
   // combination's next position keeps rows of equal values in their order.
@@ -61,6 +65,7 @@ class RowGroups {
  private:
   std::uint32_t combination_id();
   void grow_slots();
+  void grow_rows(std::int64_t rows);
   const int* key_of(std::uint32_t combination) const { return &keys_[combination * offsets_.size()]; }
 
   std::vector<int> offsets_;
@@ -69,7 +74,10 @@ class RowGroups {
   std::vector<std::uint32_t> slots_;             // combination of each hash slot, none_ when free
   int shift_ = 0;
   std::vector<std::int64_t> counts_;             // rows of each combination
-  std::vector<std::uint32_t> combination_of_row_;
+  LargeBlock row_block_;                         // holds combination_of_row_
+  std::uint32_t* combination_of_row_ = nullptr;
+  std::int64_t rows_ = 0;
+  std::int64_t row_capacity_ = 0;
   std::vector<int> key_;                         // ids of the current row
   std::vector<std::uint64_t> previous_;          // grouping values of the row before
   std::uint32_t last_combination_ = 0;

@@ -1,7 +1,6 @@
 // The whole run of stagedata, which main.cpp hands to run_procedure.
 #include "stagedata/procedure.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,11 +23,13 @@
 #include "runtime/output_file.h"
 #include "runtime/path.h"
 #include "stagedata/grouping.h"
+#include "stagedata/large_block.h"
 
 namespace {
 
-// Buffer of the sequential reads and writes.
-constexpr std::int64_t stream_buffer = 8 << 20;
+// Buffer of the sequential reads: large enough for few refills, small enough to stay in the cache
+// and to cost few page faults.
+constexpr std::int64_t stream_buffer = 1 << 20;
 constexpr long long interrupt_poll = 4096;
 // First capacities of the distinct-value tables.
 constexpr std::size_t by_capacity = 100, stratum_capacity = 500, cluster_capacity = 2000;
@@ -142,29 +144,6 @@ std::int64_t free_memory_share() {
 // for an interrupt: whole rows, well inside the read buffer.
 constexpr std::int64_t rewrite_chunk = 1 << 20;
 
-// Memory for rows. Large blocks ask for huge pages, since sorted rows land all over the block
-// and small pages would cost a translation miss for most of them; untouched pages cost nothing.
-class RowMemory {
- public:
-  explicit RowMemory(std::size_t bytes) {
-    constexpr std::size_t huge_page = 2 << 20;
-    if (bytes >= huge_page) {
-      const std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
-      memory_.reset(static_cast<char*>(std::aligned_alloc(huge_page, rounded)));
-      if (memory_) madvise(memory_.get(), rounded, MADV_HUGEPAGE);
-    }
-    if (!memory_) memory_.reset(static_cast<char*>(std::malloc(std::max<std::size_t>(bytes, 1))));
-    if (!memory_) error_exitf("Not enough memory for %zu bytes of rows", bytes);
-  }
-  char* data() { return memory_.get(); }
-
- private:
-  struct Free {
-    void operator()(char* memory) const { std::free(memory); }
-  };
-  std::unique_ptr<char, Free> memory_;
-};
-
 // Writes `bytes` bytes to the record file in calls of at most 1 GiB (a call's length is an int).
 void write_block(RecordFile& file, const char* bytes, std::int64_t count) {
   constexpr std::int64_t largest_call = 1 << 30;
@@ -210,7 +189,7 @@ class RowStore {
 
   std::string spill_path_;
   std::int64_t capacity_;
-  RowMemory memory_;
+  LargeBlock memory_;
   std::int64_t used_ = 0;
   bool spilled_ = false;
   RecordFile file_;
@@ -279,26 +258,49 @@ void write_whole_file(const std::string& path, const char* bytes, std::int64_t c
   output.commit();
 }
 
+// Bytes of sorted rows gathered before they are written: a block that stays in the cache.
+constexpr std::int64_t gather_block = 256 << 10;
+// Rows between a row's prefetch and its copy in the gather.
+constexpr std::size_t prefetch_distance = 16;
+
+// The rows in sorted order as indices into the first pass: a stable counting sort by combination.
+// The block holds rows() indices.
+LargeBlock sorted_order(const RowGroups& groups) {
+  std::vector<std::int64_t> next = groups.first_positions();
+  LargeBlock block(static_cast<std::size_t>(groups.rows()) * sizeof(std::uint32_t));
+  auto* order = reinterpret_cast<std::uint32_t*>(block.data());
+  for (std::int64_t row = 0; row < groups.rows(); ++row) order[next[groups.combination_of(row)]++] = static_cast<std::uint32_t>(row);
+  return block;
+}
+
 // Sorts the rows held in memory (after the leading record when `leading` is 8) and writes them to
-// `output` in one go; under /DEBUG the unsorted rows are kept in `raw_path`.
+// `output`, gathering them in sorted order into blocks; under /DEBUG the unsorted rows are kept
+// in `raw_path`.
 void write_sorted_from_memory(RowStore& store, const RowGroups& groups, int row_length, int leading,
                               PendingOutput& output, const std::string& raw_path) {
   if (debug_mode) write_whole_file(raw_path, store.data(), store.size());
   else std::remove(raw_path.c_str());
-  const std::int64_t rows = groups.rows();
-  const std::int64_t bytes = rows * row_length;
-  RowMemory sorted(static_cast<std::size_t>(bytes));
-  std::vector<std::int64_t> next = groups.first_positions();
-  const std::int64_t chunk_rows = std::max<std::int64_t>(1, rewrite_chunk / row_length);
-  const char* first = store.data() + leading;
-  for (std::int64_t row = 0; row < rows; row += chunk_rows) {
-    if (interrupted()) error_exit("User interrupt");
-    place_rows(first + row * row_length, row, std::min(chunk_rows, rows - row), groups, next, 0,
-               static_cast<std::uint64_t>(rows), sorted.data(), row_length);
-  }
+  const LargeBlock order_block = sorted_order(groups);
+  const std::span<const std::uint32_t> order(reinterpret_cast<const std::uint32_t*>(order_block.data()),
+                                             static_cast<std::size_t>(groups.rows()));
+  const char* rows = store.data() + leading;
+  const int fields = row_length / data_field;
+  const auto block_rows = static_cast<std::size_t>(std::max<std::int64_t>(1, gather_block / row_length));
+  std::vector<char> block(std::min(block_rows, std::max<std::size_t>(order.size(), 1)) * static_cast<std::size_t>(row_length));
   RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
   if (leading > 0) out.write(store.data(), leading);
-  write_block(out, sorted.data(), bytes);
+  for (std::size_t first = 0; first < order.size(); first += block_rows) {
+    if (interrupted()) error_exit("User interrupt");
+    const std::size_t count = std::min(block_rows, order.size() - first);
+    for (std::size_t k = 0; k < count; ++k) {
+      // The rows come from all over the first pass: ask for a later one ahead of its turn.
+      if (first + k + prefetch_distance < order.size())
+        __builtin_prefetch(rows + static_cast<std::size_t>(order[first + k + prefetch_distance]) * static_cast<std::size_t>(row_length));
+      copy_row(block.data() + k * static_cast<std::size_t>(row_length),
+               rows + static_cast<std::size_t>(order[first + k]) * static_cast<std::size_t>(row_length), fields);
+    }
+    out.write(block.data(), static_cast<int>(count) * row_length);
+  }
   out.close();
   output.commit();
 }
@@ -316,7 +318,7 @@ void rewrite_sorted(const std::string& raw, const std::string& final_path, const
   buffer = std::min<std::int64_t>(buffer, 1 << 30);
   const std::int64_t slice_rows = std::max<std::int64_t>(1, buffer / row_length);
   const std::int64_t chunk_rows = std::max<std::int64_t>(1, rewrite_chunk / row_length);
-  RowMemory slice(static_cast<std::size_t>(std::min(slice_rows, std::max<std::int64_t>(rows, 1)) * row_length));
+  LargeBlock slice(static_cast<std::size_t>(std::min(slice_rows, std::max<std::int64_t>(rows, 1)) * row_length));
   for (std::int64_t low = 0; low < rows; low += slice_rows) {
     const std::int64_t high = std::min(rows, low + slice_rows);
     const auto width = static_cast<std::uint64_t>(high - low);
