@@ -106,6 +106,7 @@ std::vector<int> DistinctValues::ranks() const {
 RowGroups::RowGroups(std::vector<int> offsets, std::vector<bool> text, const std::vector<std::size_t>& capacity)
     : offsets_(std::move(offsets)), key_(offsets_.size()), previous_(offsets_.size()) {
   for (std::size_t g = 0; g < offsets_.size(); ++g) tables_.emplace_back(text[g], capacity[g]);
+  if (!offsets_.empty()) pack_bits_ = 64 / static_cast<int>(offsets_.size());
   keys_.reserve(combination_capacity * offsets_.size());
   counts_.reserve(combination_capacity);
   grow_slots();
@@ -146,35 +147,53 @@ void RowGroups::grow_rows(std::int64_t rows) {
   row_capacity_ = rows;
 }
 
+std::uint64_t RowGroups::key_tag(const int* key) const {
+  std::uint64_t tag = 0;
+  for (std::size_t g = 0; g < key_.size(); ++g) {
+    const auto id = static_cast<std::uint64_t>(key[g]);
+    if (!packed_) tag = (tag + id + 1) * hash_multiplier;
+    else tag = g == 0 ? id : tag << pack_bits_ | id;
+  }
+  return tag;
+}
+
 // The combination of the ids in key_, entered when new.
 std::uint32_t RowGroups::combination_id() {
-  std::uint64_t hash = 0;
-  for (int id : key_) hash = (hash + static_cast<std::uint64_t>(id) + 1) * hash_multiplier;
-  for (std::size_t slot = hash >> shift_;; slot = (slot + 1) & (slots_.size() - 1)) {
-    const std::uint32_t combination = slots_[slot];
-    if (combination == none_) {
+  if (packed_ && pack_bits_ < 31) {
+    for (int id : key_)
+      if (id >> pack_bits_ != 0) {
+        // Too many distinct values to pack: the tags become hashes checked against the keys.
+        packed_ = false;
+        fill_slots(slots_.size());
+        break;
+      }
+  }
+  const std::uint64_t tag = key_tag(key_.data());
+  for (std::size_t slot = hash_slot(tag, shift_);; slot = (slot + 1) & (slots_.size() - 1)) {
+    const Slot& entry = slots_[slot];
+    if (entry.combination == none_) {
       const auto added = static_cast<std::uint32_t>(counts_.size());
       keys_.insert(keys_.end(), key_.begin(), key_.end());
       counts_.push_back(0);
-      slots_[slot] = added;
+      slots_[slot] = Slot{tag, added};
       if (counts_.size() * 2 > slots_.size()) grow_slots();
       return added;
     }
-    if (same_key(key_, key_of(combination))) return combination;
+    if (entry.tag == tag && (packed_ || same_key(key_, key_of(entry.combination)))) return entry.combination;
   }
 }
 
-void RowGroups::grow_slots() {
-  const std::size_t count = slots_.empty() ? slot_count_for(combination_capacity) : slots_.size() * 2;
-  slots_.assign(count, none_);
+void RowGroups::grow_slots() { fill_slots(slots_.empty() ? slot_count_for(combination_capacity) : slots_.size() * 2); }
+
+// Makes `count` slots (a power of two) and enters the known combinations.
+void RowGroups::fill_slots(std::size_t count) {
+  slots_.assign(count, Slot{});
   shift_ = 64 - std::countr_zero(count);
   for (std::uint32_t combination = 0; combination < counts_.size(); ++combination) {
-    std::uint64_t hash = 0;
-    const int* key = key_of(combination);
-    for (std::size_t g = 0; g < key_.size(); ++g) hash = (hash + static_cast<std::uint64_t>(key[g]) + 1) * hash_multiplier;
-    std::size_t slot = hash >> shift_;
-    while (slots_[slot] != none_) slot = (slot + 1) & (count - 1);
-    slots_[slot] = combination;
+    const std::uint64_t tag = key_tag(key_of(combination));
+    std::size_t slot = hash_slot(tag, shift_);
+    while (slots_[slot].combination != none_) slot = (slot + 1) & (count - 1);
+    slots_[slot] = Slot{tag, combination};
   }
 }
 

@@ -64,14 +64,24 @@ class RowGroups {
 
  private:
   std::uint32_t combination_id();
+  // The tag of a combination's ids: the ids packed side by side while every one fits its share
+  // of 64 bits (then equal tags mean equal keys), otherwise a hash of them.
+  std::uint64_t key_tag(const int* key) const;
   void grow_slots();
+  void fill_slots(std::size_t count);
   void grow_rows(std::int64_t rows);
   const int* key_of(std::uint32_t combination) const { return &keys_[combination * offsets_.size()]; }
 
   std::vector<int> offsets_;
   std::vector<DistinctValues> tables_;
   std::vector<int> keys_;                        // ids of each combination, one after another
-  std::vector<std::uint32_t> slots_;             // combination of each hash slot, none_ when free
+  struct Slot {
+    std::uint64_t tag = 0;
+    std::uint32_t combination = 0xFFFFFFFFu;     // none_ when free
+  };
+  std::vector<Slot> slots_;
+  int pack_bits_ = 64;                           // bits of each id in a packed tag
+  bool packed_ = true;
   int shift_ = 0;
   std::vector<std::int64_t> counts_;             // rows of each combination
   LargeBlock row_block_;                         // holds combination_of_row_
