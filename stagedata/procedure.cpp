@@ -140,8 +140,7 @@ std::int64_t free_memory_share() {
   return static_cast<std::int64_t>(pages) * page_size / 20;
 }
 
-// Bytes of the raw file read at a time in the rewrite, and of rows placed between two looks
-// for an interrupt: whole rows, well inside the read buffer.
+// Bytes of the raw file read at a time in the rewrite: whole rows, well inside the read buffer.
 constexpr std::int64_t rewrite_chunk = 1 << 20;
 
 // Writes `bytes` bytes to the record file in calls of at most 1 GiB (a call's length is an int).
