@@ -4,16 +4,24 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
+#include <cstring>
 #include <vector>
 
+#include "stagedata/large_block.h"
+
 // The distinct values of one grouping column: each value gets an id in order of first sight;
-// `ranks` gives their ascending order at the end.
+// `ranks` gives their ascending order at the end. Values are found through an open-addressing
+// hash of their bits, since a lookup is made for most rows.
 class DistinctValues {
  public:
-  explicit DistinctValues(bool text, std::size_t capacity) : text_(text) { values_.reserve(capacity); }
+  explicit DistinctValues(bool text, std::size_t capacity);
   // The id of the 8-byte value, entered when new.
-  int id(const char* field);
+  int id(const char* field) {
+    std::uint64_t value;
+    std::memcpy(&value, field, 8);
+    if (value == last_ && last_id_ >= 0) return last_id_;
+    return find_or_add(value);
+  }
   // Whether value a orders before value b (numbers as doubles, texts by their bytes).
   bool before(const char* a, const char* b) const;
   // The rank of every id in ascending value order.
@@ -21,9 +29,13 @@ class DistinctValues {
   std::size_t size() const { return values_.size(); }
 
  private:
+  int find_or_add(std::uint64_t value);
+  void grow_slots();
+
   bool text_;
   std::vector<std::uint64_t> values_;  // by id
-  std::unordered_map<std::uint64_t, int> ids_;
+  std::vector<std::int32_t> slots_;    // id of each hash slot, -1 when free
+  int shift_ = 0;                      // 64 - log2(slot count)
   std::uint64_t last_ = 0;             // the value seen last, and its id
   int last_id_ = -1;
 };
@@ -34,27 +46,51 @@ class RowGroups {
   // `offsets[g]` is the byte offset of grouping column g in a row; `text[g]` whether it is text;
   // `capacity[g]` the first capacity of its table.
   RowGroups(std::vector<int> offsets, std::vector<bool> text, const std::vector<std::size_t>& capacity);
-  // Enters the row and reports whether it orders before the row entered last.
+  // Room for the combinations of `rows` rows without regrowing.
+  void reserve(std::int64_t rows) {
+    if (rows > row_capacity_) grow_rows(rows);
+  }
+  // Enters the row and notes whether it orders before the row entered last.
   void add(const char* row);
   bool needs_sort() const { return out_of_order_; }
-  std::int64_t rows() const { return static_cast<std::int64_t>(combination_of_row_.size()); }
+  std::int64_t rows() const { return rows_; }
   std::size_t combinations() const { return counts_.size(); }
-  // The position of every row in the sorted output: rows in ascending order of their grouping
-  // values, column after column; rows of equal values keep their order.
-  std::vector<std::uint32_t> target_positions() const;
+  // The combination of row `row` (from 0, in the order the rows were entered).
+  std::uint32_t combination_of(std::int64_t row) const { return combination_of_row_[row]; }
+  // The position in the sorted output of the first row of every combination: rows in ascending
+  // order of their grouping values, column after column. Handing each row, in entry order, its
+  // combination's next position keeps rows of equal values in their order.
+  std::vector<std::int64_t> first_positions() const;
 
  private:
-  struct KeyHash {
-    std::size_t operator()(const std::vector<int>& key) const;
-  };
+  std::uint32_t combination_id();
+  // The tag of a combination's ids: the ids packed side by side while every one fits its share
+  // of 64 bits (then equal tags mean equal keys), otherwise a hash of them.
+  std::uint64_t key_tag(const int* key) const;
+  void grow_slots();
+  void fill_slots(std::size_t count);
+  void grow_rows(std::int64_t rows);
+  const int* key_of(std::uint32_t combination) const { return &keys_[combination * offsets_.size()]; }
+
   std::vector<int> offsets_;
   std::vector<DistinctValues> tables_;
-  std::unordered_map<std::vector<int>, std::uint32_t, KeyHash> combination_ids_;
-  std::vector<std::vector<int>> combinations_;   // ids of each combination
+  std::vector<int> keys_;                        // ids of each combination, one after another
+  struct Slot {
+    std::uint64_t tag = 0;
+    std::uint32_t combination = 0xFFFFFFFFu;     // none_ when free
+  };
+  std::vector<Slot> slots_;
+  int pack_bits_ = 64;                           // bits of each id in a packed tag
+  bool packed_ = true;
+  int shift_ = 0;
   std::vector<std::int64_t> counts_;             // rows of each combination
-  std::vector<std::uint32_t> combination_of_row_;
+  LargeBlock row_block_;                         // holds combination_of_row_
+  std::uint32_t* combination_of_row_ = nullptr;
+  std::int64_t rows_ = 0;
+  std::int64_t row_capacity_ = 0;
   std::vector<int> key_;                         // ids of the current row
-  std::vector<char> previous_;                   // grouping values of the row before
+  std::vector<std::uint64_t> previous_;          // grouping values of the row before
   std::uint32_t last_combination_ = 0;
   bool out_of_order_ = false;
+  static constexpr std::uint32_t none_ = 0xFFFFFFFFu;
 };

@@ -1,14 +1,15 @@
 // The whole run of stagedata, which main.cpp hands to run_procedure.
 #include "stagedata/procedure.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,13 @@
 #include "runtime/output_file.h"
 #include "runtime/path.h"
 #include "stagedata/grouping.h"
+#include "stagedata/large_block.h"
 
 namespace {
 
-// Buffer of the sequential reads and writes.
-constexpr std::int64_t stream_buffer = 8 << 20;
+// Buffer of the sequential reads: large enough for few refills, small enough to stay in the cache
+// and to cost few page faults.
+constexpr std::int64_t stream_buffer = 1 << 20;
 constexpr long long interrupt_poll = 4096;
 // First capacities of the distinct-value tables.
 constexpr std::size_t by_capacity = 100, stratum_capacity = 500, cluster_capacity = 2000;
@@ -127,39 +130,9 @@ class DataInput {
   char leading_[data_field] = {};
 };
 
-// Writes the rows to the output, entering each in the groups.
-class RowWriter {
- public:
-  RowWriter(const std::string& path, const RowLayout& layout, std::vector<int> columns, RowGroups& groups,
-            const char* leading)
-      : layout_(layout), columns_(std::move(columns)), groups_(groups), length_(layout.fields() * data_field),
-        output_(path), file_(output_.path().c_str(), B_WRITE, stream_buffer, 0) {
-    if (leading) file_.write(leading, data_field);
-  }
-  void write(const char* record, int multiple, long long observation) {
-    char* row = static_cast<char*>(file_.write(nullptr, length_));
-    for (std::size_t c = 0; c < layout_.variables.size(); ++c)
-      std::memcpy(row + c * data_field, record + static_cast<std::size_t>(columns_[static_cast<std::size_t>(layout_.variables[c])]) * data_field,
-                  data_field);
-    char* added = row + layout_.variables.size() * data_field;
-    if (layout_.mult_column) set_number(added, multiple), added += data_field;
-    if (layout_.obs_column) set_number(added, static_cast<double>(observation));
-    groups_.add(row);
-  }
-  PendingOutput& output() { return output_; }
-  void close() { file_.close(); }
-
- private:
-  const RowLayout& layout_;
-  std::vector<int> columns_;
-  RowGroups& groups_;
-  int length_;
-  PendingOutput output_;
-  RecordFile file_;
-};
-
-// A twentieth of the free physical memory: the slice of the sort's rewrite. Unlike the record
-// layer's default buffer it is not capped, since every slice costs a whole pass over the rows.
+// A twentieth of the free physical memory: the sort buffer. Unlike the record layer's default
+// buffer it is not capped, since rows that fit it are sorted without a work file, and every
+// slice of a larger sort costs a whole pass over the rows.
 std::int64_t free_memory_share() {
   const long pages = sysconf(_SC_AVPHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
@@ -170,27 +143,92 @@ std::int64_t free_memory_share() {
 // Bytes of the raw file read at a time in the rewrite: whole rows, well inside the read buffer.
 constexpr std::int64_t rewrite_chunk = 1 << 20;
 
-// The memory of one slice of the sorted output. Large slices ask for huge pages, since the rows
-// land all over the slice and small pages would cost a translation miss for most of them.
-class SliceMemory {
- public:
-  explicit SliceMemory(std::size_t bytes) {
-    constexpr std::size_t huge_page = 2 << 20;
-    if (bytes >= huge_page) {
-      const std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
-      memory_.reset(static_cast<char*>(std::aligned_alloc(huge_page, rounded)));
-      if (memory_) madvise(memory_.get(), rounded, MADV_HUGEPAGE);
-    }
-    if (!memory_) memory_.reset(static_cast<char*>(std::malloc(std::max<std::size_t>(bytes, 1))));
-    if (!memory_) error_exitf("Not enough memory for a sort slice of %zu bytes", bytes);
+// Writes `bytes` bytes to the record file in calls of at most 1 GiB (a call's length is an int).
+void write_block(RecordFile& file, const char* bytes, std::int64_t count) {
+  constexpr std::int64_t largest_call = 1 << 30;
+  for (std::int64_t done = 0; done < count;) {
+    const std::int64_t part = std::min(largest_call, count - done);
+    file.write(bytes + done, static_cast<int>(part));
+    done += part;
   }
-  char* data() { return memory_.get(); }
+}
+
+// The rows of the first pass. They stay in memory while they fit the sort buffer, so that a sort
+// needs no work file and the output is written in one go; past it the memory becomes the write
+// buffer of `spill_path`, which then receives every row.
+class RowStore {
+ public:
+  RowStore(std::string spill_path, std::int64_t capacity)
+      : spill_path_(std::move(spill_path)), capacity_(capacity), memory_(static_cast<std::size_t>(capacity)) {}
+  // Room for `bytes` more bytes (at most the capacity), to be filled before the next call.
+  char* append(std::int64_t bytes) {
+    if (bytes > capacity_ - used_) spill();
+    char* at = memory_.data() + used_;
+    used_ += bytes;
+    return at;
+  }
+  bool spilled() const { return spilled_; }
+  // The bytes held in memory: all of them unless spilled.
+  char* data() { return memory_.data(); }
+  std::int64_t size() const { return used_; }
+  // Moves the bytes still in memory to the spill file, when there is one, and closes it.
+  void finish() {
+    if (!spilled_) return;
+    spill();
+    file_.close();
+  }
 
  private:
-  struct Free {
-    void operator()(char* memory) const { std::free(memory); }
-  };
-  std::unique_ptr<char, Free> memory_;
+  void spill() {
+    if (!spilled_) file_ = RecordFile(spill_path_.c_str(), B_WRITE, 0, 0);
+    spilled_ = true;
+    write_block(file_, memory_.data(), used_);
+    used_ = 0;
+  }
+
+  std::string spill_path_;
+  std::int64_t capacity_;
+  LargeBlock memory_;
+  std::int64_t used_ = 0;
+  bool spilled_ = false;
+  RecordFile file_;
+};
+
+// Builds the rows of the output in the store, entering each in the groups.
+class RowWriter {
+ public:
+  RowWriter(RowStore& store, const RowLayout& layout, const std::vector<int>& columns, RowGroups& groups)
+      : store_(store), layout_(layout), groups_(groups), length_(layout.fields() * data_field) {
+    for (int variable : layout.variables)
+      source_offsets_.push_back(static_cast<std::size_t>(columns[static_cast<std::size_t>(variable)]) * data_field);
+  }
+  void write(const char* record, int multiple, long long observation) {
+    char* row = store_.append(length_);
+    for (std::size_t c = 0; c < source_offsets_.size(); ++c)
+      std::memcpy(row + c * data_field, record + source_offsets_[c], data_field);
+    char* added = row + source_offsets_.size() * data_field;
+    if (layout_.mult_column) std::memcpy(added, multiple_field(multiple), data_field), added += data_field;
+    if (layout_.obs_column) set_number(added, static_cast<double>(observation));
+    groups_.add(row);
+  }
+
+ private:
+  // The multiple number as a field, made once per multiple.
+  const char* multiple_field(int multiple) {
+    const auto index = static_cast<std::size_t>(multiple);
+    while (multiple_fields_.size() <= index) {
+      multiple_fields_.emplace_back();
+      set_number(multiple_fields_.back().data(), static_cast<double>(multiple_fields_.size() - 1));
+    }
+    return multiple_fields_[index].data();
+  }
+
+  RowStore& store_;
+  const RowLayout& layout_;
+  RowGroups& groups_;
+  int length_;
+  std::vector<std::size_t> source_offsets_;  // byte offset in the input record of each data column
+  std::vector<std::array<char, data_field>> multiple_fields_;
 };
 
 // Copies one row of `fields` 8-byte fields (a short fixed-size copy per field, no library call).
@@ -198,24 +236,92 @@ inline void copy_row(char* to, const char* from, int fields) {
   for (int f = 0; f < fields; ++f) std::memcpy(to + f * data_field, from + f * data_field, data_field);
 }
 
-// Rewrites the rows of `raw` in target order to `final_path`, one buffer-sized slice of target
-// positions per pass over `raw`. Each pass reads `raw` in large chunks of whole rows and moves
-// the rows whose targets fall in the slice to their places.
-void rewrite_sorted(const std::string& raw, const std::string& final_path, const std::vector<std::uint32_t>& target,
-                    int row_length, bool leading_record, std::int64_t buffer) {
+// The counting sort's placement of `count` consecutive rows, the first of them row `first_row`
+// of the first pass: each row takes its combination's next position (`next`, advanced here), and
+// the rows whose positions fall in [low, low + width) are copied to their places in `slice`.
+void place_rows(const char* rows, std::int64_t first_row, std::int64_t count, const RowGroups& groups,
+                std::vector<std::int64_t>& next, std::int64_t low, std::uint64_t width, char* slice, int row_length) {
+  const int fields = row_length / data_field;
+  for (std::int64_t r = 0; r < count; ++r) {
+    const auto place = static_cast<std::uint64_t>(next[groups.combination_of(first_row + r)]++ - low);
+    if (place < width) copy_row(slice + place * static_cast<std::uint64_t>(row_length), rows + r * row_length, fields);
+  }
+}
+
+// Writes `bytes` to `path` under a temporary name, renamed when complete.
+void write_whole_file(const std::string& path, const char* bytes, std::int64_t count) {
+  PendingOutput output(path);
+  RecordFile file(output.path().c_str(), B_WRITE, 0, 0);
+  write_block(file, bytes, count);
+  file.close();
+  output.commit();
+}
+
+// Bytes of sorted rows gathered before they are written: a block that stays in the cache.
+constexpr std::int64_t gather_block = 256 << 10;
+// Rows between a row's prefetch and its copy in the gather.
+constexpr std::size_t prefetch_distance = 16;
+
+// The rows in sorted order as indices into the first pass: a stable counting sort by combination.
+// The block holds rows() indices.
+LargeBlock sorted_order(const RowGroups& groups) {
+  std::vector<std::int64_t> next = groups.first_positions();
+  LargeBlock block(static_cast<std::size_t>(groups.rows()) * sizeof(std::uint32_t));
+  auto* order = reinterpret_cast<std::uint32_t*>(block.data());
+  for (std::int64_t row = 0; row < groups.rows(); ++row) order[next[groups.combination_of(row)]++] = static_cast<std::uint32_t>(row);
+  return block;
+}
+
+// Sorts the rows held in memory (after the leading record when `leading` is 8) and writes them to
+// `output`, gathering them in sorted order into blocks; under /DEBUG the unsorted rows are kept
+// in `raw_path`.
+void write_sorted_from_memory(RowStore& store, const RowGroups& groups, int row_length, int leading,
+                              PendingOutput& output, const std::string& raw_path) {
+  if (debug_mode) write_whole_file(raw_path, store.data(), store.size());
+  else std::remove(raw_path.c_str());
+  const LargeBlock order_block = sorted_order(groups);
+  const std::span<const std::uint32_t> order(reinterpret_cast<const std::uint32_t*>(order_block.data()),
+                                             static_cast<std::size_t>(groups.rows()));
+  const char* rows = store.data() + leading;
+  const int fields = row_length / data_field;
+  const auto block_rows = static_cast<std::size_t>(std::max<std::int64_t>(1, gather_block / row_length));
+  std::vector<char> block(std::min(block_rows, std::max<std::size_t>(order.size(), 1)) * static_cast<std::size_t>(row_length));
+  RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
+  if (leading > 0) out.write(store.data(), leading);
+  for (std::size_t first = 0; first < order.size(); first += block_rows) {
+    if (interrupted()) error_exit("User interrupt");
+    const std::size_t count = std::min(block_rows, order.size() - first);
+    for (std::size_t k = 0; k < count; ++k) {
+      // The rows come from all over the first pass: ask for a later one ahead of its turn.
+      if (first + k + prefetch_distance < order.size())
+        __builtin_prefetch(rows + static_cast<std::size_t>(order[first + k + prefetch_distance]) * static_cast<std::size_t>(row_length));
+      copy_row(block.data() + k * static_cast<std::size_t>(row_length),
+               rows + static_cast<std::size_t>(order[first + k]) * static_cast<std::size_t>(row_length), fields);
+    }
+    out.write(block.data(), static_cast<int>(count) * row_length);
+  }
+  out.close();
+  output.commit();
+}
+
+// Rewrites the rows of `raw` in sorted order to `final_path`, one buffer-sized slice of target
+// positions per pass over `raw`. Each pass reads `raw` in large chunks of whole rows, hands every
+// row its position afresh and moves the rows whose positions fall in the slice to their places.
+void rewrite_sorted(const std::string& raw, const std::string& final_path, const RowGroups& groups, int row_length,
+                    bool leading_record, std::int64_t buffer) {
   PendingOutput output(final_path);
   RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
-  const std::int64_t rows = static_cast<std::int64_t>(target.size());
-  if (buffer < 0) buffer = free_memory_share();
+  const std::int64_t rows = groups.rows();
+  const std::vector<std::int64_t> first_positions = groups.first_positions();
   // A slice is written by one call, whose length is an int.
   buffer = std::min<std::int64_t>(buffer, 1 << 30);
-  const int fields = row_length / data_field;
   const std::int64_t slice_rows = std::max<std::int64_t>(1, buffer / row_length);
   const std::int64_t chunk_rows = std::max<std::int64_t>(1, rewrite_chunk / row_length);
-  SliceMemory slice(static_cast<std::size_t>(std::min(slice_rows, std::max<std::int64_t>(rows, 1)) * row_length));
+  LargeBlock slice(static_cast<std::size_t>(std::min(slice_rows, std::max<std::int64_t>(rows, 1)) * row_length));
   for (std::int64_t low = 0; low < rows; low += slice_rows) {
     const std::int64_t high = std::min(rows, low + slice_rows);
     const auto width = static_cast<std::uint64_t>(high - low);
+    std::vector<std::int64_t> next = first_positions;
     RecordFile in(raw.c_str(), B_READ, stream_buffer, 0);
     if (leading_record) {
       const void* leading = in.read(nullptr, data_field);
@@ -227,10 +333,7 @@ void rewrite_sorted(const std::string& raw, const std::string& final_path, const
       const std::int64_t count = std::min(chunk_rows, rows - row);
       const auto* chunk = static_cast<const char*>(in.read(nullptr, static_cast<int>(count * row_length)));
       if (chunk == nullptr) error_exitf("Can't read %s", raw.c_str());
-      for (std::int64_t r = 0; r < count; ++r) {
-        const std::uint64_t place = target[static_cast<std::size_t>(row + r)] - static_cast<std::uint64_t>(low);
-        if (place < width) copy_row(slice.data() + place * static_cast<std::uint64_t>(row_length), chunk + r * row_length, fields);
-      }
+      place_rows(chunk, row, count, groups, next, low, width, slice.data(), row_length);
       row += count;
     }
     out.write(slice.data(), static_cast<int>((high - low) * row_length));
@@ -253,7 +356,7 @@ std::string data_path(const ControlFile& control, std::size_t file) {
 void run_stagedata(int argc, char** argv) {
   log_line(true, "  Begin Stagedata execution");
   log_line(false, "  Read setup");
-  const std::int64_t buffer = sort_buffer(argc, argv);
+  std::int64_t buffer = sort_buffer(argc, argv);
   const ControlFile control = read_control_file(companion_path(".ctl"));
   if ((control.kind & (KIND_DESCRIBE | KIND_REGRESS)) == 0) error_exit("Not a describe or regression control file");
   const bool host = host_mode != HOST_NONE;
@@ -269,13 +372,20 @@ void run_stagedata(int argc, char** argv) {
 
   log_line(false, "  Write data");
   const std::string output_path = companion_path(host ? ".imp" : ".dat");
-  std::unique_ptr<RowWriter> writer;
+  const int row_length = layout.fields() * data_field;
+  const int leading = host ? data_field : 0;
+  if (buffer < 0) buffer = free_memory_share();
+  buffer = std::min<std::int64_t>(buffer, 1 << 30);
+  PendingOutput output(output_path);
+  RowStore store(output.path(), std::max<std::int64_t>(buffer, row_length));
+  RowWriter writer(store, layout, columns, groups);
   std::vector<char> record(static_cast<std::size_t>(input_fields) * data_field);
   for (int file = 0; file < files; ++file) {
     DataInput input(data_path(control, static_cast<std::size_t>(file)), input_fields, host);
-    if (!writer) writer = std::make_unique<RowWriter>(output_path, layout, columns, groups, host ? input.leading() : nullptr);
+    if (file == 0 && host) std::memcpy(store.append(leading), input.leading(), data_field);
     long long nobs = input.count();
     if (control.nobs > 0) nobs = std::min<long long>(nobs, control.nobs);
+    groups.reserve(groups.rows() + nobs * std::max<long long>(1, static_cast<long long>(copies.size())));
     std::unique_ptr<ImputedValues> values;
     if (imputation) {
       std::vector<bool> char_vars;
@@ -287,30 +397,39 @@ void run_stagedata(int argc, char** argv) {
       if (obs % interrupt_poll == 0 && interrupted()) error_exit("User interrupt");
       const char* input_record = input.next();
       if (!values) {
-        writer->write(input_record, file + 1, obs);
+        writer.write(input_record, file + 1, obs);
         continue;
       }
       values->load(obs);
       for (std::size_t c = 0; c < copies.size(); ++c) {
         std::memcpy(record.data(), input_record, record.size());
         values->apply(copies[c], record.data());
-        writer->write(record.data(), static_cast<int>(c + 1), obs);
+        writer.write(record.data(), static_cast<int>(c + 1), obs);
       }
     }
   }
-  if (!writer) error_exit("No data input named in the control file");
-  writer->close();
-  if (groups.rows() > 0xFFFFFFFFll) error_exit("Too many rows to sort");
-  if (!groups.needs_sort()) {
-    writer->output().commit();
+  if (files == 0) error_exit("No data input named in the control file");
+  store.finish();
+  const std::string raw_path = companion_path(".raw");
+  if (!store.spilled()) {
+    if (groups.needs_sort()) {
+      log_line(false, "  Sort data");
+      write_sorted_from_memory(store, groups, row_length, leading, output, raw_path);
+    } else {
+      RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
+      write_block(out, store.data(), store.size());
+      out.close();
+      output.commit();
+    }
+  } else if (!groups.needs_sort()) {
+    output.commit();
   } else {
     log_line(false, "  Sort data");
-    const std::string raw_path = companion_path(".raw");
-    if (std::rename(writer->output().path().c_str(), raw_path.c_str()) != 0) error_exitf("Can't rename %s", raw_path.c_str());
-    writer->output().discard();
+    if (std::rename(output.path().c_str(), raw_path.c_str()) != 0) error_exitf("Can't rename %s", raw_path.c_str());
+    output.discard();
     std::unique_ptr<ScratchPath> scratch;
     if (!debug_mode) scratch = std::make_unique<ScratchPath>(raw_path);
-    rewrite_sorted(raw_path, output_path, groups.target_positions(), layout.fields() * data_field, host, buffer);
+    rewrite_sorted(raw_path, output_path, groups, row_length, host, buffer);
   }
   log_linef(false, "  Rows: %lld, groups: %zu", static_cast<long long>(groups.rows()), groups.combinations());
   log_line(true, "  End data setting");
