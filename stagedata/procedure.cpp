@@ -78,6 +78,9 @@ GroupingColumns grouping_columns(const ControlFile& control, const RowLayout& la
       return;
     }
   };
+  // Stacked imputations tell their multiple by a variable of the data: it leads the order as the
+  // added multiple column would.
+  if (!layout.mult_column) add_variable(control.multiple_var, by_capacity);
   for (std::int16_t by : control.by_vars) add_variable(by, by_capacity);
   add_variable(control.stratum_var, stratum_capacity);
   add_variable(control.cluster_var, cluster_capacity);

@@ -133,6 +133,25 @@ TEST_F(StageFolder, data_far_larger_than_the_sort_buffer_come_out_in_order) {
   EXPECT_FALSE(exists("d.raw"));
 }
 
+TEST_F(StageFolder, stacked_imputations_sort_by_their_multiple_variable_first) {
+  // Completed data of 3 imputations stacked observation by observation (as a host may write
+  // them): the multiple-number variable leads the order, before the stratum.
+  std::vector<Row> rows;
+  for (int i = 0; i < 12; ++i) rows.push_back({number(i % 3 + 1), number(i / 6), number(i / 2), number(i)});
+  write_rows("  name=m type=float;\n  name=s;\n  name=c;\n  name=y;\n", rows);
+  check("multiples 3 m;\nstratum s;\ncluster c;\nmean y;\n");
+  ASSERT_EQ(stage().exit_code, 0) << stage_log();
+  std::vector<Row> expected = rows;
+  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
+    const auto key = [](const Row& r) { return std::array<double, 3>{as_number(r[0]), as_number(r[1]), as_number(r[2])}; };
+    return key(a) < key(b);
+  });
+  const auto got = staged(4);
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t r = 0; r < got.size(); ++r) EXPECT_EQ(as_number(got[r][0]), as_number(expected[r][0])) << "row " << r;
+  EXPECT_EQ(got, expected);
+}
+
 TEST_F(StageFolder, an_impute_control_file_is_refused) {
   write_rows("  name=x type=float;\n  name=y;\n", {{number(1), number(2)}, {number(3), number(-DBL_MAX)}});
   write_text(dir_.file("d.set"), "datain ds;\nmultiples 2;\nrun;\n");
