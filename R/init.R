@@ -511,14 +511,17 @@ local({
     if (file.exists(companion(job, ".out"))) run_host_program(job, companion(job, ".out"))
   }
 
+  # emitdata's switches of the call's dataout, impl and mult (options not given are not in `job`).
+  export_switches <- function(job) {
+    switches <- c(dataout = "/dataout=", impl = "/impl=", mult = "/mult=")
+    given <- intersect(names(switches), names(job))
+    paste0(switches[given], unlist(job[given]), recycle0 = TRUE)
+  }
+
   # The export of the completed data and its loader; returns the completed data.
   export_completed <- function(job) {
-    switches <- "/R"
-    if (!is.null(job$dataout)) switches <- c(switches, paste0("/dataout=", job$dataout))
-    if (!is.null(job$impl)) switches <- c(switches, paste0("/impl=", job$impl))
-    if (!is.null(job$mult)) switches <- c(switches, paste0("/mult=", job$mult))
     unlink(companion(job, ".emt"))
-    run_program(job, "emitdata", switches)
+    run_program(job, "emitdata", c("/R", export_switches(job)))
     program_object(run_host_program(job, companion(job, ".emt")), "imp")
   }
 
@@ -569,11 +572,7 @@ local({
   # read back when it is a standard dataset or a delimited table.
   emitdata_chain <- function(job) {
     if (file.exists(companion(job, ".ctl")) && file.exists(companion(job, ".dat"))) return(export_completed(job))
-    switches <- character()
-    if (!is.null(job$dataout)) switches <- c(switches, paste0("/dataout=", job$dataout))
-    if (!is.null(job$impl)) switches <- c(switches, paste0("/impl=", job$impl))
-    if (!is.null(job$mult)) switches <- c(switches, paste0("/mult=", job$mult))
-    run_program(job, "emitdata", switches)
+    run_program(job, "emitdata", export_switches(job))
     read_emitted(job)
   }
 
