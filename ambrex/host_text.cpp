@@ -15,11 +15,16 @@ constexpr const char* line_end = "\r\n";
 // The program a platform runs when the settings file names none, found on the search path.
 const char* default_executable(Platform platform) {
   switch (platform) {
-    case Platform::r: return "Rscript";
-    case Platform::sas: return "sas";
-    case Platform::spss: return "pspp";
-    case Platform::stata: return "stata";
-    case Platform::ambrel: return "ambrel";
+    case Platform::r:
+      return "Rscript";
+    case Platform::sas:
+      return "sas";
+    case Platform::spss:
+      return "pspp";
+    case Platform::stata:
+      return "stata";
+    case Platform::ambrel:
+      return "ambrel";
   }
   return "";
 }
@@ -47,7 +52,8 @@ std::string r_call(const ProcedureCall& call) {
 }
 
 std::string sas_call(const ProcedureCall& call) {
-  std::string line = "%" + call.procedure + "(name=" + call.name + ", dir=" + (call.dir.empty() ? "." : call.dir);
+  std::string line =
+      "%" + call.procedure + "(name=" + call.name + ", dir=" + (call.dir.empty() ? "." : call.dir);
   line += optional_argument("dataout", call.dataout, false);
   line += optional_argument("impl", call.impl, false);
   line += optional_argument("mult", call.mult, false);
@@ -93,11 +99,16 @@ Platform platform_of(std::string_view word) {
 
 const char* program_extension(Platform platform) {
   switch (platform) {
-    case Platform::r: return "R";
-    case Platform::sas: return "sas";
-    case Platform::spss: return "sps";
-    case Platform::stata: return "do";
-    case Platform::ambrel: return "set";
+    case Platform::r:
+      return "R";
+    case Platform::sas:
+      return "sas";
+    case Platform::spss:
+      return "sps";
+    case Platform::stata:
+      return "do";
+    case Platform::ambrel:
+      return "set";
   }
   return "";
 }
@@ -114,12 +125,12 @@ std::string HostProgramText::preamble() {
              line_end;
     }
     case Platform::sas:
-      return "options set = AMBLIB '" + root_ + "sas' sasautos = ('!AMBLIB' sasautos) mautosource;" + line_end +
-             line_end;
+      return "options set = AMBLIB '" + root_ + "sas' sasautos = ('!AMBLIB' sasautos) mautosource;" +
+             line_end + line_end;
     case Platform::spss:
-      return "cd \"" + working_dir_ + "\"." + line_end + line_end + "begin program." + line_end + "import sys" +
-             line_end + "sys.path.insert(0, '" + root_ + "spss')" + line_end + "import amblib" + line_end +
-             "end program." + line_end + line_end;
+      return "cd \"" + working_dir_ + "\"." + line_end + line_end + "begin program." + line_end +
+             "import sys" + line_end + "sys.path.insert(0, '" + root_ + "spss')" + line_end +
+             "import amblib" + line_end + "end program." + line_end + line_end;
     case Platform::stata:
       stata_dir_.clear();
       stata_impl_.clear();
@@ -134,11 +145,16 @@ std::string HostProgramText::preamble() {
 
 std::string HostProgramText::call(const ProcedureCall& call) {
   switch (platform_) {
-    case Platform::r: return r_call(call);
-    case Platform::sas: return sas_call(call);
-    case Platform::spss: return spss_call(call);
-    case Platform::ambrel: return ambrel_call(call);
-    case Platform::stata: break;
+    case Platform::r:
+      return r_call(call);
+    case Platform::sas:
+      return sas_call(call);
+    case Platform::spss:
+      return spss_call(call);
+    case Platform::ambrel:
+      return ambrel_call(call);
+    case Platform::stata:
+      break;
   }
   // Stata keeps its globals between the calls of one program: a setting is written when it
   // differs from what the program set last.
@@ -156,18 +172,27 @@ std::string HostProgramText::call(const ProcedureCall& call) {
   return text + "do \"$amblib/" + call.procedure + "\"" + line_end + line_end;
 }
 
-std::string HostProgramText::ending() const { return platform_ == Platform::stata ? "exit, clear STATA\n" : ""; }
+std::string HostProgramText::ending() const {
+  return platform_ == Platform::stata ? "exit, clear STATA\n" : "";
+}
 
-std::vector<std::string> host_arguments(Platform platform, const std::string& executable, const std::string& program) {
+std::vector<std::string> host_arguments(Platform platform, const std::string& executable,
+                                        const std::string& program) {
   std::vector<std::string> arguments{executable.empty() ? default_executable(platform) : executable};
   switch (platform) {
     case Platform::r:
-      if (ends_with_ignoring_case(arguments.front(), "R.exe")) arguments.insert(arguments.end(), {"CMD", "BATCH"});
+      if (ends_with_ignoring_case(arguments.front(), "R.exe"))
+        arguments.insert(arguments.end(), {"CMD", "BATCH"});
       break;
-    case Platform::sas: arguments.emplace_back("-sysin"); break;
-    case Platform::stata: arguments.emplace_back("do"); break;
+    case Platform::sas:
+      arguments.emplace_back("-sysin");
+      break;
+    case Platform::stata:
+      arguments.emplace_back("do");
+      break;
     case Platform::spss:
-    case Platform::ambrel: break;
+    case Platform::ambrel:
+      break;
   }
   arguments.push_back(program);
   return arguments;

@@ -15,7 +15,8 @@ constexpr std::size_t max_regex_message = 255;
 // Group 1 is the element's word, group 2 its attribute text.
 constexpr const char* platform_pattern = "<(R|sas|spss|stata|ambrel)([^>]*)>[[:space:]]*";
 constexpr const char* procedure_pattern =
-    "<(bootdesign|combine|describe|getdata|impute|emitdata|regress|sasmod|search|synthesize)([^>]*)>[[:space:]]*";
+    "<(bootdesign|combine|describe|getdata|impute|emitdata|regress|sasmod|search|synthesize)([^>]*)>[[:space:"
+    "]]*";
 // Group 1 is the attribute's value.
 constexpr const char* name_pattern = "name=\"([^\"]*)\"";
 constexpr const char* dataout_pattern = "dataout=\"([^\"]+)\"";
@@ -120,8 +121,9 @@ std::string TagPatterns::attribute(const Pattern& pattern, std::string_view attr
   regmatch_t groups[2];
   while (from < attributes.size() && pattern.search(attributes.data(), from, attributes.size(), groups, 2)) {
     const auto start = static_cast<std::size_t>(groups[0].rm_so);
-    quotes += static_cast<std::size_t>(std::count(attributes.begin() + static_cast<std::ptrdiff_t>(counted),
-                                                  attributes.begin() + static_cast<std::ptrdiff_t>(start), '"'));
+    quotes +=
+        static_cast<std::size_t>(std::count(attributes.begin() + static_cast<std::ptrdiff_t>(counted),
+                                            attributes.begin() + static_cast<std::ptrdiff_t>(start), '"'));
     counted = start;
     if ((start == 0 || is_blank(attributes[start - 1])) && quotes % 2 == 0) {
       const auto value = static_cast<std::size_t>(groups[1].rm_so);

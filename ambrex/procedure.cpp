@@ -1,6 +1,8 @@
 // The whole run of ambrex, which main.cpp hands to run_procedure: reads the XML setup, and for
 // each platform element writes the procedures' setup files and the host program, then runs the
 // host on it and waits for it.
+#include "ambrex/procedure.h"
+
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -12,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "ambrex/procedure.h"
 #include "ambrex/runner.h"
 #include "runtime/frame.h"
 #include "runtime/output_file.h"
@@ -59,7 +60,8 @@ std::vector<char> read_xml(const std::string& path) {
   if (size > max_xml_size) error_exitf("XML setup larger than 64 MB: %.*s", precision - 30, path.c_str());
   std::vector<char> text(static_cast<std::size_t>(size) + 1, '\0');
   const std::size_t got = std::fread(text.data(), 1, static_cast<std::size_t>(size), file);
-  if (got != static_cast<std::size_t>(size) || std::ferror(file)) error_exitf("Can't read %.*s", precision, path.c_str());
+  if (got != static_cast<std::size_t>(size) || std::ferror(file))
+    error_exitf("Can't read %.*s", precision, path.c_str());
   close_tracked(file);
   return text;
 }
@@ -177,7 +179,8 @@ class XmlRun {
     if (patterns_.empty_element(attributes)) pairs.resize(pairs.rfind('/'));
     // The check reads control characters as blanks anyway; as blanks they also keep the text
     // that its message quotes on one line.
-    std::replace_if(pairs.begin(), pairs.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
+    std::replace_if(
+        pairs.begin(), pairs.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
     // No attribute is named "*", so the whole text is read and checked.
     xml_attribute(pairs.data(), pairs.size(), "*", nullptr, 0);
     return attributes;
@@ -222,7 +225,8 @@ class XmlRun {
 
   // Writes the host program from the element's content (when it has any) and returns the
   // position past its closing tag.
-  std::size_t write_host_program(const PlatformElement& element, const std::string& program, std::size_t cursor) {
+  std::size_t write_host_program(const PlatformElement& element, const std::string& program,
+                                 std::size_t cursor) {
     std::size_t close_start = 0;
     std::size_t close_end = 0;
     if (!find_closing_tag(text_, cursor, element.word, close_start, close_end)) {
@@ -259,7 +263,8 @@ class XmlRun {
     file.write(content.substr(cursor));
   }
 
-  ProcedureCall procedure_call(const TagMatch& tag, std::string_view content, const PlatformElement& platform) const {
+  ProcedureCall procedure_call(const TagMatch& tag, std::string_view content,
+                               const PlatformElement& platform) const {
     ProcedureCall call;
     call.procedure = tag.word;
     call.dir = platform.dir;
@@ -283,7 +288,8 @@ class XmlRun {
       error_exitf("Missing %.*s setup name", setup_name_precision, call.procedure.c_str());
     }
     if (call.name != platform.name || call.dir != platform.dir) return;
-    if (call.dir.empty()) error_exitf("Repeated setup file path %.*s", repeated_name_precision, call.name.c_str());
+    if (call.dir.empty())
+      error_exitf("Repeated setup file path %.*s", repeated_name_precision, call.name.c_str());
     const std::string path = cut(call.dir + "/" + call.name, max_repeated_path);
     error_exitf("Repeated setup file path %s", path.c_str());
   }
@@ -331,8 +337,8 @@ class XmlRun {
   std::string xml_name_;        // the platforms' default program name: the XML file's name
   std::string host_folder_;     // where the hosts run: the XML file's folder
   TagPatterns patterns_;
-  std::vector<char> buffer_;    // the XML file and a terminating zero
-  std::string_view text_;       // the XML file
+  std::vector<char> buffer_;  // the XML file and a terminating zero
+  std::string_view text_;     // the XML file
 };
 
 }  // namespace

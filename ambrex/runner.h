@@ -24,7 +24,8 @@ class Pattern {
 
   // Searches text[begin, end) (which may hold zero bytes) for the first match; `groups` (of
   // `count` entries) receive offsets into `text`. Returns false when there is none.
-  bool search(const char* text, std::size_t begin, std::size_t end, regmatch_t* groups, std::size_t count) const;
+  bool search(const char* text, std::size_t begin, std::size_t end, regmatch_t* groups,
+              std::size_t count) const;
 
  private:
   regex_t compiled_;
@@ -32,10 +33,10 @@ class Pattern {
 
 // A match of a start tag: the element's word and its attribute text, as offsets into the text.
 struct TagMatch {
-  std::size_t start = 0;       // the "<"
-  std::size_t end = 0;         // past the ">" and the white space after it
-  std::string word;            // the element's word, lowercased
-  std::size_t attributes = 0;  // start of the attribute text (the blank after the word skipped)
+  std::size_t start = 0;           // the "<"
+  std::size_t end = 0;             // past the ">" and the white space after it
+  std::string word;                // the element's word, lowercased
+  std::size_t attributes = 0;      // start of the attribute text (the blank after the word skipped)
   std::size_t attributes_end = 0;  // the ">"
 };
 

@@ -54,8 +54,10 @@ class SpawnSettings {
 ChildEnd ending_of(int status) {
   ChildEnd end;
   end.started = true;
-  if (WIFSIGNALED(status)) end.signal = WTERMSIG(status);
-  else if (WIFEXITED(status)) end.code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status))
+    end.signal = WTERMSIG(status);
+  else if (WIFEXITED(status))
+    end.code = WEXITSTATUS(status);
   return end;
 }
 
@@ -74,7 +76,8 @@ ChildEnd run_child(const std::vector<std::string>& arguments, const std::string&
   std::fflush(nullptr);
   const SpawnSettings settings(folder);
   pid_t child = 0;
-  const int failed = posix_spawnp(&child, argv[0], settings.actions(), settings.attributes(), argv.data(), environ);
+  const int failed =
+      posix_spawnp(&child, argv[0], settings.actions(), settings.attributes(), argv.data(), environ);
   if (failed != 0) {
     end.error = failed;
     return end;

@@ -41,7 +41,9 @@ class Installation {
 
   std::string root() const { return dir_.path().string(); }
   std::string path(const std::string& name) const { return dir_.file(name); }
-  void write(const std::string& name, const std::string& text) const { testsupport::write_text(path(name), text); }
+  void write(const std::string& name, const std::string& text) const {
+    testsupport::write_text(path(name), text);
+  }
   std::string read(const std::string& name) const { return testsupport::read_text(path(name)); }
   bool exists(const std::string& name) const { return fs::exists(path(name)); }
 
@@ -51,8 +53,8 @@ class Installation {
     const std::string script = "hosts/" + platform;
     fs::create_directories(dir_.path() / "hosts");
     const std::string ending = status == "kill" ? "kill -9 $$\n" : "exit " + status + "\n";
-    write(script, "#!/bin/sh\necho \"" + platform + " [$*] in $(pwd)\" >> " + testsupport::shell_quote(path("calls.txt")) +
-                      "\n" + ending);
+    write(script, "#!/bin/sh\necho \"" + platform + " [$*] in $(pwd)\" >> " +
+                      testsupport::shell_quote(path("calls.txt")) + "\n" + ending);
     fs::permissions(path(script), fs::perms::owner_all);
     name_in_settings(platform, path(script));
   }
@@ -62,7 +64,8 @@ class Installation {
   }
 
   // Runs ambrex on job/<name>.xml holding `xml`, from the installation's root.
-  RunResult run(const std::string& xml, const std::string& name = "job", const std::string& switches = "") const {
+  RunResult run(const std::string& xml, const std::string& name = "job",
+                const std::string& switches = "") const {
     write("job/" + name + ".xml", xml);
     return run_existing(name, switches);
   }
@@ -89,8 +92,8 @@ std::string error_line(const RunResult& result) {
 TEST(ambrex, the_example_job_writes_its_setup_and_r_program_exactly_and_runs_r) {
   Installation installation;
   installation.host("r", "0");
-  const RunResult result =
-      installation.run("<R>\nx <- 1\n<describe name=\"d1\">datain d; run;</describe>\n</R>\n", "job", " /batch");
+  const RunResult result = installation.run(
+      "<R>\nx <- 1\n<describe name=\"d1\">datain d; run;</describe>\n</R>\n", "job", " /batch");
   EXPECT_EQ(result.exit_code, 0) << result.output;
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(installation.read("job/d1.set"), "datain d; run;");
@@ -98,7 +101,8 @@ TEST(ambrex, the_example_job_writes_its_setup_and_r_program_exactly_and_runs_r) 
             testsupport::expected_text("ambrex/expected/job.xml.R"));
   EXPECT_EQ(installation.calls(), "r [<root>/job/job.xml.R] in <root>/job\n");
   const std::string log = testsupport::mask_volatile(installation.read("job/job.log"));
-  EXPECT_NE(log.find("<time>\n  Begin Ambrex execution\n<time>\n  End Ambrex execution\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("<time>\n  Begin Ambrex execution\n<time>\n  End Ambrex execution\n"), std::string::npos)
+      << log;
 }
 
 TEST(ambrex, real_r_runs_the_program_beside_the_xml_file_after_the_library_preamble) {
@@ -127,8 +131,9 @@ TEST(ambrex, an_empty_platform_element_only_launches_the_host_on_an_existing_pro
   installation.host("stata", "0");
   const RunResult result = installation.run("<sas name=\"prog\" /> <STATA dir=\"sub\" name=\"p2\"></STATA>");
   EXPECT_EQ(result.exit_code, 0) << result.output;
-  EXPECT_EQ(installation.calls(),
-            "sas [-sysin <root>/job/prog.sas] in <root>/job\nstata [do <root>/job/sub/p2.do] in <root>/job\n");
+  EXPECT_EQ(
+      installation.calls(),
+      "sas [-sysin <root>/job/prog.sas] in <root>/job\nstata [do <root>/job/sub/p2.do] in <root>/job\n");
   EXPECT_FALSE(installation.exists("job/prog.sas"));
   EXPECT_FALSE(installation.exists("job/sub"));
 }
@@ -190,8 +195,9 @@ TEST(ambrex, debug_mode_writes_the_launch_command_to_a_batch_file) {
   EXPECT_EQ(result.exit_code, 0) << result.output;
   EXPECT_EQ(installation.masked(installation.read("job/my prog.bat")),
             "<root>/hosts/sas -sysin \"<root>/job/my prog.sas\"\n");
-  EXPECT_EQ(installation.masked(installation.read("job/my prog.sas")),
-            "options set = AMBLIB '<root>/sas' sasautos = ('!AMBLIB' sasautos) mautosource;\r\n\r\ndata x; run;\n");
+  EXPECT_EQ(
+      installation.masked(installation.read("job/my prog.sas")),
+      "options set = AMBLIB '<root>/sas' sasautos = ('!AMBLIB' sasautos) mautosource;\r\n\r\ndata x; run;\n");
 }
 
 TEST(ambrex, bad_xml_ends_with_one_clear_message) {
@@ -258,11 +264,13 @@ TEST(ambrex, missing_xml_file_is_named_in_the_message) {
 TEST(ambrex, an_ambrel_platform_runs_the_real_driver_on_its_master_setup) {
   Installation installation;
   for (const char* program : {"ambrel", "getdata"}) {
-    fs::copy_file(fs::path(testsupport::bin_dir()) / program, installation.path(std::string("bin/") + program));
+    fs::copy_file(fs::path(testsupport::bin_dir()) / program,
+                  installation.path(std::string("bin/") + program));
   }
   installation.write("job/t.csv", "id,x\n1,2.5\n2,3.5\n");
   const RunResult result = installation.run(
-      "<ambrel name=\"master\">\n<getdata name=\"g\">datain t.csv; table; delim csv; run;</getdata>\n</ambrel>\n");
+      "<ambrel name=\"master\">\n<getdata name=\"g\">datain t.csv; table; delim csv; "
+      "run;</getdata>\n</ambrel>\n");
   EXPECT_EQ(result.exit_code, 0) << result.output;
   EXPECT_EQ(installation.read("job/master.set"), "%getdata(name=g);\r\n\r\n");
   EXPECT_TRUE(installation.exists("job/g.met"));

@@ -78,13 +78,15 @@ ProcedureCall call_of(const char* procedure, const char* name) {
 }
 
 TEST(ambrex_host_text, preambles_of_every_platform) {
-  EXPECT_EQ(HostProgramText(Platform::r, "C:\\T\\", "").preamble(),
-            "amblib <<- \"C:/T/R\"\r\nsource(file.path(amblib, \"init.R\", fsep=.Platform$file.sep))\r\n\r\n");
+  EXPECT_EQ(
+      HostProgramText(Platform::r, "C:\\T\\", "").preamble(),
+      "amblib <<- \"C:/T/R\"\r\nsource(file.path(amblib, \"init.R\", fsep=.Platform$file.sep))\r\n\r\n");
   EXPECT_EQ(HostProgramText(Platform::sas, "/t/", "").preamble(),
             "options set = AMBLIB '/t/sas' sasautos = ('!AMBLIB' sasautos) mautosource;\r\n\r\n");
-  EXPECT_EQ(HostProgramText(Platform::spss, "/t/", "/w").preamble(),
-            "cd \"/w\".\r\n\r\nbegin program.\r\nimport sys\r\nsys.path.insert(0, '/t/spss')\r\nimport amblib\r\n"
-            "end program.\r\n\r\n");
+  EXPECT_EQ(
+      HostProgramText(Platform::spss, "/t/", "/w").preamble(),
+      "cd \"/w\".\r\n\r\nbegin program.\r\nimport sys\r\nsys.path.insert(0, '/t/spss')\r\nimport amblib\r\n"
+      "end program.\r\n\r\n");
   EXPECT_EQ(HostProgramText(Platform::stata, "/t/", "").preamble(), "global amblib \"/t/stata\"\r\n\r\n");
   EXPECT_EQ(HostProgramText(Platform::ambrel, "/t/", "").preamble(), "");
   EXPECT_EQ(HostProgramText(Platform::stata, "/t/", "").ending(), "exit, clear STATA\n");
@@ -102,14 +104,17 @@ TEST(ambrex_host_text, call_lines_carry_only_the_given_settings) {
 
   HostProgramText r(Platform::r, "/t/", "");
   EXPECT_EQ(r.call(bare), "describe(name=\"d1\")\r\n\r\n");
-  EXPECT_EQ(r.call(full), "emitdata(name=\"e1\", dir=\"out\", dataout=\"done\", impl=2, mult=all, mode=\"debug\")\r\n\r\n");
+  EXPECT_EQ(r.call(full),
+            "emitdata(name=\"e1\", dir=\"out\", dataout=\"done\", impl=2, mult=all, mode=\"debug\")\r\n\r\n");
   HostProgramText sas(Platform::sas, "/t/", "");
   EXPECT_EQ(sas.call(bare), "%describe(name=d1, dir=.);\r\n\r\n");
-  EXPECT_EQ(sas.call(full), "%emitdata(name=e1, dir=out, dataout=done, impl=2, mult=all, mode=debug);\r\n\r\n");
+  EXPECT_EQ(sas.call(full),
+            "%emitdata(name=e1, dir=out, dataout=done, impl=2, mult=all, mode=debug);\r\n\r\n");
   HostProgramText spss(Platform::spss, "/t/", "");
   EXPECT_EQ(spss.call(bare), "begin program.\r\namblib.describe(name=\"d1\")\r\nend program.\r\n\r\n");
   EXPECT_EQ(spss.call(full),
-            "begin program.\r\namblib.emitdata(name=\"e1\", dir=\"out\", dataout=\"done\", impl=\"2\", mult=\"all\", "
+            "begin program.\r\namblib.emitdata(name=\"e1\", dir=\"out\", dataout=\"done\", impl=\"2\", "
+            "mult=\"all\", "
             "mode=\"debug\")\r\nend program.\r\n\r\n");
   HostProgramText ambrel(Platform::ambrel, "/t/", "");
   EXPECT_EQ(ambrel.call(bare), "%describe(name=d1);\r\n\r\n");
@@ -127,12 +132,15 @@ TEST(ambrex_host_text, stata_repeats_a_global_only_when_it_changed) {
   second.debug = true;
   ProcedureCall third = call_of("describe", "d1");
   third.dir = "sub";
-  EXPECT_EQ(stata.call(first),
-            "global name \"e1\"\r\nglobal dataout \"a\"\r\nglobal impl \"3\"\r\ndo \"$amblib/emitdata\"\r\n\r\n");
-  EXPECT_EQ(stata.call(second), "global name \"e2\"\r\nglobal dataout \"a\"\r\nglobal mode \"debug\"\r\n"
-                                "do \"$amblib/emitdata\"\r\n\r\n");
-  EXPECT_EQ(stata.call(third),
-            "global name \"d1\"\r\nglobal dir \"sub\"\r\nglobal mode \"\"\r\ndo \"$amblib/describe\"\r\n\r\n");
+  EXPECT_EQ(
+      stata.call(first),
+      "global name \"e1\"\r\nglobal dataout \"a\"\r\nglobal impl \"3\"\r\ndo \"$amblib/emitdata\"\r\n\r\n");
+  EXPECT_EQ(stata.call(second),
+            "global name \"e2\"\r\nglobal dataout \"a\"\r\nglobal mode \"debug\"\r\n"
+            "do \"$amblib/emitdata\"\r\n\r\n");
+  EXPECT_EQ(
+      stata.call(third),
+      "global name \"d1\"\r\nglobal dir \"sub\"\r\nglobal mode \"\"\r\ndo \"$amblib/describe\"\r\n\r\n");
   // A new program starts from nothing again.
   stata.preamble();
   EXPECT_EQ(stata.call(third), "global name \"d1\"\r\nglobal dir \"sub\"\r\ndo \"$amblib/describe\"\r\n\r\n");
@@ -144,9 +152,11 @@ TEST(ambrex_host_text, host_commands_of_every_platform) {
   EXPECT_EQ(ambrex::host_arguments(Platform::r, "C:\\R\\bin\\r.EXE", "a.R"),
             (Arguments{"C:\\R\\bin\\r.EXE", "CMD", "BATCH", "a.R"}));
   EXPECT_EQ(ambrex::host_arguments(Platform::sas, "", "a.sas"), (Arguments{"sas", "-sysin", "a.sas"}));
-  EXPECT_EQ(ambrex::host_arguments(Platform::stata, "/s/stata-mp", "a.do"), (Arguments{"/s/stata-mp", "do", "a.do"}));
+  EXPECT_EQ(ambrex::host_arguments(Platform::stata, "/s/stata-mp", "a.do"),
+            (Arguments{"/s/stata-mp", "do", "a.do"}));
   EXPECT_EQ(ambrex::host_arguments(Platform::spss, "", "a.sps"), (Arguments{"pspp", "a.sps"}));
-  EXPECT_EQ(ambrex::host_arguments(Platform::ambrel, "/t/bin/ambrel", "a.set"), (Arguments{"/t/bin/ambrel", "a.set"}));
+  EXPECT_EQ(ambrex::host_arguments(Platform::ambrel, "/t/bin/ambrel", "a.set"),
+            (Arguments{"/t/bin/ambrel", "a.set"}));
   EXPECT_EQ(ambrex::command_line({"/my progs/R", "a b.R", "c.R"}), "\"/my progs/R\" \"a b.R\" c.R");
 }
 
