@@ -255,12 +255,22 @@ class XmlRun {
       cursor = tag.end;
       check_setup_name(call, platform);
       if (!patterns_.empty_element(attributes_of(tag, content))) cursor = write_setup(call, content, cursor);
-      file.write(host.call(call));
+      file.write(host.call(platform.platform == Platform::ambrel ? driver_call(call, platform) : call));
     }
     // Without its ">" a procedure's tag would reach the host as program text.
     const std::string unfinished = patterns_.unfinished_procedure_tag(content, cursor);
     if (!unfinished.empty()) error_exitf("Missing > of the <%s tag", unfinished.c_str());
     file.write(content.substr(cursor));
+  }
+
+  // The driver takes a command's folder relative to its master setup, which lies in the
+  // platform's folder rather than beside the XML file: the platform's own folder is left out,
+  // and another one is given in full.
+  static ProcedureCall driver_call(const ProcedureCall& call, const PlatformElement& platform) {
+    if (platform.dir.empty() || call.dir.empty()) return call;
+    ProcedureCall written = call;
+    written.dir = call.dir == platform.dir ? "" : fs::absolute(file_path(call.dir, "", nullptr)).string();
+    return written;
   }
 
   ProcedureCall procedure_call(const TagMatch& tag, std::string_view content,

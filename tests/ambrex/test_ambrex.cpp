@@ -278,6 +278,20 @@ TEST(ambrex, an_ambrel_platform_runs_the_real_driver_on_its_master_setup) {
   const std::string log = installation.read("job/master.log");
   EXPECT_NE(log.find("Begin getdata execution"), std::string::npos) << log;
   EXPECT_NE(log.find("Normal termination"), std::string::npos) << log;
+
+  // The driver finds the setup files in the platform's folder and in a folder of their own.
+  fs::create_directories(installation.path("job/s/t"));
+  installation.write("job/s/t.csv", "id,x\n1,2.5\n");
+  installation.write("job/s/t/t.csv", "id,x\n1,2.5\n");
+  const RunResult in_folders = installation.run(
+      "<ambrel name=\"master\" dir=\"s\">\n"
+      "<getdata name=\"g\">datain t.csv; table; delim csv; run;</getdata>\n"
+      "<getdata name=\"h\" dir=\"s/t\">datain t.csv; table; delim csv; run;</getdata>\n</ambrel>\n");
+  EXPECT_EQ(in_folders.exit_code, 0) << in_folders.output;
+  EXPECT_EQ(installation.masked(installation.read("job/s/master.set")),
+            "%getdata(name=g);\r\n\r\n%getdata(name=h, dir=<root>/job/s/t/);\r\n\r\n");
+  EXPECT_TRUE(installation.exists("job/s/g.met"));
+  EXPECT_TRUE(installation.exists("job/s/t/h.met"));
 }
 
 }  // namespace
