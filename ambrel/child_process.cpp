@@ -1,21 +1,13 @@
 // Starting one child program through the shell, judging it by its exit code, and logging
 // why it failed.
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
-
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "ambrel/driver.h"
+#include "runtime/child_process.h"
 #include "runtime/frame.h"
 
 namespace ambrel {
@@ -24,63 +16,19 @@ namespace {
 // Exit code of a child that did not end by itself or could not be started.
 constexpr int abnormal_end = 3;
 
-// Whether the shell takes the character literally in a bare word. "=" is not: a first word
-// such as "x=y/bin/tesset" would be a variable assignment, which runs nothing and succeeds.
-bool shell_literal(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x80 || std::isalnum(byte) || (c != '\0' && std::strchr("/._-+,:@%^", c) != nullptr);
-}
-
-// A word of the command line: bare when the shell takes it literally (ordinary paths), else
-// in double quotes, where "$", "`", "\" and the quote itself are escaped so that a path with
-// blanks or shell characters reaches the child unchanged and runs nothing else.
-std::string shell_word(const std::string& text) {
-  if (!text.empty() && std::all_of(text.begin(), text.end(), shell_literal)) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\' || c == '$' || c == '`') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + '"';
-}
-
-// How a child ended.
+// How a child ended, as the driver judges it.
 struct ChildEnd {
   int code = abnormal_end;  // its exit code; 3 when it did not end by itself
   int signal = 0;           // the signal that ended it; 0 when none did
   bool started = false;     // the shell was started and awaited
 };
 
-// Runs the command line through the shell and decodes the wait status. The shell replaces
-// itself with the child ("exec"), so that a child killed by a signal is seen as such rather
-// than as the shell's exit code for it.
-// The shell is spawned and awaited here rather than through system(), which would ignore the
-// interrupt key in the driver while a child runs, so that the driver could not stop the run.
+// Runs the command line through the shell and decodes how it ended.
 ChildEnd run_command_line(const std::string& line) {
-  // Output written so far must come before the child's, on the console and in files.
-  std::fflush(nullptr);
-  const std::string script = "exec " + line;
-  const char* arguments[] = {"sh", "-c", script.c_str(), nullptr};
-  // The driver ignores a broken console pipe; children (the shell, host packages) get the
-  // ordinary default back.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  pid_t child = 0;
-  const int failed = posix_spawn(&child, "/bin/sh", nullptr, &attributes, const_cast<char* const*>(arguments), environ);
-  posix_spawnattr_destroy(&attributes);
-  if (failed != 0) return {};
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return {};
-  }
-  if (WIFSIGNALED(status)) return {abnormal_end, WTERMSIG(status), true};
-  if (!WIFEXITED(status)) return {abnormal_end, 0, true};
-  return {WEXITSTATUS(status), 0, true};
+  const tessary::ChildEnd end = tessary::run_shell_command(line);
+  if (!end.started) return {};
+  if (end.signal != 0) return {abnormal_end, end.signal, true};
+  return {end.code, 0, true};
 }
 
 // Why the program file cannot be started, or null when it can. Checked before the start so
@@ -137,6 +85,7 @@ void log_failure(const std::string& program, const ChildEnd& end, const std::str
 }  // namespace
 
 std::string child_command_line(const std::string& program_dir, const char* program, const Command& command) {
+  using tessary::shell_word;
   std::string line = shell_word(program_dir + program) + " " + shell_word(command.setup_path);
   if (!command.dataout.empty()) line += " /dataout=" + shell_word(command.dataout);
   if (!command.impl.empty()) line += " /impl=" + command.impl;

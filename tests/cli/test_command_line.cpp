@@ -18,12 +18,15 @@ using testsupport::RunResult;
 using testsupport::TempDir;
 using testsupport::write_text;
 
-const char* const programs[] = {"ambrel", "bootdesign", "describe", "emitdata", "getdata", "impute", "poolfit", "seekset", "stagedata", "tesset"};
+const char* const programs[] = {"ambrel", "ambrex", "bootdesign", "describe", "emitdata", "getdata", "impute", "poolfit", "seekset", "stagedata", "tesset"};
 // The programs that read their setup file (impute, stagedata and describe read the control file
-// the checker wrote; emitdata reads its setup when no control file lies beside it).
+// the checker wrote; emitdata reads its setup when no control file lies beside it; ambrex reads
+// the ".xml" file of its setup path).
 const char* const setup_readers[] = {"ambrel", "bootdesign", "emitdata", "getdata", "poolfit", "seekset", "tesset"};
 
-bool reads_setup(const std::string& program) { return program != "impute" && program != "stagedata" && program != "describe"; }
+bool reads_setup(const std::string& program) {
+  return program != "impute" && program != "stagedata" && program != "describe" && program != "ambrex";
+}
 
 RunResult run_program(const std::string& program, const std::string& arguments, const TempDir& dir) {
   const std::string command = testsupport::shell_quote(testsupport::bin_dir() + "/" + program) + arguments;

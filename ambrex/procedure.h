@@ -1,0 +1,4 @@
+// The body of the ambrex program, which run_procedure calls.
+#pragma once
+
+void run_ambrex(int argc, char** argv);
