@@ -104,28 +104,23 @@ testsupport::RunResult run_r_job(const std::filesystem::path& folder, const std:
   return run_command("Rscript job.R", folder.string());
 }
 
-}  // namespace
-
-TEST(r_library, every_call_returns_what_the_ambrel_route_writes_for_the_same_setups) {
-  ASSERT_TRUE(have_rscript()) << "Rscript is needed: scripts/install-deps.sh installs it";
-  testsupport::TempDir dir;
-  const std::filesystem::path ambrel = dir.path() / "ambrel";
-  const std::filesystem::path r = dir.path() / "r";
-  prepare_folder(ambrel);
-  prepare_folder(r);
-  write_text(ambrel / "export1.set", "datain completed;\ntable completed.csv;\ndel \",\";\nrun;\n");
-  write_text(ambrel / "export2.set", "datain synthesized;\ntable synthesized.csv;\ndel \",\";\nrun;\n");
-  write_text(ambrel / "export3.set", "datain synth;\ntable synth.csv;\ndel \",\";\nrun;\n");
-  write_text(ambrel / "job.set", ambrel_job);
-  const auto driven = run_command(testsupport::bin_dir() + "/ambrel job.set /batch", ambrel.string());
+// Runs the job through ambrel in `folder` (prepared), exporting its standard datasets as tables
+// for the comparison.
+void run_ambrel_route(const std::filesystem::path& folder) {
+  prepare_folder(folder);
+  write_text(folder / "export1.set", "datain completed;\ntable completed.csv;\ndel \",\";\nrun;\n");
+  write_text(folder / "export2.set", "datain synthesized;\ntable synthesized.csv;\ndel \",\";\nrun;\n");
+  write_text(folder / "export3.set", "datain synth;\ntable synth.csv;\ndel \",\";\nrun;\n");
+  write_text(folder / "job.set", ambrel_job);
+  const auto driven = run_command(testsupport::bin_dir() + "/ambrel job.set /batch", folder.string());
   ASSERT_EQ(driven.exit_code, 0) << driven.errors;
-  ASSERT_EQ(read_text(ambrel / "job.log").find("Abnormal"), std::string::npos) << read_text(ambrel / "job.log");
+  ASSERT_EQ(read_text(folder / "job.log").find("Abnormal"), std::string::npos) << read_text(folder / "job.log");
+}
 
-  const auto job = run_r_job(r, r_job_body);
-  ASSERT_EQ(job.exit_code, 0) << job.output << job.errors;
-
+// Compares the data frames saved in `dir`/r with the results of the ambrel route in `dir`/ambrel.
+void expect_same_results_as_ambrel(const std::filesystem::path& dir) {
   const auto compared = run_command("Rscript " + testsupport::shell_quote(testsupport::source_dir() + "/tests/r/compare_routes.R") +
-                                    " ambrel r", dir.path().string());
+                                    " ambrel r", dir.string());
   ASSERT_EQ(compared.exit_code, 0) << compared.output << compared.errors;
   for (const char* what : {"getdata", "getdata attributes", "impute", "emitdata mult=2", "emitdata mult=all",
                            "emitdata own statements", "synthesize", "bootdesign", "describe"}) {
@@ -134,7 +129,59 @@ TEST(r_library, every_call_returns_what_the_ambrel_route_writes_for_the_same_set
   EXPECT_EQ(compared.output.find("DIFFERENT"), std::string::npos) << compared.output;
   // Each call also wrote its results where its setup says.
   for (const char* file : {"sample.rda", "completed.rda", "second.rda", "synthesized.rda", "means.rda", "synth.rda"})
-    EXPECT_TRUE(std::filesystem::exists(r / file)) << file;
+    EXPECT_TRUE(std::filesystem::exists(dir / "r" / file)) << file;
+}
+
+// The same job as one XML setup for the runner: an R platform element whose text saves what each
+// call returned; getdata, impute and describe carry their statements, the rest name setups
+// already in the folder.
+std::string xml_job() {
+  return std::string("<R>\n") +
+         "<getdata name=\"sample\">\n" + sample_setup + "</getdata>\n"
+         "saveRDS(tessary_result(\"sample\"), \"sample.rds\")\n"
+         "<impute name=\"imp\">\n" + impute_setup + "</impute>\n"
+         "saveRDS(tessary_result(\"imp\"), \"imp.rds\")\n"
+         "<emitdata name=\"imp\" dataout=\"second\" mult=\"2\"/>\n"
+         "saveRDS(tessary_result(\"imp\"), \"second.rds\")\n"
+         "<emitdata name=\"imp\" dataout=\"every\" mult=\"all\"/>\n"
+         "saveRDS(tessary_result(\"imp\"), \"every.rds\")\n"
+         "<emitdata name=\"sampleout\"/>\n"
+         "saveRDS(tessary_result(\"sampleout\"), \"sampleout.rds\")\n"
+         "<synthesize name=\"syn\"/>\n"
+         "saveRDS(tessary_result(\"syn\"), \"syn.rds\")\n"
+         "<describe name=\"d1\">\n" + describe_setup + "</describe>\n"
+         "saveRDS(tessary_result(\"d1\"), \"d1.rds\")\n"
+         "<bootdesign name=\"boot\"/>\n"
+         "saveRDS(tessary_result(\"boot\"), \"boot.rds\")\n"
+         "</R>\n";
+}
+
+}  // namespace
+
+TEST(r_library, every_call_returns_what_the_ambrel_route_writes_for_the_same_setups) {
+  ASSERT_TRUE(have_rscript()) << "Rscript is needed: scripts/install-deps.sh installs it";
+  testsupport::TempDir dir;
+  run_ambrel_route(dir.path() / "ambrel");
+  prepare_folder(dir.path() / "r");
+  const auto job = run_r_job(dir.path() / "r", r_job_body);
+  ASSERT_EQ(job.exit_code, 0) << job.output << job.errors;
+  expect_same_results_as_ambrel(dir.path());
+}
+
+TEST(r_library, an_xml_job_run_by_ambrex_returns_what_the_ambrel_route_writes) {
+  ASSERT_TRUE(have_rscript()) << "Rscript is needed: scripts/install-deps.sh installs it";
+  testsupport::TempDir dir;
+  run_ambrel_route(dir.path() / "ambrel");
+  const std::filesystem::path r = dir.path() / "r";
+  prepare_folder(r);
+  // The runner writes these from the XML elements.
+  for (const char* written : {"sample.set", "imp.set", "d1.set"}) std::filesystem::remove(r / written);
+  write_text(r / "job.xml", xml_job());
+  const auto job = run_command(testsupport::bin_dir() + "/ambrex job /batch", r.string());
+  ASSERT_EQ(job.exit_code, 0) << job.output << job.errors << read_text(r / "job.log");
+  EXPECT_EQ(read_text(r / "imp.set"), std::string(impute_setup));
+  EXPECT_EQ(read_text(r / "d1.set"), std::string(describe_setup));
+  expect_same_results_as_ambrel(dir.path());
 }
 
 TEST(r_library, a_failing_procedure_stops_the_call_with_its_error_text) {
