@@ -56,7 +56,8 @@ std::string plot_program_text(int host_mode, const std::string& plot, const std:
       if (!viewer.empty()) p.add("capture shell %s\n", viewer.c_str());
       break;
     case HOST_R:
-      p.add("if (system('%s') != 0) msg <<- \"Abnormal termination of gnuplot\"\n", with_slashes(plot).c_str());
+      p.add("if (system('%s') != 0) msg <<- \"Abnormal termination of gnuplot\"\n",
+            with_slashes(plot).c_str());
       if (!viewer.empty()) p.add("system('%s')\n", with_slashes(viewer).c_str());
       break;
     default:

@@ -129,7 +129,9 @@ struct GroupFit {
 class PlotData {
  public:
   PlotData(const ImputeRun& run, const KeptValues& kept)
-      : kept_(kept), var_(run.vars[static_cast<std::size_t>(kept.variable)]), multiples_(static_cast<int>(kept.imputed.size())) {
+      : kept_(kept),
+        var_(run.vars[static_cast<std::size_t>(kept.variable)]),
+        multiples_(static_cast<int>(kept.imputed.size())) {
     kind_ = var_.numeric() ? Kind::numeric : var_.codes.size() > 2 ? Kind::polytomous : Kind::binary;
     codes_ = var_.numeric() ? 1 : static_cast<int>(var_.codes.size());
   }
@@ -218,7 +220,8 @@ class PlotData {
           reach *= later;
         }
         probability[static_cast<std::size_t>(fit.reference)] = reach;
-        for (int c = 0; c < codes_; ++c) out[c] = (value == c ? 1.0 : 0.0) - probability[static_cast<std::size_t>(c)];
+        for (int c = 0; c < codes_; ++c)
+          out[c] = (value == c ? 1.0 : 0.0) - probability[static_cast<std::size_t>(c)];
         return;
       }
     }
@@ -246,7 +249,8 @@ class PlotData {
 // Fits one group of values on their propensity: least squares for a numeric variable, logistic
 // regression of the second code for a binary one, and for more codes the chain of conditional
 // logistic models, each code against the later ones.
-GroupFit fit_group(ImputeRun& run, const WorkFiles& files, const PlotData& data, int group, int propensity_index) {
+GroupFit fit_group(ImputeRun& run, const WorkFiles& files, const PlotData& data, int group,
+                   int propensity_index) {
   GroupFit result;
   if (!data.fittable(group)) return result;
   result.fitted = true;
@@ -334,7 +338,8 @@ class PlotRecords {
 // Writes the plot-data file: the observed rows, the imputed rows of each multiple, and with
 // several multiples the rows of each case's mean over the multiples (mean value, mean
 // propensity, and the mean of its residuals under the fitted multiples).
-SeriesSizes write_plot_records(const std::string& path, const PlotData& data, const std::vector<GroupFit>& fits) {
+SeriesSizes write_plot_records(const std::string& path, const PlotData& data,
+                               const std::vector<GroupFit>& fits) {
   const KeptValues& kept = data.kept();
   SeriesSizes sizes;
   sizes.imputed.assign(static_cast<std::size_t>(data.multiples()), 0);
@@ -344,7 +349,8 @@ SeriesSizes write_plot_records(const std::string& path, const PlotData& data, co
     const double value = kept.original[i];
     if (!data.usable(value)) continue;
     const double propensity = kept.propensity_sum[i] / data.multiples();
-    double* residuals = records.start(0, false, static_cast<std::int32_t>(i), data.value_column(value), propensity);
+    double* residuals =
+        records.start(0, false, static_cast<std::int32_t>(i), data.value_column(value), propensity);
     if (fits[0].fitted) data.residuals(fits[0], value, propensity, residuals);
     records.finish();
     ++sizes.observed;
@@ -355,8 +361,8 @@ SeriesSizes write_plot_records(const std::string& path, const PlotData& data, co
       const double value = kept.imputed[static_cast<std::size_t>(m)][j];
       if (!data.usable(value)) continue;
       const double propensity = kept.imputed_propensity[static_cast<std::size_t>(m)][j];
-      double* residuals =
-          records.start(data.several() ? m + 1 : 1, true, kept.missing_cases[j], data.value_column(value), propensity);
+      double* residuals = records.start(data.several() ? m + 1 : 1, true, kept.missing_cases[j],
+                                        data.value_column(value), propensity);
       if (fit.fitted) data.residuals(fit, value, propensity, residuals);
       records.finish();
       ++sizes.imputed[static_cast<std::size_t>(m)];
@@ -383,7 +389,8 @@ SeriesSizes write_plot_records(const std::string& path, const PlotData& data, co
         ++fitted;
       }
       if (usable == 0) continue;
-      double* residuals = records.start(0, true, kept.missing_cases[j], value_sum / usable, propensity_sum / usable);
+      double* residuals =
+          records.start(0, true, kept.missing_cases[j], value_sum / usable, propensity_sum / usable);
       for (std::size_t c = 0; c < columns && fitted > 0; ++c) residuals[c] = sum[c] / fitted;
       records.finish();
       ++sizes.mean;
@@ -401,9 +408,12 @@ SeriesSizes write_plot_records(const std::string& path, const PlotData& data, co
 std::string gnuplot_text(const std::string& title) {
   std::string text;
   for (char c : title) {
-    if (c == '\n') text += "\\n";
-    else if (c == '"' || c == '\\') text += std::string("\\") + c;
-    else text += c;
+    if (c == '\n')
+      text += "\\n";
+    else if (c == '"' || c == '\\')
+      text += std::string("\\") + c;
+    else
+      text += c;
   }
   return text;
 }
@@ -445,7 +455,8 @@ class CommandFile {
   }
   // Writes the block and lists its title and image.
   void write_block(const std::string& block) {
-    if (std::fwrite(block.data(), 1, block.size(), file_) != block.size()) error_exit("Can't write plot control file");
+    if (std::fwrite(block.data(), 1, block.size(), file_) != block.size())
+      error_exit("Can't write plot control file");
     if (!listing_) return;
     list_title(title_);
     list_linef(1, "  %s", image_.c_str());
@@ -505,14 +516,15 @@ void scatter_block(CommandFile& plt, const PlotData& data, const std::string& so
 
 // Which imputed rows a density plot compares with the observed ones.
 struct DensitySeries {
-  std::string title;           // the part of the title after the name and code
-  std::string imputed_rows;    // gnuplot's condition on the leading columns
+  std::string title;         // the part of the title after the name and code
+  std::string imputed_rows;  // gnuplot's condition on the leading columns
   long long imputed_count = 0;
 };
 
 // The kernel densities of observed and imputed residuals of one residual column.
-void density_block(CommandFile& plt, const PlotData& data, const std::string& source, const std::string& label,
-                   int column, long long observed_count, const DensitySeries& series) {
+void density_block(CommandFile& plt, const PlotData& data, const std::string& source,
+                   const std::string& label, int column, long long observed_count,
+                   const DensitySeries& series) {
   std::string block = plt.begin_block(label + series.title);
   block += "set xlabel 'Residual';\nset ylabel 'Density';\n";
   const char* observed_rows = data.several() ? "$1==0&&$2==0" : "$1==0";
@@ -520,48 +532,52 @@ void density_block(CommandFile& plt, const PlotData& data, const std::string& so
            formatted(" using (%s ? $%d : NaN):(%g) smooth kdensity title 'Observed', ", observed_rows, column,
                      1.0 / static_cast<double>(observed_count)) +
            source +
-           formatted(" using (%s ? $%d : NaN):(%g) smooth kdensity lt -1 title 'Imputed';\n", series.imputed_rows.c_str(),
-                     column, 1.0 / static_cast<double>(series.imputed_count));
+           formatted(" using (%s ? $%d : NaN):(%g) smooth kdensity lt -1 title 'Imputed';\n",
+                     series.imputed_rows.c_str(), column, 1.0 / static_cast<double>(series.imputed_count));
   plt.write_block(block);
 }
 
 // The density plots a variable gets: with one multiple the one comparison; with several, each
 // fitted multiple's own when the variable asks for all multiples or when only one multiple could
 // be fitted, and the comparison with the mean over the multiples when more could.
-std::vector<DensitySeries> density_series(const PlotData& data, const std::vector<GroupFit>& fits, const SeriesSizes& sizes,
-                                          bool all_multiples) {
+std::vector<DensitySeries> density_series(const PlotData& data, const std::vector<GroupFit>& fits,
+                                          const SeriesSizes& sizes, bool all_multiples) {
   std::vector<DensitySeries> series;
   if (!fits[0].fitted) return series;
   if (!data.several()) {
-    if (fits[1].fitted) series.push_back({"\nKernel density of observed and imputed residuals", "$1==1", sizes.imputed[0]});
+    if (fits[1].fitted)
+      series.push_back({"\nKernel density of observed and imputed residuals", "$1==1", sizes.imputed[0]});
     return series;
   }
   const auto fitted = std::count_if(fits.begin() + 1, fits.end(), [](const GroupFit& f) { return f.fitted; });
   for (int m = 1; m <= data.multiples(); ++m) {
     if (!fits[static_cast<std::size_t>(m)].fitted || !(all_multiples || fitted == 1)) continue;
-    series.push_back({formatted(", Mult %d\nKernel density of observed and imputed residuals", m), formatted("$1==%d&&$2==1", m),
-                      sizes.imputed[static_cast<std::size_t>(m) - 1]});
+    series.push_back({formatted(", Mult %d\nKernel density of observed and imputed residuals", m),
+                      formatted("$1==%d&&$2==1", m), sizes.imputed[static_cast<std::size_t>(m) - 1]});
   }
   if (fitted > 1)
-    series.push_back({", All multiples\nKernel density of observed and mean imputed residuals", "$1==0&&$2==1", sizes.mean});
+    series.push_back({", All multiples\nKernel density of observed and mean imputed residuals",
+                      "$1==0&&$2==1", sizes.mean});
   return series;
 }
 
 // Fits the groups, writes the plot-data file and appends the variable's blocks; returns whether
 // any plot was made.
-bool plot_variable(ImputeRun& run, const WorkFiles& files, CommandFile& plt, const KeptValues& kept, int number,
-                   int propensity_index) {
+bool plot_variable(ImputeRun& run, const WorkFiles& files, CommandFile& plt, const KeptValues& kept,
+                   int number, int propensity_index) {
   const PlotData data(run, kept);
   const Variable& var = data.variable();
   if (var.transfer() || data.codes() < 1) return false;
   std::vector<GroupFit> fits;
-  for (int group = 0; group <= data.multiples(); ++group) fits.push_back(fit_group(run, files, data, group, propensity_index));
+  for (int group = 0; group <= data.multiples(); ++group)
+    fits.push_back(fit_group(run, files, data, group, propensity_index));
   if (std::none_of(fits.begin(), fits.end(), [](const GroupFit& f) { return f.fitted; })) return false;
 
   const std::string path = numbered_companion(number, ".dat");
   const SeriesSizes sizes = write_plot_records(path, data, fits);
   const std::string source = data_source(path, data.record_columns());
-  const bool all_multiples = (run.control.flags[static_cast<std::size_t>(kept.variable)] & FLAG_DIAGNOSE_ALL) != 0;
+  const bool all_multiples =
+      (run.control.flags[static_cast<std::size_t>(kept.variable)] & FLAG_DIAGNOSE_ALL) != 0;
   const std::vector<DensitySeries> series = density_series(data, fits, sizes, all_multiples);
   if (data.kind() == Kind::numeric) {
     scatter_block(plt, data, source);

@@ -16,8 +16,10 @@ using hostprog::viewer_command;
 
 TEST(plot_programs, CommandsQuotePathsWithBlanksAndFallBackWithoutSettings) {
   EXPECT_EQ(plot_command("", "run/a.plt"), "gnuplot run/a.plt");
-  EXPECT_EQ(plot_command("/opt/plot tools/gnuplot", "/data/my run/a.plt"), "\"/opt/plot tools/gnuplot\" \"/data/my run/a.plt\"");
-  EXPECT_EQ(plot_command("/usr/bin/gnuplot", "/data/my run/a.plt"), "/usr/bin/gnuplot \"/data/my run/a.plt\"");
+  EXPECT_EQ(plot_command("/opt/plot tools/gnuplot", "/data/my run/a.plt"),
+            "\"/opt/plot tools/gnuplot\" \"/data/my run/a.plt\"");
+  EXPECT_EQ(plot_command("/usr/bin/gnuplot", "/data/my run/a.plt"),
+            "/usr/bin/gnuplot \"/data/my run/a.plt\"");
   EXPECT_EQ(viewer_command("", "run/a_p001.png"), "xdg-open run/a_p001.png");
   // The viewer path is quoted by its own content, the image by its own.
   EXPECT_EQ(viewer_command("/opt/image viewer", "run/a_p001.png"), "\"/opt/image viewer\" run/a_p001.png");
@@ -53,9 +55,10 @@ TEST(plot_programs, BatchProgramsHaveNoViewerAndRTakesSlashes) {
   EXPECT_EQ(plot_program_text(HOST_SPSS, "gnuplot a.plt", ""), "\nhost command=['gnuplot a.plt'].\n");
   EXPECT_EQ(plot_program_text(HOST_STATA, "gnuplot a.plt", ""),
             "\ncapture shell gnuplot a.plt\nif _rc > 0 global msg \"Abnormal termination of  gnuplot\"\n");
-  EXPECT_EQ(plot_program_text(HOST_R, "C:\\Tools\\gnuplot.exe C:\\run\\a.plt", "viewer C:\\run\\a_p001.png"),
-            "\nif (system('C:/Tools/gnuplot.exe C:/run/a.plt') != 0) msg <<- \"Abnormal termination of gnuplot\"\n"
-            "system('viewer C:/run/a_p001.png')\n");
+  EXPECT_EQ(
+      plot_program_text(HOST_R, "C:\\Tools\\gnuplot.exe C:\\run\\a.plt", "viewer C:\\run\\a_p001.png"),
+      "\nif (system('C:/Tools/gnuplot.exe C:/run/a.plt') != 0) msg <<- \"Abnormal termination of gnuplot\"\n"
+      "system('viewer C:/run/a_p001.png')\n");
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ class ImputePlots : public imputetest::ImputeFolder {
     fs::create_directories(root_.path() / "bin");
     fs::create_symlink(testsupport::bin_dir() + "/impute", root_.path() / "bin" / "impute");
     // The viewer leaves the name it was given in a marker file.
-    testsupport::write_text(root_.file("viewer.sh"), "#!/bin/sh\necho \"$1\" > " + dir_.file("viewed") + "\n");
+    testsupport::write_text(root_.file("viewer.sh"),
+                            "#!/bin/sh\necho \"$1\" > " + dir_.file("viewed") + "\n");
     fs::permissions(root_.file("viewer.sh"), fs::perms::owner_all);
   }
 
@@ -54,14 +55,17 @@ class ImputePlots : public imputetest::ImputeFolder {
   // The checker, then impute from the installation on the setup's full path.
   int run_installed(const std::string& statements, const std::string& switches) {
     testsupport::write_text(dir_.file("a.set"), "datain ds;\n" + statements + "\nrun;\n");
-    const auto checker = testsupport::run_command(testsupport::bin_dir() + "/tesset a.set /batch", dir_.path().string());
+    const auto checker =
+        testsupport::run_command(testsupport::bin_dir() + "/tesset a.set /batch", dir_.path().string());
     if (checker.exit_code != 0) return 100 + checker.exit_code;
-    return testsupport::run_command(root_.file("bin/impute") + " " + dir_.file("a.set") + " " + switches, dir_.path().string())
+    return testsupport::run_command(root_.file("bin/impute") + " " + dir_.file("a.set") + " " + switches,
+                                    dir_.path().string())
         .exit_code;
   }
 
   std::string masked(std::string text) const {
-    for (std::size_t at = text.find(dir_.path().string()); at != std::string::npos; at = text.find(dir_.path().string()))
+    for (std::size_t at = text.find(dir_.path().string()); at != std::string::npos;
+         at = text.find(dir_.path().string()))
       text.replace(at, dir_.path().string().size(), "<dir>");
     return text;
   }
@@ -76,15 +80,17 @@ class ImputePlots : public imputetest::ImputeFolder {
     return images;
   }
 
-  static constexpr const char* diagnose_setup = "categorical g;\nmultiples 3;\niterations 2;\nseed 2207;\n"
-                                            "diagnose y;\ndiagnose g /all;";
+  static constexpr const char* diagnose_setup =
+      "categorical g;\nmultiples 3;\niterations 2;\nseed 2207;\n"
+      "diagnose y;\ndiagnose g /all;";
   testsupport::TempDir root_;
 };
 
 TEST_F(ImputePlots, DiagnoseRunDrawsValidPngsNumberedInBlockOrder) {
   write_settings("");  // gnuplot from the search path
   ASSERT_EQ(run_installed(diagnose_setup, "/batch"), 0) << log();
-  EXPECT_EQ(masked(testsupport::read_text(dir_.file("a.plt"))), testsupport::expected_text("impute/expected/diagnose.plt"));
+  EXPECT_EQ(masked(testsupport::read_text(dir_.file("a.plt"))),
+            testsupport::expected_text("impute/expected/diagnose.plt"));
 
   // y: the scatter and the density over all multiples; g (/all): per code the three multiples'
   // densities and the one over all multiples.
@@ -107,8 +113,10 @@ TEST_F(ImputePlots, DiagnoseRunDrawsValidPngsNumberedInBlockOrder) {
   for (const auto& entry : fs::directory_iterator(dir_.path())) pngs += entry.path().extension() == ".png";
   EXPECT_EQ(pngs, static_cast<int>(images.size()));
   EXPECT_TRUE(exists("a_p001.dat") && exists("a_p002.dat"));
-  EXPECT_NE(listing().find("\ny\nObserved and mean imputed values\n  " + dir_.file("a_p001.png") + "\n"), std::string::npos);
-  EXPECT_NE(listing().find("\ng 3, Mult 2\nKernel density of observed and imputed residuals\n"), std::string::npos);
+  EXPECT_NE(listing().find("\ny\nObserved and mean imputed values\n  " + dir_.file("a_p001.png") + "\n"),
+            std::string::npos);
+  EXPECT_NE(listing().find("\ng 3, Mult 2\nKernel density of observed and imputed residuals\n"),
+            std::string::npos);
   EXPECT_NE(log().find("  Plot diagnostic variables\n"), std::string::npos);
   EXPECT_FALSE(exists("viewed")) << "batch mode starts no viewer";
   EXPECT_TRUE(work_files_gone());
@@ -152,6 +160,21 @@ TEST_F(ImputePlots, ViewerShowsTheFirstImageOnlyOutsideBatchMode) {
   EXPECT_EQ(testsupport::read_text(dir_.file("viewed")), dir_.file("a_p001.png") + "\n");
 }
 
+TEST_F(ImputePlots, ProgramPathsWithBlanksAreQuotedForTheShell) {
+  const fs::path tools = root_.path() / "plot tools";
+  fs::create_directories(tools);
+  const auto found = testsupport::run_command("command -v gnuplot");
+  ASSERT_EQ(found.exit_code, 0);
+  fs::create_symlink(found.output.substr(0, found.output.find('\n')), tools / "gnuplot");
+  fs::copy_file(root_.file("viewer.sh"), tools / "viewer.sh");
+  testsupport::write_text(root_.file("settings.xml"), "<gnuplot path=\"" + (tools / "gnuplot").string() +
+                                                          "\">\n<viewer path=\"" +
+                                                          (tools / "viewer.sh").string() + "\">\n");
+  ASSERT_EQ(run_installed("multiples 1;\nseed 5;\ndiagnose y;", ""), 0) << log();
+  EXPECT_TRUE(exists("a_p002.png"));
+  EXPECT_EQ(testsupport::read_text(dir_.file("viewed")), dir_.file("a_p001.png") + "\n");
+}
+
 TEST_F(ImputePlots, MissingGnuplotEndsTheRunWithItsMessage) {
   write_settings(root_.file("no-such-gnuplot"));
   EXPECT_EQ(run_installed("multiples 2;\nseed 5;\ndiagnose y;", "/batch"), 3);
@@ -165,9 +188,12 @@ TEST_F(ImputePlots, VariableWithoutFittableGroupsGetsNoPlots) {
   write_settings("gnuplot");
   // Five missing values: no multiple's imputed values make a group, so only the observed ones
   // are fitted: the scatter alone.
-  write_dataset({{"x1", x1_of}, {"y", [](int i) { return i % 24 == 0 ? NAN : y_of(i); }}, {"g", [](int i) { return i < 3 ? NAN : 1.0; }}},
+  write_dataset({{"x1", x1_of},
+                 {"y", [](int i) { return i % 24 == 0 ? NAN : y_of(i); }},
+                 {"g", [](int i) { return i < 3 ? NAN : 1.0; }}},
                 cases);
-  ASSERT_EQ(run_installed("categorical g;\nmultiples 2;\nseed 5;\ndiagnose y g;\nprint st;", "/batch"), 0) << log();
+  ASSERT_EQ(run_installed("categorical g;\nmultiples 2;\nseed 5;\ndiagnose y g;\nprint st;", "/batch"), 0)
+      << log();
   EXPECT_EQ(images_in_order(), std::vector<std::string>{dir_.file("a_p001.png")});
   EXPECT_NE(listing().find("\ng\nNo diagnostic plots\n"), std::string::npos) << listing();
 }
@@ -178,7 +204,9 @@ TEST_F(ImputePlots, HostROutputProgramRunsGnuplotInR) {
   write_settings("gnuplot");
   testsupport::write_text(dir_.file("a.met"), "standard;\nvariables;\n  name=x1;\n  name=x2;\n  name=y;\n");
   testsupport::write_text(dir_.file("a.set"), "datain 'x.csv';\nmultiples 2;\nseed 31;\ndiagnose y;\nrun;\n");
-  ASSERT_EQ(testsupport::run_command(testsupport::bin_dir() + "/tesset a.set /batch /R", dir_.path().string()).exit_code, 0)
+  ASSERT_EQ(testsupport::run_command(testsupport::bin_dir() + "/tesset a.set /batch /R", dir_.path().string())
+                .exit_code,
+            0)
       << log();
   const std::uint64_t r_na_bits = 0x7FF00000000007A2;
   double na;
@@ -188,12 +216,14 @@ TEST_F(ImputePlots, HostROutputProgramRunsGnuplotInR) {
   for (int i = 0; i < cases; ++i)
     for (double value : {x1_of(i), x2_of(i), y_missing(i) ? na : y_of(i)}) append_double(bytes, value);
   testsupport::write_bytes(dir_.file("a.dat"), bytes);
-  ASSERT_EQ(testsupport::run_command(root_.file("bin/impute") + " " + dir_.file("a.set") + " /batch /R", dir_.path().string())
+  ASSERT_EQ(testsupport::run_command(root_.file("bin/impute") + " " + dir_.file("a.set") + " /batch /R",
+                                     dir_.path().string())
                 .exit_code,
             0)
       << log();
   EXPECT_EQ(testsupport::read_text(dir_.file("a.out")),
-            "\nif (system('gnuplot " + dir_.file("a.plt") + "') != 0) msg <<- \"Abnormal termination of gnuplot\"\n");
+            "\nif (system('gnuplot " + dir_.file("a.plt") +
+                "') != 0) msg <<- \"Abnormal termination of gnuplot\"\n");
   EXPECT_FALSE(exists("a_p001.png"));
   EXPECT_EQ(run_r("msg <- ''\nsource('a.out')\ncat(msg)\n"), "");
   EXPECT_TRUE(exists("a_p001.png") && exists("a_p002.png"));
