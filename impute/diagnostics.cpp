@@ -335,67 +335,85 @@ class PlotRecords {
   std::vector<double> record_;
 };
 
-// Writes the plot-data file: the observed rows, the imputed rows of each multiple, and with
-// several multiples the rows of each case's mean over the multiples (mean value, mean
-// propensity, and the mean of its residuals under the fitted multiples).
-SeriesSizes write_plot_records(const std::string& path, const PlotData& data,
-                               const std::vector<GroupFit>& fits) {
+// The observed values, at their mean propensity over the multiples.
+void write_observed_rows(PlotRecords& records, const PlotData& data, const GroupFit& fit,
+                         SeriesSizes& sizes) {
   const KeptValues& kept = data.kept();
-  SeriesSizes sizes;
-  sizes.imputed.assign(static_cast<std::size_t>(data.multiples()), 0);
-  PendingOutput output(path);
-  PlotRecords records(output.path().c_str(), data);
   for (std::size_t i = 0; i < kept.original.size(); ++i) {
     const double value = kept.original[i];
     if (!data.usable(value)) continue;
     const double propensity = kept.propensity_sum[i] / data.multiples();
     double* residuals =
         records.start(0, false, static_cast<std::int32_t>(i), data.value_column(value), propensity);
-    if (fits[0].fitted) data.residuals(fits[0], value, propensity, residuals);
+    if (fit.fitted) data.residuals(fit, value, propensity, residuals);
     records.finish();
     ++sizes.observed;
   }
-  for (int m = 0; m < data.multiples(); ++m) {
-    const GroupFit& fit = fits[static_cast<std::size_t>(m) + 1];
-    for (std::size_t j = 0; j < kept.missing_cases.size(); ++j) {
+}
+
+// The imputed values of multiple m (0-based).
+void write_imputed_rows(PlotRecords& records, const PlotData& data, int m, const GroupFit& fit,
+                        SeriesSizes& sizes) {
+  const KeptValues& kept = data.kept();
+  const auto multiple = static_cast<std::size_t>(m);
+  for (std::size_t j = 0; j < kept.missing_cases.size(); ++j) {
+    const double value = kept.imputed[multiple][j];
+    if (!data.usable(value)) continue;
+    const double propensity = kept.imputed_propensity[multiple][j];
+    double* residuals = records.start(data.several() ? m + 1 : 1, true, kept.missing_cases[j],
+                                      data.value_column(value), propensity);
+    if (fit.fitted) data.residuals(fit, value, propensity, residuals);
+    records.finish();
+    ++sizes.imputed[multiple];
+  }
+}
+
+// Each missing case's mean over the multiples: the mean value and propensity, and the mean of
+// its residuals under the multiples that could be fitted.
+void write_mean_rows(PlotRecords& records, const PlotData& data, const std::vector<GroupFit>& fits,
+                     SeriesSizes& sizes) {
+  const KeptValues& kept = data.kept();
+  const auto columns = static_cast<std::size_t>(data.residual_columns());
+  std::vector<double> one(columns), sum(columns);
+  for (std::size_t j = 0; j < kept.missing_cases.size(); ++j) {
+    double value_sum = 0, propensity_sum = 0;
+    int usable = 0, fitted = 0;
+    std::fill(sum.begin(), sum.end(), 0.0);
+    for (int m = 0; m < data.multiples(); ++m) {
       const double value = kept.imputed[static_cast<std::size_t>(m)][j];
       if (!data.usable(value)) continue;
       const double propensity = kept.imputed_propensity[static_cast<std::size_t>(m)][j];
-      double* residuals = records.start(data.several() ? m + 1 : 1, true, kept.missing_cases[j],
-                                        data.value_column(value), propensity);
-      if (fit.fitted) data.residuals(fit, value, propensity, residuals);
-      records.finish();
-      ++sizes.imputed[static_cast<std::size_t>(m)];
+      value_sum += data.value_column(value);
+      propensity_sum += propensity;
+      ++usable;
+      const GroupFit& fit = fits[static_cast<std::size_t>(m) + 1];
+      if (!fit.fitted) continue;
+      data.residuals(fit, value, propensity, one.data());
+      for (std::size_t c = 0; c < columns; ++c) sum[c] += one[c];
+      ++fitted;
     }
+    if (usable == 0) continue;
+    double* residuals =
+        records.start(0, true, kept.missing_cases[j], value_sum / usable, propensity_sum / usable);
+    for (std::size_t c = 0; c < columns && fitted > 0; ++c) residuals[c] = sum[c] / fitted;
+    records.finish();
+    ++sizes.mean;
   }
-  if (data.several()) {
-    const auto columns = static_cast<std::size_t>(data.residual_columns());
-    std::vector<double> one(columns), sum(columns);
-    for (std::size_t j = 0; j < kept.missing_cases.size(); ++j) {
-      double value_sum = 0, propensity_sum = 0;
-      int usable = 0, fitted = 0;
-      std::fill(sum.begin(), sum.end(), 0.0);
-      for (int m = 0; m < data.multiples(); ++m) {
-        const double value = kept.imputed[static_cast<std::size_t>(m)][j];
-        if (!data.usable(value)) continue;
-        const double propensity = kept.imputed_propensity[static_cast<std::size_t>(m)][j];
-        value_sum += data.value_column(value);
-        propensity_sum += propensity;
-        ++usable;
-        const GroupFit& fit = fits[static_cast<std::size_t>(m) + 1];
-        if (!fit.fitted) continue;
-        data.residuals(fit, value, propensity, one.data());
-        for (std::size_t c = 0; c < columns; ++c) sum[c] += one[c];
-        ++fitted;
-      }
-      if (usable == 0) continue;
-      double* residuals =
-          records.start(0, true, kept.missing_cases[j], value_sum / usable, propensity_sum / usable);
-      for (std::size_t c = 0; c < columns && fitted > 0; ++c) residuals[c] = sum[c] / fitted;
-      records.finish();
-      ++sizes.mean;
-    }
-  }
+}
+
+// Writes the plot-data file: the observed rows, the imputed rows of each multiple and, with
+// several multiples, the rows of the mean over the multiples. `fits` holds the observed values'
+// fit, then each multiple's.
+SeriesSizes write_plot_records(const std::string& path, const PlotData& data,
+                               const std::vector<GroupFit>& fits) {
+  SeriesSizes sizes;
+  sizes.imputed.assign(static_cast<std::size_t>(data.multiples()), 0);
+  PendingOutput output(path);
+  PlotRecords records(output.path().c_str(), data);
+  write_observed_rows(records, data, fits[0], sizes);
+  for (int m = 0; m < data.multiples(); ++m)
+    write_imputed_rows(records, data, m, fits[static_cast<std::size_t>(m) + 1], sizes);
+  if (data.several()) write_mean_rows(records, data, fits, sizes);
   records.close();
   output.commit();
   return sizes;
@@ -461,6 +479,7 @@ class CommandFile {
     list_title(title_);
     list_linef(1, "  %s", image_.c_str());
   }
+  // A title on the listing, its line break a real one.
   void list_title(const std::string& title) const {
     if (!listing_) return;
     const std::size_t cut = title.find('\n');
@@ -490,6 +509,7 @@ std::string data_source(const std::string& path, int columns) {
   return source + "'";
 }
 
+// A printf-style piece of a command block (the pieces are short).
 [[gnu::format(printf, 1, 2)]] std::string formatted(const char* format, ...) {
   va_list args;
   va_start(args, format);
