@@ -7,7 +7,6 @@
 
 #include "hosts/program_text.h"
 #include "runtime/frame.h"
-#include "runtime/output_file.h"
 
 namespace {
 
@@ -264,12 +263,5 @@ std::string emit_program_text(const EmitProgramInputs& inputs) {
 }
 
 void write_emit_program(const std::string& path, const EmitProgramInputs& inputs) {
-  const std::string text = emit_program_text(inputs);
-  PendingOutput output(path);
-  std::FILE* file = open_tracked(output.path().c_str(), "w");
-  if (file == nullptr) error_exit("Can't open output program file");
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
-  close_tracked(file);
-  if (!written) error_exit("Can't write output program file");
-  output.commit();
+  hostprog::write_output_program(path, emit_program_text(inputs));
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "runtime/frame.h"
+#include "runtime/output_file.h"
 
 namespace hostprog {
 
@@ -161,6 +162,16 @@ void write_program_file(const std::string& path, const std::string& text, const 
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
   close_tracked(file);
   if (!written) error_exitf("Could not write %s file", kind);
+}
+
+void write_output_program(const std::string& path, const std::string& text) {
+  PendingOutput output(path);
+  std::FILE* file = open_tracked(output.path().c_str(), "w");
+  if (file == nullptr) error_exit("Can't open output program file");
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+  close_tracked(file);
+  if (!written) error_exit("Can't write output program file");
+  output.commit();
 }
 
 }  // namespace hostprog

@@ -71,4 +71,8 @@ void stata_write_observation(Program& p, const std::string& first, const std::st
 // <kind> file", "Could not write <kind> file").
 void write_program_file(const std::string& path, const std::string& text, const char* kind);
 
+// Writes a host output program (".out"): under a temporary name until it is complete, then under
+// `path` ("Can't open output program file", "Can't write output program file").
+void write_output_program(const std::string& path, const std::string& text);
+
 }  // namespace hostprog

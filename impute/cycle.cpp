@@ -16,8 +16,8 @@ void step_line(const ImputeRun& run, const char* text) {
   if (run.print_coefficients()) list_line(text, 2);
 }
 
-// The model's predictors: `candidates` without the variable itself, its offset variable and
-// every entry that depends on it.
+}  // namespace
+
 std::vector<int> predictors_of(const ImputeRun& run, int v, const std::vector<int>& candidates) {
   const int offset = run.vars[static_cast<std::size_t>(v)].offset_var;
   std::vector<int> predictors;
@@ -25,6 +25,8 @@ std::vector<int> predictors_of(const ImputeRun& run, int v, const std::vector<in
     if (w != v && w != offset && !run.vars[static_cast<std::size_t>(w)].transfer() && !run.depends(w, v)) predictors.push_back(w);
   return predictors;
 }
+
+namespace {
 
 // Runs the step once, or once per combination of BY codes, the last BY variable fastest.
 void step_by_levels(ImputeRun& run, WorkFiles& files, int v, const std::vector<int>& predictors, const StepPass& pass) {
@@ -98,7 +100,7 @@ void set_multiple_aside(const ImputeRun& run, WorkFiles& files) {
 
 }  // namespace
 
-void run_loops(ImputeRun& run, WorkFiles& files) {
+void run_loops(ImputeRun& run, WorkFiles& files, const std::function<void(int multiple)>& after_multiple) {
   if (run.multiples == 0) {
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, 0, i);
     return;
@@ -106,6 +108,7 @@ void run_loops(ImputeRun& run, WorkFiles& files) {
   for (int m = 0; m < run.multiples; ++m) {
     for (int iteration = 1; iteration <= run.iterations; ++iteration) imputation_cycle(run, files, m, iteration);
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, m, i);
+    if (after_multiple) after_multiple(m);
     set_multiple_aside(run, files);
   }
   files.current = files.finished;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "impute/diagnostics.h"
 #include "impute/run.h"
 #include "impute/procedure.h"
 #include "runtime/frame.h"
@@ -45,10 +46,17 @@ void run_impute(int, char**) {
   if (opens_listing(run))
     open_listing("Tessary Iterative Imputation Procedure", run.control.title.empty() ? nullptr : run.control.title.c_str());
   impute::order_variables(run);
-  impute::run_loops(run, files);
+  impute::DiagnosticPlots plots(run);
+  impute::run_loops(run, files, [&](int multiple) { plots.collect(run, files, multiple); });
   impute::write_output(run, files, cor_path);
-  // Output programs of diagnostic plots are written by a later version; a stale one must go.
-  if (host_mode != HOST_NONE) std::remove(companion(".out").c_str());
+  if (plots.wanted()) {
+    plots.write(run, files, opens_listing(run));
+    impute::draw_plots();
+  } else {
+    // Plot files of an earlier run must not pass for this run's.
+    std::remove(companion(".plt").c_str());
+    if (host_mode != HOST_NONE) std::remove(companion(".out").c_str());
+  }
   if (host_mode == HOST_SAS && !debug_mode) {
     if (!run.analysis_setup()) std::remove(companion(".ctl").c_str());
     std::remove(companion(".dat").c_str());

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -174,8 +175,12 @@ ImputeRun read_run_setup(const char* control_path);
 void read_data(ImputeRun& run, WorkFiles& files);
 // Fixes the order of imputation and the lists of synthesized and diagnosed variables.
 void order_variables(ImputeRun& run);
-// The loops over multiples, iterations, implicates, variables and BY levels.
-void run_loops(ImputeRun& run, WorkFiles& files);
+// The model's predictors: `candidates` without the variable itself, its offset variable,
+// transfer variables and every entry that depends on the variable.
+std::vector<int> predictors_of(const ImputeRun& run, int v, const std::vector<int>& candidates);
+// The loops over multiples, iterations, implicates, variables and BY levels; `after_multiple`
+// (when set) sees each multiple's values while they are still the current corrections.
+void run_loops(ImputeRun& run, WorkFiles& files, const std::function<void(int multiple)>& after_multiple = {});
 // Writes ".cor" from the last corrections file and prints the summary tables.
 void write_output(ImputeRun& run, WorkFiles& files, const std::string& cor_path);
 

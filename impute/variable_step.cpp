@@ -189,45 +189,6 @@ struct Treatment {
   std::unique_ptr<CaseDraw> model;  // the variable types beyond the linear model
 };
 
-// Streams the current corrections and applies those of the case to its working record.
-class CorrectionApplier {
- public:
-  CorrectionApplier(const ImputeRun& run, const WorkFiles& files, CorrectionLayout layout, const StepPass& pass, int dependent)
-      : run_(run), pass_(pass), dependent_(dependent) {
-    if (files.current >= 0) {
-      reader_ = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
-      more_ = reader_.next(ahead_);
-    }
-  }
-  void apply(unsigned char* record) {
-    const std::int32_t case_number = record_case(record);
-    while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
-    while (more_ && ahead_.case_number == case_number) {
-      if (ahead_.multiple == pass_.multiple && (ahead_.implicate == -1 || ahead_.implicate == pass_.implicate)) {
-        // In the iterations the variable's own earlier values are what is being replaced.
-        const bool own_ok = pass_.synthesis || ahead_.implicate >= 0;
-        for (int e = 0; e < ahead_.count; ++e) {
-          const int variable = ahead_.variable(e);
-          if (variable == dependent_ && !own_ok) continue;
-          const Variable& var = run_.vars[static_cast<std::size_t>(variable)];
-          // Entries hold the 8 bytes of a number or a code index in their first two bytes.
-          std::memcpy(record + var.position, ahead_.value(e), var.numeric() ? 8 : 2);
-        }
-      }
-      more_ = reader_.next(ahead_);
-    }
-  }
-
- private:
-  const ImputeRun& run_;
-  StepPass pass_;
-  int dependent_;
-  CorrectionReader reader_;
-  CorrectionSpan ahead_;
-  bool more_ = false;
-};
-
-CorrectionLayout layout_of(const ImputeRun& run) { return {run.multiples > 0, run.implicates > 0}; }
 
 bool in_level(const ImputeRun& run, const unsigned char* record, const std::vector<int>& by_level) {
   for (std::size_t b = 0; b < by_level.size(); ++b)

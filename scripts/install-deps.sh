@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   r-base-core r-cran-foreign r-cran-survey r-cran-mice r-cran-mitools r-cran-nnet
   r-cran-data.table r-cran-readr
-  pspp
+  pspp gnuplot-nox
   libfltk1.3-dev xvfb xauth
 )
 
