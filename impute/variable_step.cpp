@@ -11,6 +11,7 @@
 #include "impute/corrections.h"
 #include "impute/fit_rows.h"
 #include "impute/model.h"
+#include "impute/running_sums.h"
 #include "impute/step_models.h"
 #include "runtime/frame.h"
 #include "stats/distributions.h"
@@ -200,6 +201,7 @@ class CorrectionApplier {
     }
   }
   void apply(unsigned char* record) {
+    own_held_ = false;
     const std::int32_t case_number = record_case(record);
     while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
     while (more_ && ahead_.case_number == case_number) {
@@ -208,7 +210,11 @@ class CorrectionApplier {
         const bool own_ok = pass_.synthesis || ahead_.implicate >= 0;
         for (int e = 0; e < ahead_.count; ++e) {
           const int variable = ahead_.variable(e);
-          if (variable == dependent_ && !own_ok) continue;
+          if (variable == dependent_ && !own_ok) {
+            std::memcpy(own_value_, ahead_.value(e), sizeof own_value_);
+            own_held_ = true;
+            continue;
+          }
           const Variable& var = run_.vars[static_cast<std::size_t>(variable)];
           // Entries hold the 8 bytes of a number or a code index in their first two bytes.
           std::memcpy(record + var.position, ahead_.value(e), var.numeric() ? 8 : 2);
@@ -217,6 +223,9 @@ class CorrectionApplier {
       more_ = reader_.next(ahead_);
     }
   }
+  // The dependent's earlier value that the last apply() left out (8 bytes of a number or a code
+  // index in the first two), null when the case had none.
+  const unsigned char* own_value() const { return own_held_ ? own_value_ : nullptr; }
 
  private:
   const ImputeRun& run_;
@@ -225,6 +234,8 @@ class CorrectionApplier {
   CorrectionReader reader_;
   CorrectionSpan ahead_;
   bool more_ = false;
+  unsigned char own_value_[8] = {};
+  bool own_held_ = false;
 };
 
 CorrectionLayout layout_of(const ImputeRun& run) { return {run.multiples > 0, run.implicates > 0}; }
@@ -261,13 +272,34 @@ constexpr std::int64_t working_buffer_bytes = std::int64_t{256} << 10;
 struct StepData {
   long long model_records = 0;  // records written to the model file
   double n = 0, sum = 0, sum_squares = 0;  // fitting cases and their dependent's sums
+  void add_fitting(double value) {
+    n += 1;
+    sum += value;
+    sum_squares += value * value;
+  }
 };
 
-// Writes the model file and builds the cross-product matrix of the step; the model file is left
-// suspended for the replacement pass.
+// Adds a case of the step's pass to the running sums, as it stood before the step (with the
+// dependent's earlier value `own`): to the whole while it is recomputed, and to the cases to
+// impute when the dependent is missing.
+void add_to_sums(RunningSums& sums, const Variable& dep, const unsigned char* record, bool missing, const unsigned char* own,
+                 std::vector<unsigned char>& copy) {
+  const unsigned char* current = record;
+  if (missing && own != nullptr) {
+    std::memcpy(copy.data(), record, copy.size());
+    std::memcpy(copy.data() + dep.position, own, dep.numeric() ? 8 : 2);
+    current = copy.data();
+  }
+  if (!sums.whole()) sums.add_case(current);
+  if (missing) sums.add_missing(current);
+}
+
+// Writes the model file and builds the cross-product matrix of the step (from the running sums
+// when `sums_fit`); the model file is left suspended for the replacement pass.
 StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
                           const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
-                          RecordFile& model, std::vector<double>& matrix, FitCollector* fit_cases) {
+                          RecordFile& model, std::vector<double>& matrix, FitCollector* fit_cases, RunningSums* sums,
+                          bool sums_fit) {
   log_line(false, "  Update data");
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
@@ -276,6 +308,9 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
+  std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
+  if (sums != nullptr) sums->start_pass();
+  const bool observed_only = sums_fit && sums->whole();
   // Records are changed where they lie in the read buffer: the working file itself never is.
   // They are taken a buffer's run at a time.
   std::int64_t count = 0;
@@ -283,6 +318,14 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
     for (std::int64_t i = 0; i < count; ++i) {
       unsigned char* record = first + i * run.record_length;
       if (!in_level(run, record, by_level)) continue;
+      // A fit from the running sums needs no more of an observed case than its value.
+      if (observed_only) {
+        const double value = dependent_value(dep, record);
+        if (is_observed(value)) {
+          data.add_fitting(value);
+          continue;
+        }
+      }
       corrections.apply(record);
       bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
       const double value = dependent_value(dep, record);
@@ -293,18 +336,22 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
         ++data.model_records;
       }
       if (!applies) continue;
+      if (sums != nullptr) add_to_sums(*sums, dep, record, missing, corrections.own_value(), copy);
       // An iterative model takes its cases as fit rows; only a mixed variable's non-zero values
       // also enter the linear cross-products.
       if (fit_cases != nullptr ? !fit_cases->take(record, value) : missing) continue;
+      data.add_fitting(value);
+      if (sums_fit) continue;
       double* x = block.next_case();
       columns.fill(record, x);
       x[y] = value;
-      data.n += 1;
-      data.sum += value;
-      data.sum_squares += value * value;
     }
   }
   block.flush();
+  if (sums != nullptr) {
+    sums->end_pass();
+    if (sums_fit) sums->step_matrix(dependent, columns, matrix);
+  }
   bclose(model.get(), B_CLOSE);
   working.close();
   return data;
@@ -331,8 +378,9 @@ double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, co
 }
 
 // Merges the drawn values of the model file's cases into the next corrections file.
+// The drawn values also go back into the running sums, when kept.
 void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
-                    const StepPass& pass, RecordFile& model) {
+                    const StepPass& pass, RecordFile& model, RunningSums* sums) {
   log_line(false, "  Correct data");
   const CorrectionLayout layout = layout_of(run);
   const int next = files.free_corrections();
@@ -347,6 +395,8 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
   const auto implicate = static_cast<std::int16_t>(pass.implicate);
   const auto variable = static_cast<std::int16_t>(dependent);
+  std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
+  if (sums != nullptr) sums->start_new_values(dependent);
   std::int64_t count = 0;
   while (const unsigned char* first = model.read_records(count)) {
     for (std::int64_t i = 0; i < count; ++i) {
@@ -364,8 +414,14 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
                                         : code_value(not_applicable ? not_applicable_index : static_cast<std::int16_t>(value));
       writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, entry);
       if (merge) more = reader.next(ahead);
+      if (sums != nullptr) {
+        std::memcpy(copy.data(), record, copy.size());
+        std::memcpy(copy.data() + dep.position, entry.data(), dep.numeric() ? 8 : 2);
+        sums->add_new_value(copy.data());
+      }
     }
   }
+  if (sums != nullptr) sums->put_back();
   while (more) {
     writer.write(ahead);
     more = reader.next(ahead);
@@ -419,12 +475,18 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
     rows.emplace(files.fit_path.c_str(), columns.count());
     fit_cases.emplace(run, variable, columns, *rows);
   }
+  // The running sums follow every step that they hold the variable of; a step they cannot
+  // follow leaves them to be recomputed.
+  RunningSums* sums = pass.sums != nullptr && pass.sums->covers(variable) ? pass.sums : nullptr;
+  if (pass.sums != nullptr && sums == nullptr) pass.sums->invalidate();
+  const bool sums_fit = sums != nullptr && dep.type() == TYPE_CONTINUOUS &&
+                        std::all_of(predictors.begin(), predictors.end(), [&](int w) { return sums->covers(w); });
   const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, model, how.fit.matrix,
-                                         fit_cases ? &*fit_cases : nullptr);
+                                         fit_cases ? &*fit_cases : nullptr, sums, sums_fit);
   if (data.model_records == 0) return;
   if (rows) how.model = choose_model(run, variable, columns, *rows, *fit_cases, how.fit, pass);
   if (!how.model) choose_continuous(run, variable, columns, data, how);
-  replace_values(run, files, variable, columns, how, pass, model);
+  replace_values(run, files, variable, columns, how, pass, model, sums);
 }
 
 }  // namespace impute

@@ -10,11 +10,14 @@
 
 namespace impute {
 
+class RunningSums;
+
 // Where in the loops a step runs.
 struct StepPass {
   int multiple = 0;       // 0-based multiple (0 when the run has none)
   int implicate = -1;     // -1 in the iterations, else the 0-based synthesis implicate
   bool synthesis = false; // every case gets a drawn value
+  RunningSums* sums = nullptr;  // the iteration's running cross-products, null when not kept
 };
 
 // Whether this version can model a variable of the given type, and the model's log title.
