@@ -109,7 +109,10 @@ void run_loops(ImputeRun& run, WorkFiles& files) {
   }
   // The cross-products over all cases are kept through the steps of an iteration.
   std::optional<RunningSums> sums;
-  if (RunningSums::suits(run)) sums.emplace(run);
+  if (RunningSums::suits(run)) {
+    const std::string& data = files.data_path.path();
+    sums.emplace(run, data.substr(0, data.size() - 4));
+  }
   for (int m = 0; m < run.multiples; ++m) {
     for (int iteration = 1; iteration <= run.iterations; ++iteration)
       imputation_cycle(run, files, m, iteration, sums ? &*sums : nullptr);

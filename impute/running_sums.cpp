@@ -29,12 +29,14 @@ bool RunningSums::suits(const ImputeRun& run) {
   return tessary::packed_size(static_cast<std::size_t>(columns.count())) <= largest_sums;
 }
 
-RunningSums::RunningSums(const ImputeRun& run)
+RunningSums::RunningSums(const ImputeRun& run, const std::string& base)
     : columns_(run, possible_predictors(run)),
       first_(static_cast<std::size_t>(run.ntot), -1),
       count_(static_cast<std::size_t>(run.ntot), 0),
       in_term_(static_cast<std::size_t>(run.ntot), false),
       x_(static_cast<std::size_t>(size()), 0.0),
+      base_(base),
+      missing_rows_(static_cast<std::size_t>(run.ntot)),
       whole_sums_(tessary::packed_size(static_cast<std::size_t>(size())), 0.0),
       missing_sums_(whole_sums_.size(), 0.0),
       new_sums_(whole_sums_.size(), 0.0),
@@ -46,6 +48,12 @@ RunningSums::RunningSums(const ImputeRun& run)
     count_[static_cast<std::size_t>(p.variable)] = p.count;
     for (int w : run.vars[static_cast<std::size_t>(p.variable)].components) in_term_[static_cast<std::size_t>(w)] = true;
   }
+}
+
+MissingRows& RunningSums::missing_rows(int variable) {
+  MissingRows& rows = missing_rows_[static_cast<std::size_t>(variable)];
+  if (!rows.path) rows.path = std::make_unique<ScratchPath>(base_ + ".wm" + std::to_string(variable));
+  return rows;
 }
 
 void RunningSums::start_pass() {

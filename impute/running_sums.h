@@ -4,12 +4,24 @@
 // that it multiplies out only the cases it imputes instead of every observed one.
 #pragma once
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "impute/model.h"
 #include "impute/run.h"
+#include "runtime/output_file.h"
 
 namespace impute {
+
+// The working records of a continuous variable's missing cases as they lie in the working file,
+// written by its first step; its later steps read them in place of the whole file, since the
+// running sums stand for its observed cases, whose own sums never change.
+struct MissingRows {
+  std::unique_ptr<ScratchPath> path;
+  bool written = false;
+  double n = 0, sum = 0, sum_squares = 0;  // observed cases and their values' sums
+};
 
 class RunningSums {
  public:
@@ -17,7 +29,8 @@ class RunningSums {
   RunningSums& operator=(const RunningSums&) = delete;
   // The columns of every entry of the imputation order that can be a predictor, in the order of
   // their record positions (so that a case's numbers are copied in one run).
-  explicit RunningSums(const ImputeRun& run);
+  // `base`: the working files' name without extension.
+  RunningSums(const ImputeRun& run, const std::string& base);
   // Whether a run's steps can keep the sums: without BY variables and restrictions (whose steps
   // change the records they read), and with a matrix of modest size.
   static bool suits(const ImputeRun& run);
@@ -28,6 +41,7 @@ class RunningSums {
   // the rounding of the updates does not build up, and after a step that did not keep them).
   void invalidate() { whole_ = false; }
   bool whole() const { return whole_; }
+  MissingRows& missing_rows(int variable);
 
   // The step's pass: every case while the sums are recomputed, and the cases the step imputes,
   // each as a record holding its current values (the dependent's included).
@@ -57,6 +71,8 @@ class RunningSums {
   std::vector<bool> in_term_;     // per variable of the run: a component of an interaction term held
   std::vector<int> changed_;      // the columns of the step's dependent, empty when all may change
   std::vector<double> x_;         // a case's columns
+  std::string base_;
+  std::vector<MissingRows> missing_rows_;  // per variable of the run
   std::vector<double> changed_sums_;  // per changed column, its products with every column
   std::vector<double> whole_sums_;    // packed: every case
   std::vector<double> missing_sums_;  // packed: the cases being imputed

@@ -304,7 +304,14 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
   StepData data;
-  RecordFile working(files.data_path.c_str(), B_READ, working_buffer_bytes, run.record_length);
+  // A continuous variable's later steps read only its missing cases, which its first writes.
+  MissingRows* missing_rows = sums_fit ? &sums->missing_rows(dependent) : nullptr;
+  const bool missing_only = missing_rows != nullptr && missing_rows->written && sums->whole();
+  RecordFile working(missing_only ? missing_rows->path->c_str() : files.data_path.c_str(), B_READ, working_buffer_bytes,
+                     run.record_length);
+  RecordFile missing_writer;
+  if (missing_rows != nullptr && !missing_rows->written)
+    missing_writer = RecordFile(missing_rows->path->c_str(), B_WRITE, working_buffer_bytes, run.record_length);
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
@@ -326,6 +333,7 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
           continue;
         }
       }
+      if (missing_writer.is_open() && dependent_value(dep, record) == missing_value) missing_writer.write(record);
       corrections.apply(record);
       bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
       const double value = dependent_value(dep, record);
@@ -348,6 +356,17 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
     }
   }
   block.flush();
+  if (missing_writer.is_open()) {
+    missing_writer.close();
+    missing_rows->written = true;
+    missing_rows->n = data.n;
+    missing_rows->sum = data.sum;
+    missing_rows->sum_squares = data.sum_squares;
+  } else if (missing_only) {
+    data.n = missing_rows->n;
+    data.sum = missing_rows->sum;
+    data.sum_squares = missing_rows->sum_squares;
+  }
   if (sums != nullptr) {
     sums->end_pass();
     if (sums_fit) sums->step_matrix(dependent, columns, matrix);
