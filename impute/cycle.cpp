@@ -1,9 +1,11 @@
 // The main loops: multiples, iterations, the variables of the imputation order, synthesis
 // implicates, and the BY levels of each variable step.
 #include <algorithm>
+#include <optional>
 
 #include "impute/corrections.h"
 #include "impute/run.h"
+#include "impute/running_sums.h"
 #include "impute/variable_step.h"
 #include "runtime/frame.h"
 
@@ -48,8 +50,9 @@ void step_by_levels(ImputeRun& run, WorkFiles& files, int v, const std::vector<i
   }
 }
 
-void imputation_cycle(ImputeRun& run, WorkFiles& files, int multiple, int iteration) {
+void imputation_cycle(ImputeRun& run, WorkFiles& files, int multiple, int iteration, RunningSums* sums) {
   char text[120];
+  if (sums != nullptr) sums->invalidate();
   for (std::size_t p = static_cast<std::size_t>(run.complete_entries); p < run.order.size(); ++p) {
     const int v = run.order[p];
     if (run.vars[static_cast<std::size_t>(v)].interaction) continue;
@@ -62,6 +65,7 @@ void imputation_cycle(ImputeRun& run, WorkFiles& files, int multiple, int iterat
     else candidates = run.order;
     StepPass pass;
     pass.multiple = multiple;
+    pass.sums = sums;
     step_by_levels(run, files, v, predictors_of(run, v, candidates), pass);
   }
 }
@@ -105,8 +109,15 @@ void run_loops(ImputeRun& run, WorkFiles& files, const std::function<void(int mu
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, 0, i);
     return;
   }
+  // The cross-products over all cases are kept through the steps of an iteration.
+  std::optional<RunningSums> sums;
+  if (RunningSums::suits(run)) {
+    const std::string& data = files.data_path.path();
+    sums.emplace(run, data.substr(0, data.size() - 4));
+  }
   for (int m = 0; m < run.multiples; ++m) {
-    for (int iteration = 1; iteration <= run.iterations; ++iteration) imputation_cycle(run, files, m, iteration);
+    for (int iteration = 1; iteration <= run.iterations; ++iteration)
+      imputation_cycle(run, files, m, iteration, sums ? &*sums : nullptr);
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, m, i);
     if (after_multiple) after_multiple(m);
     set_multiple_aside(run, files);

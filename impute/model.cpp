@@ -92,7 +92,17 @@ void copy_observed(const unsigned char* __restrict from, double* __restrict to, 
 
 void ModelColumns::fill(const unsigned char* record, double* x) const {
   x[0] = 1.0;
-  for (const PlainRun& p : plain_) copy_observed(record + p.position, x + p.column, p.length);
+  // Runs of one value (predictors whose columns and record positions do not follow one another)
+  // are copied without the loop's set-up.
+  for (const PlainRun& p : plain_) {
+    if (p.length == 1) {
+      double value;
+      std::memcpy(&value, record + p.position, 8);
+      x[p.column] = value > missing_value ? value : 0.0;
+    } else {
+      copy_observed(record + p.position, x + p.column, p.length);
+    }
+  }
   for (const PredictorColumns& p : others_) {
     const Variable& var = run_.vars[static_cast<std::size_t>(p.variable)];
     double* cell = x + p.first;

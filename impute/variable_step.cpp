@@ -11,6 +11,7 @@
 #include "impute/corrections.h"
 #include "impute/fit_rows.h"
 #include "impute/model.h"
+#include "impute/running_sums.h"
 #include "impute/step_models.h"
 #include "runtime/frame.h"
 #include "stats/distributions.h"
@@ -189,7 +190,6 @@ struct Treatment {
   std::unique_ptr<CaseDraw> model;  // the variable types beyond the linear model
 };
 
-
 bool in_level(const ImputeRun& run, const unsigned char* record, const std::vector<int>& by_level) {
   for (std::size_t b = 0; b < by_level.size(); ++b)
     if (record_code(record, run.vars[static_cast<std::size_t>(run.by_vars[b])].position) != by_level[b]) return false;
@@ -222,21 +222,52 @@ constexpr std::int64_t working_buffer_bytes = std::int64_t{256} << 10;
 struct StepData {
   long long model_records = 0;  // records written to the model file
   double n = 0, sum = 0, sum_squares = 0;  // fitting cases and their dependent's sums
+  void add_fitting(double value) {
+    n += 1;
+    sum += value;
+    sum_squares += value * value;
+  }
 };
 
-// Writes the model file and builds the cross-product matrix of the step; the model file is left
-// suspended for the replacement pass.
+// Adds a case of the step's pass to the running sums, as it stood before the step (with the
+// dependent's earlier value `own`): to the whole while it is recomputed, and to the cases to
+// impute when the dependent is missing.
+void add_to_sums(RunningSums& sums, const Variable& dep, const unsigned char* record, bool missing, const unsigned char* own,
+                 std::vector<unsigned char>& copy) {
+  const unsigned char* current = record;
+  if (missing && own != nullptr) {
+    std::memcpy(copy.data(), record, copy.size());
+    std::memcpy(copy.data() + dep.position, own, dep.numeric() ? 8 : 2);
+    current = copy.data();
+  }
+  if (!sums.whole()) sums.add_case(current);
+  if (missing) sums.add_missing(current);
+}
+
+// Writes the model file and builds the cross-product matrix of the step (from the running sums
+// when `sums_fit`); the model file is left suspended for the replacement pass.
 StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int dependent, const std::vector<int>& predictors,
                           const StepPass& pass, const std::vector<int>& by_level, const ModelColumns& columns,
-                          RecordFile& model, std::vector<double>& matrix, FitCollector* fit_cases) {
+                          RecordFile& model, std::vector<double>& matrix, FitCollector* fit_cases, RunningSums* sums,
+                          bool sums_fit) {
   log_line(false, "  Update data");
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const bool any_restricted = run.restrictions.has_value();
   StepData data;
-  RecordFile working(files.data_path.c_str(), B_READ, working_buffer_bytes, run.record_length);
+  // A continuous variable's later steps read only its missing cases, which its first writes.
+  MissingRows* missing_rows = sums_fit ? &sums->missing_rows(dependent) : nullptr;
+  const bool missing_only = missing_rows != nullptr && missing_rows->written && sums->whole();
+  RecordFile working(missing_only ? missing_rows->path->c_str() : files.data_path.c_str(), B_READ, working_buffer_bytes,
+                     run.record_length);
+  RecordFile missing_writer;
+  if (missing_rows != nullptr && !missing_rows->written)
+    missing_writer = RecordFile(missing_rows->path->c_str(), B_WRITE, working_buffer_bytes, run.record_length);
   CorrectionApplier corrections(run, files, layout_of(run), pass, dependent);
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
+  std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
+  if (sums != nullptr) sums->start_pass();
+  const bool observed_only = sums_fit && sums->whole();
   // Records are changed where they lie in the read buffer: the working file itself never is.
   // They are taken a buffer's run at a time.
   std::int64_t count = 0;
@@ -244,6 +275,15 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
     for (std::int64_t i = 0; i < count; ++i) {
       unsigned char* record = first + i * run.record_length;
       if (!in_level(run, record, by_level)) continue;
+      // A fit from the running sums needs no more of an observed case than its value.
+      if (observed_only) {
+        const double value = dependent_value(dep, record);
+        if (is_observed(value)) {
+          data.add_fitting(value);
+          continue;
+        }
+      }
+      if (missing_writer.is_open() && dependent_value(dep, record) == missing_value) missing_writer.write(record);
       corrections.apply(record);
       bool applies = !any_restricted || apply_restrictions(run, dependent, predictors, record);
       const double value = dependent_value(dep, record);
@@ -254,18 +294,33 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
         ++data.model_records;
       }
       if (!applies) continue;
+      if (sums != nullptr) add_to_sums(*sums, dep, record, missing, corrections.own_value(), copy);
       // An iterative model takes its cases as fit rows; only a mixed variable's non-zero values
       // also enter the linear cross-products.
       if (fit_cases != nullptr ? !fit_cases->take(record, value) : missing) continue;
+      data.add_fitting(value);
+      if (sums_fit) continue;
       double* x = block.next_case();
       columns.fill(record, x);
       x[y] = value;
-      data.n += 1;
-      data.sum += value;
-      data.sum_squares += value * value;
     }
   }
   block.flush();
+  if (missing_writer.is_open()) {
+    missing_writer.close();
+    missing_rows->written = true;
+    missing_rows->n = data.n;
+    missing_rows->sum = data.sum;
+    missing_rows->sum_squares = data.sum_squares;
+  } else if (missing_only) {
+    data.n = missing_rows->n;
+    data.sum = missing_rows->sum;
+    data.sum_squares = missing_rows->sum_squares;
+  }
+  if (sums != nullptr) {
+    sums->end_pass();
+    if (sums_fit) sums->step_matrix(dependent, columns, matrix);
+  }
   bclose(model.get(), B_CLOSE);
   working.close();
   return data;
@@ -292,8 +347,9 @@ double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, co
 }
 
 // Merges the drawn values of the model file's cases into the next corrections file.
+// The drawn values also go back into the running sums, when kept.
 void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
-                    const StepPass& pass, RecordFile& model) {
+                    const StepPass& pass, RecordFile& model, RunningSums* sums) {
   log_line(false, "  Correct data");
   const CorrectionLayout layout = layout_of(run);
   const int next = files.free_corrections();
@@ -308,6 +364,8 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
   const auto implicate = static_cast<std::int16_t>(pass.implicate);
   const auto variable = static_cast<std::int16_t>(dependent);
+  std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
+  if (sums != nullptr) sums->start_new_values(dependent);
   std::int64_t count = 0;
   while (const unsigned char* first = model.read_records(count)) {
     for (std::int64_t i = 0; i < count; ++i) {
@@ -325,8 +383,14 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
                                         : code_value(not_applicable ? not_applicable_index : static_cast<std::int16_t>(value));
       writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, entry);
       if (merge) more = reader.next(ahead);
+      if (sums != nullptr) {
+        std::memcpy(copy.data(), record, copy.size());
+        std::memcpy(copy.data() + dep.position, entry.data(), dep.numeric() ? 8 : 2);
+        sums->add_new_value(copy.data());
+      }
     }
   }
+  if (sums != nullptr) sums->put_back();
   while (more) {
     writer.write(ahead);
     more = reader.next(ahead);
@@ -380,12 +444,18 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
     rows.emplace(files.fit_path.c_str(), columns.count());
     fit_cases.emplace(run, variable, columns, *rows);
   }
+  // The running sums follow every step that they hold the variable of; a step they cannot
+  // follow leaves them to be recomputed.
+  RunningSums* sums = pass.sums != nullptr && pass.sums->covers(variable) ? pass.sums : nullptr;
+  if (pass.sums != nullptr && sums == nullptr) pass.sums->invalidate();
+  const bool sums_fit = sums != nullptr && dep.type() == TYPE_CONTINUOUS &&
+                        std::all_of(predictors.begin(), predictors.end(), [&](int w) { return sums->covers(w); });
   const StepData data = build_model_data(run, files, variable, predictors, pass, by_level, columns, model, how.fit.matrix,
-                                         fit_cases ? &*fit_cases : nullptr);
+                                         fit_cases ? &*fit_cases : nullptr, sums, sums_fit);
   if (data.model_records == 0) return;
   if (rows) how.model = choose_model(run, variable, columns, *rows, *fit_cases, how.fit, pass);
   if (!how.model) choose_continuous(run, variable, columns, data, how);
-  replace_values(run, files, variable, columns, how, pass, model);
+  replace_values(run, files, variable, columns, how, pass, model, sums);
 }
 
 }  // namespace impute

@@ -12,11 +12,14 @@
 
 namespace impute {
 
+class RunningSums;
+
 // Where in the loops a step runs.
 struct StepPass {
   int multiple = 0;       // 0-based multiple (0 when the run has none)
   int implicate = -1;     // -1 in the iterations, else the 0-based synthesis implicate
   bool synthesis = false; // every case gets a drawn value
+  RunningSums* sums = nullptr;  // the iteration's running cross-products, null when not kept
 };
 
 // Which index fields the corrections records of the run carry.
@@ -34,6 +37,7 @@ class CorrectionApplier {
     }
   }
   void apply(unsigned char* record) {
+    own_held_ = false;
     const std::int32_t case_number = record_case(record);
     while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
     while (more_ && ahead_.case_number == case_number) {
@@ -42,7 +46,11 @@ class CorrectionApplier {
         const bool own_ok = pass_.synthesis || ahead_.implicate >= 0;
         for (int e = 0; e < ahead_.count; ++e) {
           const int variable = ahead_.variable(e);
-          if (variable == dependent_ && !own_ok) continue;
+          if (variable == dependent_ && !own_ok) {
+            std::memcpy(own_value_, ahead_.value(e), sizeof own_value_);
+            own_held_ = true;
+            continue;
+          }
           const Variable& var = run_.vars[static_cast<std::size_t>(variable)];
           // Entries hold the 8 bytes of a number or a code index in their first two bytes.
           std::memcpy(record + var.position, ahead_.value(e), var.numeric() ? 8 : 2);
@@ -51,6 +59,9 @@ class CorrectionApplier {
       more_ = reader_.next(ahead_);
     }
   }
+  // The dependent's earlier value that the last apply() left out (8 bytes of a number or a code
+  // index in the first two), null when the case had none.
+  const unsigned char* own_value() const { return own_held_ ? own_value_ : nullptr; }
 
  private:
   const ImputeRun& run_;
@@ -59,6 +70,8 @@ class CorrectionApplier {
   CorrectionReader reader_;
   CorrectionSpan ahead_;
   bool more_ = false;
+  unsigned char own_value_[8] = {};
+  bool own_held_ = false;
 };
 
 // Whether this version can model a variable of the given type, and the model's log title.

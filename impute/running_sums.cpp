@@ -1,0 +1,133 @@
+// The running cross-products of a run's model columns.
+#include "impute/running_sums.h"
+
+#include <algorithm>
+
+#include "stats/packed_matrix.h"
+
+namespace impute {
+namespace {
+
+// The entries of the imputation order that can be predictors, by variable index (which is the
+// order of the working record's positions).
+std::vector<int> possible_predictors(const ImputeRun& run) {
+  std::vector<int> entries;
+  for (int v : run.order)
+    if (!run.vars[static_cast<std::size_t>(v)].transfer()) entries.push_back(v);
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// The largest matrix of sums kept (elements): 32 MiB, twice.
+constexpr std::size_t largest_sums = std::size_t{1} << 22;
+
+}  // namespace
+
+bool RunningSums::suits(const ImputeRun& run) {
+  if (!run.by_vars.empty() || run.restrictions.has_value()) return false;
+  const ModelColumns columns(run, possible_predictors(run));
+  return tessary::packed_size(static_cast<std::size_t>(columns.count())) <= largest_sums;
+}
+
+RunningSums::RunningSums(const ImputeRun& run, const std::string& base)
+    : columns_(run, possible_predictors(run)),
+      first_(static_cast<std::size_t>(run.ntot), -1),
+      count_(static_cast<std::size_t>(run.ntot), 0),
+      in_term_(static_cast<std::size_t>(run.ntot), false),
+      x_(static_cast<std::size_t>(size()), 0.0),
+      base_(base),
+      missing_rows_(static_cast<std::size_t>(run.ntot)),
+      whole_sums_(tessary::packed_size(static_cast<std::size_t>(size())), 0.0),
+      missing_sums_(whole_sums_.size(), 0.0),
+      new_sums_(whole_sums_.size(), 0.0),
+      whole_block_(whole_sums_, size()),
+      missing_block_(missing_sums_, size()),
+      new_block_(new_sums_, size()) {
+  for (const PredictorColumns& p : columns_.predictors()) {
+    first_[static_cast<std::size_t>(p.variable)] = p.first;
+    count_[static_cast<std::size_t>(p.variable)] = p.count;
+    for (int w : run.vars[static_cast<std::size_t>(p.variable)].components) in_term_[static_cast<std::size_t>(w)] = true;
+  }
+}
+
+MissingRows& RunningSums::missing_rows(int variable) {
+  MissingRows& rows = missing_rows_[static_cast<std::size_t>(variable)];
+  if (!rows.path) rows.path = std::make_unique<ScratchPath>(base_ + ".wm" + std::to_string(variable));
+  return rows;
+}
+
+void RunningSums::start_pass() {
+  if (!whole_) std::fill(whole_sums_.begin(), whole_sums_.end(), 0.0);
+  std::fill(missing_sums_.begin(), missing_sums_.end(), 0.0);
+}
+
+void RunningSums::end_pass() {
+  whole_block_.flush();
+  missing_block_.flush();
+  whole_ = true;
+}
+
+void RunningSums::step_matrix(int dependent, const ModelColumns& step, std::vector<double>& matrix) const {
+  // Where each of the step's columns lies among these.
+  std::vector<std::size_t> at(static_cast<std::size_t>(step.count()), 0);
+  for (const PredictorColumns& p : step.predictors())
+    for (int c = 0; c < p.count; ++c)
+      at[static_cast<std::size_t>(p.first + c)] = static_cast<std::size_t>(first_[static_cast<std::size_t>(p.variable)] + c);
+  at[static_cast<std::size_t>(step.dependent())] = static_cast<std::size_t>(first_[static_cast<std::size_t>(dependent)]);
+  matrix.resize(tessary::packed_size(at.size()));
+  std::size_t e = 0;
+  for (std::size_t i = 0; i < at.size(); ++i)
+    for (std::size_t j = 0; j <= i; ++j) {
+      const std::size_t element = tessary::packed_index(std::max(at[i], at[j]), std::min(at[i], at[j]));
+      matrix[e++] = whole_sums_[element] - missing_sums_[element];
+    }
+}
+
+void RunningSums::start_new_values(int dependent) {
+  const auto d = static_cast<std::size_t>(dependent);
+  changed_.clear();
+  if (in_term_[d]) {
+    std::fill(new_sums_.begin(), new_sums_.end(), 0.0);
+    return;
+  }
+  for (int c = first_[d]; c < first_[d] + count_[d]; ++c) changed_.push_back(c);
+  changed_sums_.assign(changed_.size() * static_cast<std::size_t>(size()), 0.0);
+}
+
+void RunningSums::add_new_value(const unsigned char* record) {
+  if (changed_.empty()) {
+    add(new_block_, record);
+    return;
+  }
+  columns_.fill(record, x_.data());
+  const auto n = static_cast<std::size_t>(size());
+  double* sums = changed_sums_.data();
+  for (int c : changed_) {
+    const double xc = x_[static_cast<std::size_t>(c)];
+    for (std::size_t k = 0; k < n; ++k) sums[k] += xc * x_[k];
+    sums += n;
+  }
+}
+
+void RunningSums::put_back() {
+  if (changed_.empty()) {
+    new_block_.flush();
+    for (std::size_t e = 0; e < whole_sums_.size(); ++e) whole_sums_[e] += new_sums_[e] - missing_sums_[e];
+    return;
+  }
+  // The changed columns' rows of the whole, each product of two changed columns once; the
+  // other products of the imputed cases stay as they were.
+  const auto n = static_cast<std::size_t>(size());
+  const auto last = static_cast<std::size_t>(changed_.back());
+  for (std::size_t r = 0; r < changed_.size(); ++r) {
+    const auto c = static_cast<std::size_t>(changed_[r]);
+    const double* sums = changed_sums_.data() + r * n;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (k > c && k <= last) continue;
+      const std::size_t element = tessary::packed_index(std::max(c, k), std::min(c, k));
+      whole_sums_[element] += sums[k] - missing_sums_[element];
+    }
+  }
+}
+
+}  // namespace impute
