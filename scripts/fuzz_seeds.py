@@ -182,7 +182,7 @@ def replicates():
         for imputation in (1, 2):
             for replicate in range(3 if layout & 0x20 else 1):
                 by = [b"A" if (layout >> (2 + i)) & 1 else float(i + 1) for i in range(by_count)]
-                rows.append(record(layout, imputation, by, 1 + replicate % 2, replicate, params,
+                rows.append(record(layout, imputation, by, 1 + replicate // 2, replicate, params,
                                    [(b"_SIGMA_", 2.0)] if layout & 1 else []))
         write("replicates", bytes([layout]) + b"".join(rows), 20)
 
