@@ -434,6 +434,22 @@ int run_procedure(int argc, char** argv, void (*body)(int argc, char** argv)) {
   return 0;
 }
 
+int run_contained(void (*body)(void* context), void* context) {
+  procedure_running = true;
+  int code = 0;
+  try {
+    body(context);
+  } catch (const FatalError& error) {
+    code = error.exit_code;
+  }
+  procedure_running = false;
+  if (code != 0) discard_pending_outputs();
+  release_all();
+  in_fatal_exit = false;
+  log_started = listing_started = false;
+  return code;
+}
+
 void release_all() {
   if (releasing) return;
   releasing = true;

@@ -69,6 +69,12 @@ void start_procedure(int argc, char** argv);
 // file is closed before the process ends with the error's code. Returns 0 after a normal end.
 int run_procedure(int argc, char** argv, void (*body)(int argc, char** argv));
 
+// Runs `body` after start_procedure named the setup, in a process that goes on afterwards (one
+// input after another, as the fuzz targets and their replay do): an error in `body` unwinds to
+// here instead of ending the process. Unfinished outputs are removed, everything the run opened
+// is released, and the next run writes its log afresh. Returns the error's exit code, or 0.
+int run_contained(void (*body)(void* context), void* context);
+
 // Orderly shutdown: record files, tracked files, setup sources, log, listing, memory.
 void release_all();
 

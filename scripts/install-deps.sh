@@ -10,6 +10,7 @@ packages=(
   r-cran-data.table r-cran-readr
   pspp gnuplot-nox
   libfltk1.3-dev xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 missing=()

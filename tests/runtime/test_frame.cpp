@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/output_file.h"
 #include "runtime/path.h"
 #include "tests/support/test_support.h"
 
@@ -222,6 +223,36 @@ TEST(frame, a_log_closed_and_reopened_is_continued) {
   release_all();
   log = testsupport::read_text(dir.file("run.log"));
   EXPECT_EQ(log.substr(log.find("\n\n") + 2), "  third\n");
+}
+
+// One input after another in the same process: each error is caught with its exit code, an
+// unfinished output is removed, and each run writes its log afresh.
+TEST(frame, contained_runs_catch_each_error_and_start_afresh) {
+  TempDir dir;
+  start_on(dir.file("run.set"), {"/BATCH"});
+  std::string output_path = dir.file("out.dat");
+  auto failing = [](void* path) {
+    PendingOutput output(*static_cast<std::string*>(path));
+    testsupport::write_text(output.path(), "half");
+    log_line(false, "  before");
+    error_exit("Input is bad");
+  };
+  EXPECT_EQ(run_contained(failing, &output_path), 3);
+  EXPECT_FALSE(std::filesystem::exists(output_path));
+  EXPECT_FALSE(std::filesystem::exists(output_path + ".part"));
+  std::string log = testsupport::read_text(dir.file("run.log"));
+  EXPECT_EQ(log.substr(log.find("\n\n") + 2), "  before\n\nError: Input is bad\n\n");
+  // A later error is a new run's error, not one met while shutting down after the first.
+  auto stopping = [](void*) {
+    log_line(false, "  second");
+    warning_exit("Stopped");
+  };
+  EXPECT_EQ(run_contained(stopping, nullptr), 1);
+  log = testsupport::read_text(dir.file("run.log"));
+  EXPECT_EQ(log.substr(log.find("\n\n") + 2), "  second\n\nWarning: Stopped\n\n");
+  EXPECT_EQ(run_contained([](void*) { log_line(false, "  fine"); }, nullptr), 0);
+  log = testsupport::read_text(dir.file("run.log"));
+  EXPECT_EQ(log.substr(log.find("\n\n") + 2), "  fine\n");
 }
 
 TEST(frame, clock_text_has_24_characters) {
