@@ -427,3 +427,20 @@ bool parse_implied_decimals(std::string_view text, int decimals, double& value) 
   length += places;
   return parse_number(std::string_view(buffer, length), value);
 }
+
+bool FieldSplitter::split_numbers(std::string_view record, std::span<double> values) const {
+  if (blank_delimits_ || values.empty()) return false;
+  const char* p = record.data();
+  const char* end = p + record.size();
+  for (double& value : values) {
+    const char* start = p;
+    p = find_delimiter(p, end);
+    // A quoted field, an empty one or one of text is no short number: parse_short_decimal
+    // refuses it.
+    if (!parse_short_decimal(trim_blanks(std::string_view(start, static_cast<std::size_t>(p - start))), value))
+      return false;
+    if (p == end) return &value == &values.back();
+    ++p;
+  }
+  return false;  // more fields than values
+}
