@@ -314,7 +314,7 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
 // 16 bytes: both digit runs are read from two words loaded at once (one from the start, one
 // ending at the end), so that neither waits for the other. False when the text has another
 // form; nothing is decided then.
-bool read_point_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
+[[gnu::always_inline]] inline bool read_point_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
   const std::size_t size = text.size();
   if (std::endian::native != std::endian::little || size < 8 || size > 16) return false;
   std::uint64_t head = 0;
@@ -371,7 +371,7 @@ bool read_general_form(std::string_view text, std::uint64_t& mantissa, int& expo
 // so one multiplication or division, rounded once, is the correctly rounded value (and cannot
 // overflow). False when the text is not of that kind, including when it is no number at all;
 // the general conversion then decides.
-bool parse_short_decimal(std::string_view text, double& value) {
+[[gnu::always_inline]] inline bool parse_short_decimal(std::string_view text, double& value) {
   const bool negative = !text.empty() && text.front() == '-';
   if (!text.empty() && (negative || text.front() == '+')) text.remove_prefix(1);
   std::uint64_t mantissa = 0;
@@ -428,19 +428,45 @@ bool parse_implied_decimals(std::string_view text, int decimals, double& value) 
   return parse_number(std::string_view(buffer, length), value);
 }
 
-bool FieldSplitter::split_numbers(std::string_view record, std::span<double> values) const {
-  if (blank_delimits_ || values.empty()) return false;
+namespace {
+
+// The first `byte` at or after p, or end when none comes.
+[[gnu::always_inline]] inline const char* find_byte(const char* p, const char* end, char byte) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(byte);
+  for (; end - p >= 16; p += 16) {
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), wanted));
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  while (p < end && *p != byte) ++p;
+  return p;
+}
+
+// Splits `record` at the delimiters that `find` finds into exactly values.size() short decimal
+// numbers, blanks around them allowed; false when the record is not of that kind.
+template <typename FindDelimiter>
+[[gnu::always_inline]] inline bool convert_numbers(std::string_view record, std::span<double> values, FindDelimiter find) {
   const char* p = record.data();
   const char* end = p + record.size();
   for (double& value : values) {
     const char* start = p;
-    p = find_delimiter(p, end);
-    // A quoted field, an empty one or one of text is no short number: parse_short_decimal
-    // refuses it.
-    if (!parse_short_decimal(trim_blanks(std::string_view(start, static_cast<std::size_t>(p - start))), value))
-      return false;
+    p = find(p, end);
+    const std::string_view text(start, static_cast<std::size_t>(p - start));
+    // Blanks are no part of a number: the field is trimmed only when it has them. A quoted
+    // field, an empty one or one of text is refused either way.
+    if (!parse_short_decimal(text, value) && !parse_short_decimal(trim_blanks(text), value)) return false;
     if (p == end) return &value == &values.back();
     ++p;
   }
   return false;  // more fields than values
+}
+
+}  // namespace
+
+bool FieldSplitter::split_numbers(std::string_view record, std::span<double> values) const {
+  if (blank_delimits_ || values.empty()) return false;
+  if (distinct_ == 1)
+    return convert_numbers(record, values, [byte = compared_[0]](const char* p, const char* end) { return find_byte(p, end, byte); });
+  return convert_numbers(record, values, [this](const char* p, const char* end) { return find_delimiter(p, end); });
 }
