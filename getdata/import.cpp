@@ -97,6 +97,17 @@ void check_output_paths(const GetdataSettings& settings) {
     error_exitf("DATAOUT %s would replace the metadata file", settings.dataout.c_str());
 }
 
+// Counts a present number in its variable's summary.
+void count_value(ColumnSummary& summary, double value) {
+  if (summary.valid++ == 0) {
+    summary.low = summary.high = value;
+  } else {
+    // Selects rather than branches: on random data the branches would be mispredicted.
+    summary.low = value < summary.low ? value : summary.low;
+    summary.high = value > summary.high ? value : summary.high;
+  }
+}
+
 // The converting state of one import.
 class Importer {
  public:
@@ -181,14 +192,7 @@ void Importer::store_number(Column& column, double value, char* out) {
     return;
   }
   set_number(out, value);
-  ColumnSummary& summary = result_.summary[static_cast<std::size_t>(&column - columns_.data())];
-  if (summary.valid++ == 0) {
-    summary.low = summary.high = value;
-  } else {
-    // Selects rather than branches: on random data the branches would be mispredicted.
-    summary.low = value < summary.low ? value : summary.low;
-    summary.high = value > summary.high ? value : summary.high;
-  }
+  count_value(result_.summary[static_cast<std::size_t>(&column - columns_.data())], value);
 }
 
 void Importer::convert_text(Column& column, std::string_view text, bool quoted, char* out) {
@@ -248,9 +252,17 @@ void Importer::convert_fields(const std::vector<Field>& fields) {
 
 void Importer::store_numbers() {
   char* out = out_;
-  for (Column& column : columns_) {
-    store_number(column, values_[static_cast<std::size_t>(column.location)], out);
+  ColumnSummary* summary = result_.summary.data();  // in step with the columns
+  for (const Column& column : columns_) {
+    const double value = values_[static_cast<std::size_t>(column.location)];
+    if (column.missing_is_number && value == column.missing_value) {
+      store_missing(column, out);
+    } else {
+      set_number(out, value);
+      count_value(*summary, value);
+    }
     out += data_field;
+    ++summary;
   }
 }
 
