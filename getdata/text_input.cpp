@@ -292,6 +292,28 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
   return ((((digits & low_pairs) * pair_scale) + (((digits >> 16) & low_pairs) * next_pair_scale)) >> 32) & 0xFFFFFFFFULL;
 }
 
+// The values of two words of eight decimal digits each (as for eight_digit_value), converted
+// side by side.
+[[gnu::always_inline]] inline void two_eight_digit_values(std::uint64_t first, std::uint64_t second, std::uint64_t& first_value,
+                                                          std::uint64_t& second_value) {
+#if defined(__SSE2__)
+  // One digit per 16-bit lane, then pairs, fours and eights each by one multiply-add of
+  // neighbouring lanes (the more significant lane first, weighted 10, 100 and 10000).
+  const __m128i digits = _mm_set_epi64x(static_cast<long long>(second), static_cast<long long>(first));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i tens = _mm_set1_epi32(0x0001000A);
+  const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(digits, zero), tens),
+                                        _mm_madd_epi16(_mm_unpackhi_epi8(digits, zero), tens));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
+  const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x00012710));
+  first_value = static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights));
+  second_value = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 4)));
+#else
+  first_value = eight_digit_value(first);
+  second_value = eight_digit_value(second);
+#endif
+}
+
 // Reads the run of digits at `at` into `mantissa` (eight at a time) and advances `at` past it,
 // counting them in `count`; false when the run makes more digits than the mantissa holds.
 [[gnu::always_inline]] inline bool read_digits(std::string_view text, std::size_t& at, std::uint64_t& mantissa, int& count) {
@@ -332,8 +354,11 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
   // become leading zeros.
   const std::uint64_t fraction_bytes = fraction == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - fraction));
   if ((non_digits(tail) & fraction_bytes) != 0 || whole + fraction == 0) return false;
-  const std::uint64_t whole_value = whole == 0 ? 0 : eight_digit_value(head << (8 * (8 - whole)));
-  mantissa = whole_value * digit_scale[fraction] + eight_digit_value(tail & fraction_bytes);
+  // At most seven whole digits: the shift in two steps never reaches 64.
+  std::uint64_t whole_value = 0;
+  std::uint64_t fraction_value = 0;
+  two_eight_digit_values((head << (8 * (7 - whole))) << 8, tail & fraction_bytes, whole_value, fraction_value);
+  mantissa = whole_value * digit_scale[fraction] + fraction_value;
   exponent = -fraction;
   return true;
 }
