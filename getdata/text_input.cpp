@@ -251,6 +251,16 @@ constexpr int mantissa_digits = 19;
 constexpr int exponent_digits = 4;
 // Powers of ten that scale a mantissa before up to eight more digits join it.
 constexpr std::uint64_t digit_scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+// Words whose top 0 to 8 bytes are all ones.
+constexpr std::uint64_t top_bytes[] = {0,
+                                       0xFF00000000000000ULL,
+                                       0xFFFF000000000000ULL,
+                                       0xFFFFFF0000000000ULL,
+                                       0xFFFFFFFF00000000ULL,
+                                       0xFFFFFFFFFF000000ULL,
+                                       0xFFFFFFFFFFFF0000ULL,
+                                       0xFFFFFFFFFFFFFF00ULL,
+                                       0xFFFFFFFFFFFFFFFFULL};
 // The same byte in all eight bytes of a word.
 constexpr std::uint64_t every_byte(std::uint8_t byte) { return 0x0101010101010101ULL * byte; }
 
@@ -352,7 +362,7 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
   if (text[static_cast<std::size_t>(whole)] != '.' || fraction > 8) return false;
   // The fraction's digits are the last `fraction` bytes of the tail; the bytes before them
   // become leading zeros.
-  const std::uint64_t fraction_bytes = fraction == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - fraction));
+  const std::uint64_t fraction_bytes = top_bytes[fraction];
   if ((non_digits(tail) & fraction_bytes) != 0 || whole + fraction == 0) return false;
   // At most seven whole digits: the shift in two steps never reaches 64.
   std::uint64_t whole_value = 0;
