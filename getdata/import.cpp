@@ -97,6 +97,17 @@ void check_output_paths(const GetdataSettings& settings) {
     error_exitf("DATAOUT %s would replace the metadata file", settings.dataout.c_str());
 }
 
+// Counts a present number in its variable's summary.
+void count_value(ColumnSummary& summary, double value) {
+  if (summary.valid++ == 0) {
+    summary.low = summary.high = value;
+  } else {
+    // Selects rather than branches: on random data the branches would be mispredicted.
+    summary.low = value < summary.low ? value : summary.low;
+    summary.high = value > summary.high ? value : summary.high;
+  }
+}
+
 // The converting state of one import.
 class Importer {
  public:
@@ -115,10 +126,15 @@ class Importer {
   void plan_columns();
   // One pass over a text input; false when a guessed numeric column turned out to hold text.
   bool convert_text_pass(LineReader& reader);
+  // Splits a delimited record into fields_, joining the next lines while a quote stays open;
+  // false for a blank line, which carries no record.
+  bool split_record(LineReader& reader, FieldSplitter& splitter, std::string_view line, long long& line_number);
   // The pass over a binary input of fixed-length records.
   void convert_binary();
   // Converts the kept fields of one delimited record.
   void convert_fields(const std::vector<Field>& fields);
+  // Stores the numbers of a record that split_numbers converted whole.
+  void store_numbers();
   // Converts the kept fields of one fixed-position text record.
   void convert_fixed_text(std::string_view line);
   // Converts the kept fields of one binary record.
@@ -147,6 +163,7 @@ class Importer {
   bool text_table_ = false;             // the input is a text table with a header line
   std::vector<Column> columns_;         // kept variables, in output order
   std::vector<Field> fields_;           // fields of the current delimited record
+  std::vector<double> values_;          // every field of the current record, when all are numbers
   std::string joined_;                  // a delimited record that spans several lines
   long long record_number_ = 0;         // number of the current record in the input
   bool inferring_ = false;              // column types may still change in this pass
@@ -175,14 +192,7 @@ void Importer::store_number(Column& column, double value, char* out) {
     return;
   }
   set_number(out, value);
-  ColumnSummary& summary = result_.summary[static_cast<std::size_t>(&column - columns_.data())];
-  if (summary.valid++ == 0) {
-    summary.low = summary.high = value;
-  } else {
-    // Selects rather than branches: on random data the branches would be mispredicted.
-    summary.low = value < summary.low ? value : summary.low;
-    summary.high = value > summary.high ? value : summary.high;
-  }
+  count_value(result_.summary[static_cast<std::size_t>(&column - columns_.data())], value);
 }
 
 void Importer::convert_text(Column& column, std::string_view text, bool quoted, char* out) {
@@ -237,6 +247,22 @@ void Importer::convert_fields(const std::vector<Field>& fields) {
     else
       convert_text(column, field.text, field.quoted, out);
     out += data_field;
+  }
+}
+
+void Importer::store_numbers() {
+  char* out = out_;
+  ColumnSummary* summary = result_.summary.data();  // in step with the columns
+  for (const Column& column : columns_) {
+    const double value = values_[static_cast<std::size_t>(column.location)];
+    if (column.missing_is_number && value == column.missing_value) {
+      store_missing(column, out);
+    } else {
+      set_number(out, value);
+      count_value(*summary, value);
+    }
+    out += data_field;
+    ++summary;
   }
 }
 
@@ -311,11 +337,38 @@ void Importer::log_text_columns() const {
                 shown(column.first_text).c_str(), column.first_text_line);
 }
 
+bool Importer::split_record(LineReader& reader, FieldSplitter& splitter, std::string_view line,
+                            long long& line_number) {
+  if (!splitter.split(line, fields_)) {
+    // A quoted field goes on over the line break: join lines until the quote closes.
+    joined_.assign(line);
+    do {
+      std::string_view more;
+      if (!reader.next(more))
+        error_exitf("Record %lld: quote not closed before the end of the file", record_number_);
+      ++line_number;
+      joined_ += '\n';
+      joined_ += more;
+      if (joined_.size() > max_record_bytes)
+        error_exitf("Record %lld: quote not closed within %zu MB", record_number_, max_record_bytes >> 20);
+    } while (!splitter.split(joined_, fields_));
+  }
+  return !fields_.empty();
+}
+
 bool Importer::convert_text_pass(LineReader& reader) {
   long long line_number = 0;
   long long data_records = 0;
   std::string_view line;
-  FieldSplitter splitter(layout_ == Layout::delimited ? *input_.delimiters : std::string());
+  const bool delimited = layout_ == Layout::delimited;
+  FieldSplitter splitter(delimited ? *input_.delimiters : std::string());
+  // When every kept column reads plain numbers, a record of nothing but short numbers is split
+  // and converted in one go; any other record (and every record once a guessed column turns
+  // out to hold text) takes the general way, which converts it exactly the same.
+  const bool numbers_only = delimited && std::all_of(columns_.begin(), columns_.end(), [](const Column& column) {
+                              return column.type != 'C' && column.decimals == 0;
+                            });
+  values_.assign(static_cast<std::size_t>(input_.nvar), 0.0);
   if (text_table_) {
     reader.next(line);  // the header, already read
     line_number = 1;
@@ -324,26 +377,17 @@ bool Importer::convert_text_pass(LineReader& reader) {
   while (settings_.nobs < 0 || data_records < settings_.nobs) {
     if (!reader.next(line)) break;
     record_number_ = ++line_number;
-    if (layout_ == Layout::delimited) {
-      if (!splitter.split(line, fields_)) {
-        // A quoted field goes on over the line break: join lines until the quote closes.
-        joined_.assign(line);
-        do {
-          std::string_view more;
-          if (!reader.next(more))
-            error_exitf("Record %lld: quote not closed before the end of the file", record_number_);
-          ++line_number;
-          joined_ += '\n';
-          joined_ += more;
-          if (joined_.size() > max_record_bytes)
-            error_exitf("Record %lld: quote not closed within %zu MB", record_number_, max_record_bytes >> 20);
-        } while (!splitter.split(joined_, fields_));
-      }
-      if (fields_.empty()) continue;  // blank lines carry no record
+    if (numbers_only && !types_changed_ && splitter.split_numbers(line, values_)) {
+      out_ = writer_->next_record();
+      store_numbers();
+    } else if (delimited) {
+      if (!split_record(reader, splitter, line, line_number)) continue;
+      out_ = writer_->next_record();
+      convert_fields(fields_);
+    } else {
+      out_ = writer_->next_record();
+      convert_fixed_text(line);
     }
-    out_ = writer_->next_record();
-    if (layout_ == Layout::delimited) convert_fields(fields_);
-    else convert_fixed_text(line);
     finish_record();
     ++data_records;
   }

@@ -251,6 +251,16 @@ constexpr int mantissa_digits = 19;
 constexpr int exponent_digits = 4;
 // Powers of ten that scale a mantissa before up to eight more digits join it.
 constexpr std::uint64_t digit_scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+// Words whose top 0 to 8 bytes are all ones.
+constexpr std::uint64_t top_bytes[] = {0,
+                                       0xFF00000000000000ULL,
+                                       0xFFFF000000000000ULL,
+                                       0xFFFFFF0000000000ULL,
+                                       0xFFFFFFFF00000000ULL,
+                                       0xFFFFFFFFFF000000ULL,
+                                       0xFFFFFFFFFFFF0000ULL,
+                                       0xFFFFFFFFFFFFFF00ULL,
+                                       0xFFFFFFFFFFFFFFFFULL};
 // The same byte in all eight bytes of a word.
 constexpr std::uint64_t every_byte(std::uint8_t byte) { return 0x0101010101010101ULL * byte; }
 
@@ -292,6 +302,28 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
   return ((((digits & low_pairs) * pair_scale) + (((digits >> 16) & low_pairs) * next_pair_scale)) >> 32) & 0xFFFFFFFFULL;
 }
 
+// The values of two words of eight decimal digits each (as for eight_digit_value), converted
+// side by side.
+[[gnu::always_inline]] inline void two_eight_digit_values(std::uint64_t first, std::uint64_t second, std::uint64_t& first_value,
+                                                          std::uint64_t& second_value) {
+#if defined(__SSE2__)
+  // One digit per 16-bit lane, then pairs, fours and eights each by one multiply-add of
+  // neighbouring lanes (the more significant lane first, weighted 10, 100 and 10000).
+  const __m128i digits = _mm_set_epi64x(static_cast<long long>(second), static_cast<long long>(first));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i tens = _mm_set1_epi32(0x0001000A);
+  const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(digits, zero), tens),
+                                        _mm_madd_epi16(_mm_unpackhi_epi8(digits, zero), tens));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
+  const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x00012710));
+  first_value = static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights));
+  second_value = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 4)));
+#else
+  first_value = eight_digit_value(first);
+  second_value = eight_digit_value(second);
+#endif
+}
+
 // Reads the run of digits at `at` into `mantissa` (eight at a time) and advances `at` past it,
 // counting them in `count`; false when the run makes more digits than the mantissa holds.
 [[gnu::always_inline]] inline bool read_digits(std::string_view text, std::size_t& at, std::uint64_t& mantissa, int& count) {
@@ -314,7 +346,7 @@ std::uint64_t eight_digit_value(std::uint64_t digits) {
 // 16 bytes: both digit runs are read from two words loaded at once (one from the start, one
 // ending at the end), so that neither waits for the other. False when the text has another
 // form; nothing is decided then.
-bool read_point_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
+[[gnu::always_inline]] inline bool read_point_form(std::string_view text, std::uint64_t& mantissa, int& exponent) {
   const std::size_t size = text.size();
   if (std::endian::native != std::endian::little || size < 8 || size > 16) return false;
   std::uint64_t head = 0;
@@ -330,10 +362,13 @@ bool read_point_form(std::string_view text, std::uint64_t& mantissa, int& expone
   if (text[static_cast<std::size_t>(whole)] != '.' || fraction > 8) return false;
   // The fraction's digits are the last `fraction` bytes of the tail; the bytes before them
   // become leading zeros.
-  const std::uint64_t fraction_bytes = fraction == 0 ? 0 : ~std::uint64_t{0} << (8 * (8 - fraction));
+  const std::uint64_t fraction_bytes = top_bytes[fraction];
   if ((non_digits(tail) & fraction_bytes) != 0 || whole + fraction == 0) return false;
-  const std::uint64_t whole_value = whole == 0 ? 0 : eight_digit_value(head << (8 * (8 - whole)));
-  mantissa = whole_value * digit_scale[fraction] + eight_digit_value(tail & fraction_bytes);
+  // At most seven whole digits: the shift in two steps never reaches 64.
+  std::uint64_t whole_value = 0;
+  std::uint64_t fraction_value = 0;
+  two_eight_digit_values((head << (8 * (7 - whole))) << 8, tail & fraction_bytes, whole_value, fraction_value);
+  mantissa = whole_value * digit_scale[fraction] + fraction_value;
   exponent = -fraction;
   return true;
 }
@@ -371,7 +406,7 @@ bool read_general_form(std::string_view text, std::uint64_t& mantissa, int& expo
 // so one multiplication or division, rounded once, is the correctly rounded value (and cannot
 // overflow). False when the text is not of that kind, including when it is no number at all;
 // the general conversion then decides.
-bool parse_short_decimal(std::string_view text, double& value) {
+[[gnu::always_inline]] inline bool parse_short_decimal(std::string_view text, double& value) {
   const bool negative = !text.empty() && text.front() == '-';
   if (!text.empty() && (negative || text.front() == '+')) text.remove_prefix(1);
   std::uint64_t mantissa = 0;
@@ -426,4 +461,47 @@ bool parse_implied_decimals(std::string_view text, int decimals, double& value) 
   std::memcpy(buffer + length, digits + whole, places);
   length += places;
   return parse_number(std::string_view(buffer, length), value);
+}
+
+namespace {
+
+// The first `byte` at or after p, or end when none comes.
+[[gnu::always_inline]] inline const char* find_byte(const char* p, const char* end, char byte) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(byte);
+  for (; end - p >= 16; p += 16) {
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), wanted));
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  while (p < end && *p != byte) ++p;
+  return p;
+}
+
+// Splits `record` at the delimiters that `find` finds into exactly values.size() short decimal
+// numbers, blanks around them allowed; false when the record is not of that kind.
+template <typename FindDelimiter>
+[[gnu::always_inline]] inline bool convert_numbers(std::string_view record, std::span<double> values, FindDelimiter find) {
+  const char* p = record.data();
+  const char* end = p + record.size();
+  for (double& value : values) {
+    const char* start = p;
+    p = find(p, end);
+    const std::string_view text(start, static_cast<std::size_t>(p - start));
+    // Blanks are no part of a number: the field is trimmed only when it has them. A quoted
+    // field, an empty one or one of text is refused either way.
+    if (!parse_short_decimal(text, value) && !parse_short_decimal(trim_blanks(text), value)) return false;
+    if (p == end) return &value == &values.back();
+    ++p;
+  }
+  return false;  // more fields than values
+}
+
+}  // namespace
+
+bool FieldSplitter::split_numbers(std::string_view record, std::span<double> values) const {
+  if (blank_delimits_ || values.empty()) return false;
+  if (distinct_ == 1)
+    return convert_numbers(record, values, [byte = compared_[0]](const char* p, const char* end) { return find_byte(p, end, byte); });
+  return convert_numbers(record, values, [this](const char* p, const char* end) { return find_delimiter(p, end); });
 }

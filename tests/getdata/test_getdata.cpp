@@ -179,6 +179,24 @@ TEST(getdata, late_text_in_a_table_column_makes_it_character) {
   EXPECT_NE(run.meta.find("name=code type=char"), std::string::npos) << run.meta;
 }
 
+TEST(getdata, records_of_plain_numbers_keep_missing_values_and_stop_at_text) {
+  TempDir dir;
+  testsupport::write_text(dir.file("in.dat"), "1.5,-9\n-9,2\n 3 ,-9.0\n");
+  testsupport::write_text(dir.file("in.met"), "delim ',';\nvariables name=a type=num miss='-9'; name=b type=num miss=\"\";\n");
+  GetdataRun run = run_getdata(dir, "datain in.dat;\nmetadata in.met;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  const double values[] = {1.5, -9, missing, 2, 3, -9};
+  ASSERT_EQ(run.data.size(), sizeof values);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(number_at(run, 2, k / 2, k % 2), values[k]) << k;
+  // Once a guessed column holds text, the records after it are read as text in the same pass:
+  // the nine-byte number stops the run there, before the data would be read again.
+  testsupport::write_text(dir.file("in.csv"), "a,b\n1,2\n3,x\n5,123456789\n");
+  run = run_getdata(dir, "datain in.csv;\ntable;\ndelim csv;\nrun;\n");
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_NE(run.log.find("Error: Record 4, variable b: text longer than 8 bytes"), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find("reading the data again"), std::string::npos) << run.log;
+}
+
 TEST(getdata, fixed_width_text_with_implied_decimals) {
   TempDir dir;
   testsupport::write_text(dir.file("in.txt"),

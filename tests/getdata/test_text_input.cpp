@@ -154,6 +154,44 @@ TEST(text_input, numbers_read_exactly_as_strtod_reads_them) {
   EXPECT_GT(checked, 900000);
 }
 
+// Whether split_numbers takes `record` whole; when it does, its values must be those of the
+// general split followed by parse_number, bit for bit.
+bool numbers_in_one_pass(const std::string& delimiters, const std::string& record, std::size_t count) {
+  FieldSplitter splitter(delimiters);
+  std::vector<double> values(count);
+  if (!splitter.split_numbers(record, values)) return false;
+  std::vector<Field> fields;
+  EXPECT_TRUE(splitter.split(record, fields)) << record;
+  EXPECT_EQ(fields.size(), count) << record;
+  for (std::size_t k = 0; k < fields.size() && k < count; ++k) {
+    double expected = 0;
+    EXPECT_TRUE(parse_number(fields[k].text, expected)) << record;
+    EXPECT_EQ(std::memcmp(&expected, &values[k], sizeof expected), 0) << record << " field " << k;
+  }
+  return true;
+}
+
+TEST(text_input, records_of_plain_numbers_convert_in_one_pass_as_field_by_field) {
+  EXPECT_TRUE(numbers_in_one_pass(",", "-123.456789,0.5,7,+1e3,-0", 5));
+  EXPECT_TRUE(numbers_in_one_pass(",", " 1.25 ,\t2\t,3", 3));
+  EXPECT_TRUE(numbers_in_one_pass(";|", "1;2|3", 3));
+  EXPECT_TRUE(numbers_in_one_pass(",;|:!", "1!2:3", 3));
+  // Anything else is left to the general way.
+  for (const char* record : {"1,2", "1,2,3,4", "1,2,", ",1,2", "1,,3", "1, ,3", "1,\"2\",3", "1,NA,3",
+                             "1,x,3", "1,1e400,3", "1,0x10,3", "1,12345678901234567890123,3", ""})
+    EXPECT_FALSE(numbers_in_one_pass(",", record, 3)) << record;
+  EXPECT_FALSE(numbers_in_one_pass(" ", "1 2 3", 3));  // runs of blanks make one delimiter
+  // Records of numbers of every shape: whatever is taken must agree with the general way.
+  std::mt19937_64 random(7);
+  int taken = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string record = random_number_text(random);
+    for (int k = 1; k < 4; ++k) record += (i % 3 == 0 ? " , " : ",") + random_number_text(random);
+    taken += numbers_in_one_pass(",", record, 4);
+  }
+  EXPECT_GT(taken, 200);  // most random shapes are long enough for the general conversion
+}
+
 TEST(text_input, implied_decimals_place_the_point_exactly) {
   struct Case {
     const char* text;
