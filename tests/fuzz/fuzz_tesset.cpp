@@ -6,35 +6,15 @@
 #include "tesset/procedure.h"
 #include "tests/fuzz/fuzz_harness.h"
 #include "tests/fuzz/fuzz_targets.h"
+#include "tests/support/checker_dataset.h"
 
 namespace fuzz {
 
 namespace {
 
-// A standard dataset of numeric and text variables with a numeric and a text codeframe, which a
-// setup names "ds" (or, under a host package, which the host wrote beside the setup).
-constexpr const char* dataset_metadata =
-    "standard;\n"
-    "variables;\n"
-    "  name=id width=4 label='Case id';\n"
-    "  name=age width=3;\n"
-    "  name=sex code=sexf width=1;\n"
-    "  name=inc width=8 label=Income;\n"
-    "  name=reg type=char code=regf width=4;\n"
-    "  name=w type=num width=6;\n"
-    "  name=y;\n"
-    "  name=st;\n"
-    "  name=cl;\n"
-    "  name=a;\n"
-    "  name=b;\n"
-    "  name=c;\n"
-    "  name=d;\n"
-    "  name=_MULT_;\n"
-    "  name=MULT_;\n"
-    "  name=x;\n"
-    "codeframes;\n"
-    "  name=sexf 1=Male 2=Female;\n"
-    "  name=regf N=North S=South;\n";
+// The checker tests' dataset, which a setup names "ds" (or, under a host package, which the host
+// wrote beside the setup).
+constexpr const char* dataset_metadata = testsupport::checker_dataset_metadata;
 
 }  // namespace
 

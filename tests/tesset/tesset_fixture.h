@@ -5,34 +5,13 @@
 #include <string>
 
 #include "control/control_file.h"
+#include "tests/support/checker_dataset.h"
 #include "tests/support/test_support.h"
 
 namespace tessettest {
 
-// Variables of the test dataset, in order: id age sex inc reg w y st cl a b c d _MULT_ MULT_ x.
-// sex has the numeric codeframe sexf (1 Male, 2 Female), reg the character frame regf.
-inline const char* const dataset_metadata =
-    "standard;\n"
-    "variables;\n"
-    "  name=id width=4 label='Case id';\n"
-    "  name=age width=3;\n"
-    "  name=sex code=sexf width=1;\n"
-    "  name=inc width=8 label=Income;\n"
-    "  name=reg type=char code=regf width=4;\n"
-    "  name=w type=num width=6;\n"
-    "  name=y;\n"
-    "  name=st;\n"
-    "  name=cl;\n"
-    "  name=a;\n"
-    "  name=b;\n"
-    "  name=c;\n"
-    "  name=d;\n"
-    "  name=_MULT_;\n"
-    "  name=MULT_;\n"
-    "  name=x;\n"
-    "codeframes;\n"
-    "  name=sexf 1=Male 2=Female;\n"
-    "  name=regf N=North S=South;\n";
+// The test dataset (variables id age sex inc reg w y st cl a b c d _MULT_ MULT_ x).
+inline const char* const dataset_metadata = testsupport::checker_dataset_metadata;
 
 // Dataset indexes of the test variables.
 enum Var { ID, AGE, SEX, INC, REG, W, Y, ST, CL, A, B, C, D, UMULT, MULT, X, NVARS };
