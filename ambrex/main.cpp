@@ -4,7 +4,8 @@
 #include "runtime/frame.h"
 
 const char program_title[] = "Ambrex AMB KVD Statistical Software";
-const char program_purpose[] = "Runs an XML setup in a host package or through the command driver";
+const char program_purpose[] =
+    "Runs the XML setup SETUP.xml (read in place of SETUP.set) in a host package or through the command driver";
 bool new_log = true;
 
 int main(int argc, char** argv) { return run_procedure(argc, argv, run_ambrex); }
