@@ -13,6 +13,10 @@
 #include <set>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "dataset/data_file.h"
 #include "dataset/standard_meta.h"
 #include "dataset/metadata.h"
@@ -129,7 +133,17 @@ class RecordExtremes {
     }
     double* low = low_.data();
     double* high = high_.data();
-    for (std::size_t j = 0; j < columns; ++j) {
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    // Two columns at a time: minpd and maxpd keep their second operand unless the first is
+    // strictly beyond it, as the comparisons below do.
+    for (; j + 2 <= columns; j += 2) {
+      const __m128d pair = _mm_loadu_pd(values + j);
+      _mm_storeu_pd(low + j, _mm_min_pd(pair, _mm_loadu_pd(low + j)));
+      _mm_storeu_pd(high + j, _mm_max_pd(pair, _mm_loadu_pd(high + j)));
+    }
+#endif
+    for (; j < columns; ++j) {
       low[j] = values[j] < low[j] ? values[j] : low[j];
       high[j] = values[j] > high[j] ? values[j] : high[j];
     }
