@@ -37,6 +37,15 @@ int record_length_of(int nvar, const std::string& path) {
 
 // ---- One field. ----
 
+void set_number(char* field, double value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(field, &value, data_field);
+  } else {
+    auto bits = std::bit_cast<std::uint64_t>(value);
+    for (int i = 0; i < data_field; ++i) field[i] = static_cast<char>((bits >> (8 * i)) & 0xff);
+  }
+}
+
 void set_text(char* field, std::string_view text) {
   std::memset(field, ' ', data_field);
   std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), data_field));

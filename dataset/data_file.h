@@ -27,14 +27,7 @@ inline constexpr std::string_view missing_text_value{"        ", data_field};
 // ---- One field. ----
 
 // Stores `value` little-endian into an 8-byte field.
-inline void set_number(char* field, double value) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(field, &value, data_field);
-  } else {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    for (int i = 0; i < data_field; ++i) field[i] = static_cast<char>((bits >> (8 * i)) & 0xff);
-  }
-}
+void set_number(char* field, double value);
 // Stores `values` into as many consecutive 8-byte fields.
 inline void set_numbers(char* fields, std::span<const double> values) {
   if constexpr (std::endian::native == std::endian::little) {
