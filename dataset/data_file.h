@@ -3,9 +3,12 @@
 // and a writer over the record layer; the writer's files take their names only when complete.
 #pragma once
 
+#include <bit>
 #include <cfloat>
 #include <cstdint>
+#include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +28,17 @@ inline constexpr std::string_view missing_text_value{"        ", data_field};
 
 // Stores `value` little-endian into an 8-byte field.
 void set_number(char* field, double value);
+// Stores `values` into as many consecutive 8-byte fields.
+inline void set_numbers(char* fields, std::span<const double> values) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(fields, values.data(), values.size_bytes());
+  } else {
+    for (double value : values) {
+      set_number(fields, value);
+      fields += data_field;
+    }
+  }
+}
 // Stores `text` (at most 8 bytes) blank-padded into an 8-byte field.
 void set_text(char* field, std::string_view text);
 // The double held little-endian in an 8-byte field, bit for bit (it may be NaN).

@@ -13,6 +13,10 @@
 #include <set>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "dataset/data_file.h"
 #include "dataset/standard_meta.h"
 #include "dataset/metadata.h"
@@ -108,6 +112,65 @@ void count_value(ColumnSummary& summary, double value) {
   }
 }
 
+// The smallest and largest values of the records whose numbers were stored whole, column by
+// column, and how many such records there were: kept apart from the summaries so that the loop
+// over a record's numbers has no branch. Folded into the summaries before any other record
+// counts there, so that the result is the same as counting each value in record order (the
+// first of equal extremes, 0 or -0, stays).
+class RecordExtremes {
+ public:
+  void reset(std::size_t columns) {
+    low_.assign(columns, 0.0);
+    high_.assign(columns, 0.0);
+    records_ = 0;
+  }
+  void add(const double* values) {
+    const std::size_t columns = low_.size();
+    if (records_++ == 0) {
+      std::copy(values, values + columns, low_.begin());
+      std::copy(values, values + columns, high_.begin());
+      return;
+    }
+    double* low = low_.data();
+    double* high = high_.data();
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    // Two columns at a time: minpd and maxpd keep their second operand unless the first is
+    // strictly beyond it, as the comparisons below do.
+    for (; j + 2 <= columns; j += 2) {
+      const __m128d pair = _mm_loadu_pd(values + j);
+      _mm_storeu_pd(low + j, _mm_min_pd(pair, _mm_loadu_pd(low + j)));
+      _mm_storeu_pd(high + j, _mm_max_pd(pair, _mm_loadu_pd(high + j)));
+    }
+#endif
+    for (; j < columns; ++j) {
+      low[j] = values[j] < low[j] ? values[j] : low[j];
+      high[j] = values[j] > high[j] ? values[j] : high[j];
+    }
+  }
+  // Adds what was gathered to `summary` (in column order) and starts again.
+  void fold_into(std::vector<ColumnSummary>& summary) {
+    if (records_ == 0) return;
+    for (std::size_t j = 0; j < summary.size(); ++j) {
+      ColumnSummary& column = summary[j];
+      if (column.valid == 0) {
+        column.low = low_[j];
+        column.high = high_[j];
+      } else {
+        column.low = low_[j] < column.low ? low_[j] : column.low;
+        column.high = high_[j] > column.high ? high_[j] : column.high;
+      }
+      column.valid += records_;
+    }
+    records_ = 0;
+  }
+
+ private:
+  std::vector<double> low_;
+  std::vector<double> high_;
+  long long records_ = 0;
+};
+
 // The converting state of one import.
 class Importer {
  public:
@@ -164,6 +227,10 @@ class Importer {
   std::vector<Column> columns_;         // kept variables, in output order
   std::vector<Field> fields_;           // fields of the current delimited record
   std::vector<double> values_;          // every field of the current record, when all are numbers
+  std::vector<double> row_;             // the kept ones of them, in output order
+  bool kept_in_order_ = false;          // every input variable is kept, in input order
+  bool any_missing_number_ = false;     // some kept variable has a number as its missing value
+  RecordExtremes extremes_;             // summaries of the records stored whole, not yet folded
   std::string joined_;                  // a delimited record that spans several lines
   long long record_number_ = 0;         // number of the current record in the input
   bool inferring_ = false;              // column types may still change in this pass
@@ -251,19 +318,31 @@ void Importer::convert_fields(const std::vector<Field>& fields) {
 }
 
 void Importer::store_numbers() {
-  char* out = out_;
-  ColumnSummary* summary = result_.summary.data();  // in step with the columns
-  for (const Column& column : columns_) {
-    const double value = values_[static_cast<std::size_t>(column.location)];
-    if (column.missing_is_number && value == column.missing_value) {
-      store_missing(column, out);
-    } else {
-      set_number(out, value);
-      count_value(*summary, value);
+  if (any_missing_number_) {
+    char* out = out_;
+    ColumnSummary* summary = result_.summary.data();  // in step with the columns
+    for (const Column& column : columns_) {
+      const double value = values_[static_cast<std::size_t>(column.location)];
+      if (column.missing_is_number && value == column.missing_value) {
+        store_missing(column, out);
+      } else {
+        set_number(out, value);
+        count_value(*summary, value);
+      }
+      out += data_field;
+      ++summary;
     }
-    out += data_field;
-    ++summary;
+    return;
   }
+  // No value can be missing: the record's numbers go out as one block, and their summaries are
+  // gathered apart.
+  const double* row = values_.data();
+  if (!kept_in_order_) {
+    for (std::size_t j = 0; j < columns_.size(); ++j) row_[j] = values_[static_cast<std::size_t>(columns_[j].location)];
+    row = row_.data();
+  }
+  set_numbers(out_, std::span<const double>(row, columns_.size()));
+  extremes_.add(row);
 }
 
 void Importer::convert_fixed_text(std::string_view line) {
@@ -369,6 +448,8 @@ bool Importer::convert_text_pass(LineReader& reader) {
                               return column.type != 'C' && column.decimals == 0;
                             });
   values_.assign(static_cast<std::size_t>(input_.nvar), 0.0);
+  row_.assign(columns_.size(), 0.0);
+  extremes_.reset(columns_.size());
   if (text_table_) {
     reader.next(line);  // the header, already read
     line_number = 1;
@@ -380,7 +461,12 @@ bool Importer::convert_text_pass(LineReader& reader) {
     if (numbers_only && !types_changed_ && splitter.split_numbers(line, values_)) {
       out_ = writer_->next_record();
       store_numbers();
-    } else if (delimited) {
+      finish_record();
+      ++data_records;
+      continue;
+    }
+    extremes_.fold_into(result_.summary);
+    if (delimited) {
       if (!split_record(reader, splitter, line, line_number)) continue;
       out_ = writer_->next_record();
       convert_fields(fields_);
@@ -391,6 +477,7 @@ bool Importer::convert_text_pass(LineReader& reader) {
     finish_record();
     ++data_records;
   }
+  extremes_.fold_into(result_.summary);
   return !types_changed_;
 }
 
@@ -486,6 +573,11 @@ void Importer::plan_columns() {
     columns_.push_back(column);
   }
   record_length_ = data_field * static_cast<int>(columns_.size());
+  kept_in_order_ = static_cast<int>(columns_.size()) == input_.nvar;
+  for (std::size_t j = 0; j < columns_.size(); ++j) {
+    kept_in_order_ = kept_in_order_ && columns_[j].location == static_cast<int>(j);
+    any_missing_number_ = any_missing_number_ || columns_[j].missing_is_number;
+  }
 }
 
 void Importer::run() {

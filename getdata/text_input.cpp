@@ -14,8 +14,9 @@
 
 namespace {
 
-// Size of the line reader's buffer; lines longer than this grow it.
-constexpr std::size_t read_chunk = 4 << 20;
+// Size of the line reader's buffer; lines longer than this grow it. Small enough that the lines
+// stay in the processor's cache from the kernel's copy to their conversion.
+constexpr std::size_t read_chunk = 256 << 10;
 
 }  // namespace
 
@@ -478,23 +479,47 @@ namespace {
   return p;
 }
 
+// The commonest field of all, an optional minus sign, digits, a point and up to eight digits, in 8
+// to 16 bytes after the sign: converted with nothing kept in memory, so that the loop over a
+// record's fields stays in registers. False for any other form; nothing is decided then.
+[[gnu::always_inline]] inline bool convert_point_field(const char* text, std::size_t size, double& value) {
+  const bool negative = size > 0 && *text == '-';
+  text += negative;
+  size -= negative;
+  std::uint64_t mantissa = 0;
+  int exponent = 0;
+  if (!read_point_form(std::string_view(text, size), mantissa, exponent)) return false;
+  // At most fifteen digits: the mantissa is below 2^53, and -exponent at most eight.
+  const double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa)) / exact_powers_of_ten[-exponent];
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// Every other short decimal field, with or without blanks around it.
+[[gnu::noinline]] bool convert_other_field(std::string_view text, double& value) {
+  return parse_short_decimal(text, value) || parse_short_decimal(trim_blanks(text), value);
+}
+
 // Splits `record` at the delimiters that `find` finds into exactly values.size() short decimal
 // numbers, blanks around them allowed; false when the record is not of that kind.
 template <typename FindDelimiter>
 [[gnu::always_inline]] inline bool convert_numbers(std::string_view record, std::span<double> values, FindDelimiter find) {
   const char* p = record.data();
-  const char* end = p + record.size();
-  for (double& value : values) {
+  const char* const end = p + record.size();
+  double* value = values.data();
+  double* const last = value + values.size() - 1;
+  for (;; ++value) {
     const char* start = p;
     p = find(p, end);
-    const std::string_view text(start, static_cast<std::size_t>(p - start));
+    const auto size = static_cast<std::size_t>(p - start);
     // Blanks are no part of a number: the field is trimmed only when it has them. A quoted
     // field, an empty one or one of text is refused either way.
-    if (!parse_short_decimal(text, value) && !parse_short_decimal(trim_blanks(text), value)) return false;
-    if (p == end) return &value == &values.back();
+    if (!convert_point_field(start, size, *value) && !convert_other_field(std::string_view(start, size), *value))
+      return false;
+    if (p == end) return value == last;
+    if (value == last) return false;  // more fields than values
     ++p;
   }
-  return false;  // more fields than values
 }
 
 }  // namespace

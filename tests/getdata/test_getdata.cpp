@@ -197,6 +197,22 @@ TEST(getdata, records_of_plain_numbers_keep_missing_values_and_stop_at_text) {
   EXPECT_EQ(run.log.find("reading the data again"), std::string::npos) << run.log;
 }
 
+TEST(getdata, summaries_count_values_in_record_order_across_both_ways_of_reading) {
+  // Records of plain numbers are stored whole and summarised apart; the second record (an empty
+  // field) takes the general way. The summaries must equal counting every value in record order:
+  // the first of equal extremes (-0 before 0) is the one shown, whichever way each record took.
+  TempDir dir;
+  testsupport::write_text(dir.file("in.csv"), "a,b,c\n-0,1,0\n0,,-0\n0,2,-0\n5,3,-4\n");
+  GetdataRun run = run_getdata(dir, "datain in.csv;\ntable;\ndelim csv;\nkeep c a;\nrun;\n");
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  const std::string listing = testsupport::read_text(dir.file("job.lst"));
+  EXPECT_NE(listing.find("1. a, float, valid: 4, missing: 0, range: -0 to 5"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("2. c, float, valid: 4, missing: 0, range: -4 to 0"), std::string::npos) << listing;
+  const double values[] = {-0.0, 0.0, 0.0, -0.0, 0.0, -0.0, 5, -4};
+  ASSERT_EQ(run.data.size(), sizeof values);
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(std::signbit(number_at(run, 2, k / 2, k % 2)), std::signbit(values[k])) << k;
+}
+
 TEST(getdata, fixed_width_text_with_implied_decimals) {
   TempDir dir;
   testsupport::write_text(dir.file("in.txt"),
