@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "impute/separation.h"
 #include "runtime/frame.h"
 #include "stats/packed_matrix.h"
 #include "stats/random.h"
@@ -153,17 +154,20 @@ double information_pass(FitRows& rows, const Family& family, const std::vector<i
 
 // The passes of Newton-Raphson with step halving, from `coefficients` with the previous
 // log-likelihood `previous_loglik`; leaves the inverse factor of the last pass in fit.matrix and
-// the number of rows that took part in fit.cases.
+// the number of rows that took part in fit.cases. The prior of a separated fit's refit joins
+// every pass; the refit logs no warning (its first fit has).
 void newton_passes(ImputeRun& run, FitRows& rows, const Family& family, const std::vector<std::int16_t>& base,
                    std::vector<double> coefficients, double previous_loglik, LinearFit& fit) {
   const int y = rows.dependent();
   const std::vector<int> active = active_columns(base, y);
   std::vector<double> previous(coefficients.size(), 0.0);
   fit.matrix.assign(packed_size(static_cast<std::size_t>(y) + 1), 0.0);
-  bool warned = false;
+  const bool refit = !fit.prior.empty();
+  bool warned = refit;
   for (int passes = 1;; ++passes) {
     if (interrupted()) error_exit("User interrupt");
-    const double loglik = information_pass(rows, family, active, coefficients, fit.matrix, fit.cases);
+    double loglik = information_pass(rows, family, active, coefficients, fit.matrix, fit.cases);
+    if (refit) loglik += add_prior_information(fit.prior, active, coefficients, y, fit.matrix);
     fit.status = base;
     const bool pivoted = tessary::factor_and_invert(fit.matrix, fit.status);
     const bool singular = !pivoted || std::count(fit.status.begin(), fit.status.end(), tessary::status_singular) > 0;
@@ -173,8 +177,11 @@ void newton_passes(ImputeRun& run, FitRows& rows, const Family& family, const st
       warned = true;
     }
     if (passes >= run.maxlogi) {
-      log_line(false, "  Warning: Too many iterations, probably due to");
-      log_line(false, "           colinearity with dependent variable");
+      if (!refit) {
+        log_line(false, "  Warning: Too many iterations, probably due to");
+        log_line(false, "           colinearity with dependent variable");
+      }
+      fit.pass_limit = true;
       break;
     }
     if (previous_loglik != 0 && loglik < previous_loglik) {
@@ -269,6 +276,14 @@ void fit_logistic_from_zero(ImputeRun& run, const ModelColumns& columns, FitRows
                 std::vector<double>(static_cast<std::size_t>(columns.dependent()), 0.0), 0.0, fit);
 }
 
+void refit_logistic(ImputeRun& run, FitRows& rows, const Response& response, LinearFit& fit) {
+  std::vector<std::int16_t> base = fit.status;
+  std::replace(base.begin(), base.end(), tessary::status_singular, column_active);
+  Family family;
+  family.response = response;
+  newton_passes(run, rows, family, base, std::vector<double>(static_cast<std::size_t>(rows.dependent()), 0.0), 0.0, fit);
+}
+
 void fit_poisson(ImputeRun& run, const ModelColumns& columns, const Variable& dependent, FitRows& rows, LinearFit& fit) {
   if (dependent.categorical()) error_exit("Dependent variable categorical");
   double offsets = 0;
@@ -328,6 +343,8 @@ std::vector<double> log_likelihoods(FitRows& rows, const Family& family, const s
 void perturb_iterative(ImputeRun& run, int k, FitRows& rows, const Family& family, LinearFit& fit) {
   fit.perturbed = fit.coefficients;
   if (k <= 0) return;
+  // The normal approximation fails a separated model's refit; the importance weights correct it.
+  if (!fit.prior.empty()) k = std::max(k, separated_candidates);
   const std::vector<int> active = active_columns(fit.status, rows.dependent());
   double squares = 0;
   if (k <= 2) {
@@ -341,7 +358,9 @@ void perturb_iterative(ImputeRun& run, int k, FitRows& rows, const Family& famil
     candidates.push_back(factor_draw(run, fit, active, squares));
     proposal.push_back(-0.5 * squares);
   }
-  const std::vector<double> loglik = log_likelihoods(rows, family, candidates);
+  std::vector<double> loglik = log_likelihoods(rows, family, candidates);
+  if (!fit.prior.empty())
+    for (std::size_t c = 0; c < candidates.size(); ++c) loglik[c] += prior_loglik(fit.prior, candidates[c]);
   std::vector<double> weight(candidates.size(), 1.0);
   double total = 1.0;
   for (std::size_t c = 1; c < candidates.size(); ++c) {

@@ -38,13 +38,21 @@ void fit_logistic(ImputeRun& run, const ModelColumns& columns, const Variable& d
 void fit_logistic_from_zero(ImputeRun& run, const ModelColumns& columns, FitRows& rows, const Response& response,
                             std::vector<std::int16_t> status, LinearFit& fit);
 
+// Fits a logistic model again from 0, over the columns its fit used, with the prior of
+// fit.prior joining every pass (the refit of a separated model).
+void refit_logistic(ImputeRun& run, FitRows& rows, const Response& response, LinearFit& fit);
+
 // A Poisson fit with offsets, started from the least-squares coefficients, the previous
 // log-likelihood at -n. Stops the run with "Invalid offset value" at an offset not above 0.
 void fit_poisson(ImputeRun& run, const ModelColumns& columns, const Variable& dependent, FitRows& rows, LinearFit& fit);
 
+// Candidates of the importance resampling that perturbs a separated model's refit.
+inline constexpr int separated_candidates = 51;
+
 // Sets fit.perturbed: the coefficients themselves when k is 0, a normal draw through the inverse
 // factor when k is 1 or 2, and for larger k the pick among the coefficients and k - 1 such draws
-// by their importance weights (one pass over the rows).
+// by their importance weights (one pass over the rows; with a refit's prior the target is the
+// posterior, and k is at least separated_candidates).
 void perturb_iterative(ImputeRun& run, int k, FitRows& rows, const Family& family, LinearFit& fit);
 
 // The linear predictor of a row (or of model columns) with the given coefficients.

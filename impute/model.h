@@ -64,6 +64,8 @@ struct LinearFit {
   double root_rss = 0;                   // square root of the residual sum of squares
   double scale = 0;                      // perturbed residual standard deviation s
   long long cases = 0;                   // fitting cases
+  bool pass_limit = false;               // an iterative fit that ended by MAXLOGI
+  std::vector<double> prior;             // a separated logistic fit's refit: prior precision per column
 };
 
 // Adds one case's columns (x[dependent] set) to the packed cross-product matrix.

@@ -8,6 +8,7 @@
 
 #include "impute/bootstrap_cells.h"
 #include "impute/iterative_fit.h"
+#include "impute/separation.h"
 #include "runtime/frame.h"
 #include "stats/packed_matrix.h"
 #include "stats/random.h"
@@ -234,6 +235,7 @@ std::unique_ptr<CaseDraw> binary_model(ImputeRun& run, const Variable& dep, cons
   family.response = indicator_response(rows.dependent());
   LinearFit fit;
   fit_logistic(run, columns, dep, rows, family.response, fit);
+  settle_separated_fit(run, rows, family.response, fit);
   const int k = perturbation_size(run, dep);
   perturb_iterative(run, k, rows, family, fit);
   if (run.print_coefficients()) {
@@ -291,6 +293,7 @@ std::unique_ptr<CaseDraw> polytomous_model(ImputeRun& run, const Variable& dep, 
     CodeModel model;
     model.code = c;
     fit_logistic_from_zero(run, columns, rows, family.response, status, model.fit);
+    settle_separated_fit(run, rows, family.response, model.fit);
     perturb_iterative(run, k, rows, family, model.fit);
     if (run.print_coefficients()) {
       list_code_heading(dep, c);
@@ -323,6 +326,7 @@ std::unique_ptr<CaseDraw> mixed_model(ImputeRun& run, int dependent, const Model
   family.response = indicator_response(rows.dependent());
   LinearFit zero_part;
   fit_logistic(run, columns, dep, rows, family.response, zero_part);
+  settle_separated_fit(run, rows, family.response, zero_part);
   perturb_iterative(run, k, rows, family, zero_part);
   if (run.print_coefficients()) {
     list_line("Code: Non-zero", 2);
