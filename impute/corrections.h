@@ -45,6 +45,8 @@ struct CorrectionSpan {
   }
   std::int16_t variable(int e) const;
   const unsigned char* value(int e) const;
+  // The index of the entry of `variable`, -1 when the record has none.
+  int find(int variable) const;
 };
 
 // Which index fields the records of a run carry.
@@ -56,11 +58,17 @@ struct CorrectionLayout {
 
 inline constexpr int correction_entry_bytes = 10;
 
+// The most bytes of corrections held in memory instead of in their file: about a record
+// buffer's worth, so that memory does not grow with the case count.
+inline constexpr std::size_t corrections_memory_limit = std::size_t{4} << 20;
+
 // Streams the records of a corrections file.
 class CorrectionReader {
  public:
   CorrectionReader() = default;
   CorrectionReader(const char* path, CorrectionLayout layout);
+  // Records held in memory in the file's layout, without the terminator.
+  CorrectionReader(const std::vector<unsigned char>& bytes, CorrectionLayout layout);
   // The next record, or false at the terminator (or when no file is open).
   bool next(CorrectionRecord& record);
   // The same, read in place.
@@ -68,6 +76,8 @@ class CorrectionReader {
 
  private:
   RecordFile file_;
+  const unsigned char* at_ = nullptr;  // records in memory: the next one and their end
+  const unsigned char* end_ = nullptr;
   CorrectionLayout layout_;
 };
 
@@ -75,8 +85,15 @@ class CorrectionReader {
 class CorrectionWriter {
  public:
   CorrectionWriter(const char* path, CorrectionLayout layout);
+  // Writes the records into `memory` (in the file's layout, without the terminator) while they
+  // stay within corrections_memory_limit; past it they all go to the file at `path`.
+  CorrectionWriter(std::vector<unsigned char>& memory, const char* path, CorrectionLayout layout);
   void write(const CorrectionRecord& record);
   void write(const CorrectionSpan& record);
+  // Whole records in the file's layout, copied as they are.
+  void write_records(const unsigned char* records, std::size_t size);
+  // Whether every record so far is in memory.
+  bool in_memory() const { return memory_ != nullptr; }
   // Writes `base` (or, when null, an empty record of the case, multiple and implicate) with the
   // entry of `variable` set to `value`, appended when the record has none.
   void write_setting(const CorrectionSpan* base, std::int32_t case_number, std::int16_t multiple, std::int16_t implicate,
@@ -87,8 +104,14 @@ class CorrectionWriter {
   // Room for a record of `entries` entries with its length and header filled in; returns where
   // the entries go.
   unsigned char* start_record(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate, int entries);
+  // Room for `size` more bytes.
+  unsigned char* room(std::int32_t size);
+  // Moves the records from memory to the file.
+  void spill();
 
   RecordFile file_;
+  std::vector<unsigned char>* memory_ = nullptr;
+  const char* path_ = nullptr;
   CorrectionLayout layout_;
 };
 

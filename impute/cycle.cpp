@@ -96,7 +96,7 @@ void set_multiple_aside(const ImputeRun& run, WorkFiles& files) {
   } else if (files.current >= 0) {
     const int merged = files.free_corrections();
     merge_corrections(files.corrections_path[files.finished].c_str(), files.corrections_path[files.current].c_str(),
-                      files.corrections_path[merged].c_str(), {run.multiples > 0, run.implicates > 0});
+                      files.corrections_path[merged].c_str(), layout_of(run));
     files.finished = merged;
   }
   files.current = -1;
@@ -105,8 +105,10 @@ void set_multiple_aside(const ImputeRun& run, WorkFiles& files) {
 }  // namespace
 
 void run_loops(ImputeRun& run, WorkFiles& files, const std::function<void(int multiple)>& after_multiple) {
+  const CorrectionLayout layout = layout_of(run);
   if (run.multiples == 0) {
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, 0, i);
+    store_current_corrections(files, layout);
     return;
   }
   // The cross-products over all cases are kept through the steps of an iteration.
@@ -119,6 +121,7 @@ void run_loops(ImputeRun& run, WorkFiles& files, const std::function<void(int mu
     for (int iteration = 1; iteration <= run.iterations; ++iteration)
       imputation_cycle(run, files, m, iteration, sums ? &*sums : nullptr);
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, m, i);
+    store_current_corrections(files, layout);
     if (after_multiple) after_multiple(m);
     set_multiple_aside(run, files);
   }

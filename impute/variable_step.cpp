@@ -51,6 +51,21 @@ void step_warning(const ImputeRun& run, const char* text) {
   if (run.print_coefficients()) list_line(text, 1);
 }
 
+CorrectionReader current_corrections(const WorkFiles& files, CorrectionLayout layout) {
+  if (files.current_in_memory) return CorrectionReader(files.current_memory, layout);
+  if (files.current >= 0) return CorrectionReader(files.corrections_path[files.current].c_str(), layout);
+  return CorrectionReader();
+}
+
+void store_current_corrections(WorkFiles& files, CorrectionLayout layout) {
+  if (!files.current_in_memory) return;
+  CorrectionWriter writer(files.corrections_path[files.current].c_str(), layout);
+  writer.write_records(files.current_memory.data(), files.current_memory.size());
+  writer.finish();
+  files.current_memory = std::vector<unsigned char>();
+  files.current_in_memory = false;
+}
+
 int perturbation_size(const ImputeRun& run, const Variable& var) { return run.seed == 0 ? 0 : var.perturb > 0 ? var.perturb : 2; }
 
 namespace {
@@ -346,18 +361,79 @@ double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, co
   return bounded_normal_draw(run, eta, s, case_limits(run, dependent, record));
 }
 
-// Merges the drawn values of the model file's cases into the next corrections file.
-// The drawn values also go back into the running sums, when kept.
+// Where the drawn values of a step go: the current corrections held in memory take them in
+// place while every case already has an entry of the variable (the iterations after the first);
+// from the first case that needs a new record or entry, and whenever the corrections are on
+// disk, they are merged into the next corrections.
+class ValueSink {
+ public:
+  ValueSink(WorkFiles& files, CorrectionLayout layout)
+      : files_(files), layout_(layout), reader_(current_corrections(files, layout)) {
+    more_ = reader_.next(ahead_);
+    if (!files.current_in_memory) start_merge();
+  }
+  void set(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate, std::int16_t variable, const Slot8& value) {
+    while (more_ && ahead_.before(case_number, multiple, implicate)) {
+      if (writer_) writer_->write(ahead_);
+      more_ = reader_.next(ahead_);
+    }
+    const bool merge = more_ && ahead_.is(case_number, multiple, implicate);
+    if (!writer_) {
+      const int found = merge ? ahead_.find(variable) : -1;
+      if (found >= 0) {
+        std::memcpy(in_memory(ahead_.value(found)), value.data(), 8);
+        more_ = reader_.next(ahead_);
+        return;
+      }
+      start_merge();
+    }
+    writer_->write_setting(merge ? &ahead_ : nullptr, case_number, multiple, implicate, variable, value);
+    if (merge) more_ = reader_.next(ahead_);
+  }
+  void finish() {
+    if (!writer_) return;
+    while (more_) {
+      writer_->write(ahead_);
+      more_ = reader_.next(ahead_);
+    }
+    writer_->finish();
+    files_.current = next_;
+    files_.current_in_memory = writer_->in_memory();
+    std::swap(files_.current_memory, merged_);
+    merged_ = std::vector<unsigned char>();
+  }
+
+ private:
+  unsigned char* in_memory(const unsigned char* at) {
+    return files_.current_memory.data() + (at - files_.current_memory.data());
+  }
+  // Starts the merge with the records before the current one, as they stand, in one copy.
+  void start_merge() {
+    next_ = files_.free_corrections();
+    merged_.reserve(std::min(corrections_memory_limit, files_.current_memory.size() + (files_.current_memory.size() >> 3)));
+    writer_.emplace(merged_, files_.corrections_path[next_].c_str(), layout_);
+    if (!files_.current_in_memory) return;
+    const unsigned char* first = files_.current_memory.data();
+    const unsigned char* at = more_ ? ahead_.entries - layout_.header_bytes() : first + files_.current_memory.size();
+    writer_->write_records(first, static_cast<std::size_t>(at - first));
+  }
+
+  WorkFiles& files_;
+  CorrectionLayout layout_;
+  CorrectionReader reader_;
+  CorrectionSpan ahead_;
+  bool more_ = false;
+  int next_ = -1;
+  std::vector<unsigned char> merged_;
+  std::optional<CorrectionWriter> writer_;
+};
+
+// Sets the drawn values of the model file's cases in the corrections. The drawn values also go
+// back into the running sums, when kept.
 void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
                     const StepPass& pass, RecordFile& model, RunningSums* sums) {
   log_line(false, "  Correct data");
-  const CorrectionLayout layout = layout_of(run);
-  const int next = files.free_corrections();
-  CorrectionWriter writer(files.corrections_path[next].c_str(), layout);
-  CorrectionReader reader;
-  if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
-  CorrectionSpan ahead;
-  bool more = reader.next(ahead);
+  ValueSink sink(files, layout_of(run));
   bopen(nullptr, model.get(), B_READ, 0, 0);
   std::vector<double> x(static_cast<std::size_t>(columns.count()));
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
@@ -370,19 +446,12 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   while (const unsigned char* first = model.read_records(count)) {
     for (std::int64_t i = 0; i < count; ++i) {
       const unsigned char* record = first + i * run.record_length;
-      const std::int32_t case_number = record_case(record);
-      while (more && ahead.before(case_number, multiple, implicate)) {
-        writer.write(ahead);
-        more = reader.next(ahead);
-      }
-      const bool merge = more && ahead.is(case_number, multiple, implicate);
       const double stored = dependent_value(dep, record);
       const bool not_applicable = !is_observed(stored) && stored != missing_value;
       const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
       const Slot8 entry = dep.numeric() ? number_value(value)
                                         : code_value(not_applicable ? not_applicable_index : static_cast<std::int16_t>(value));
-      writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, entry);
-      if (merge) more = reader.next(ahead);
+      sink.set(record_case(record), multiple, implicate, variable, entry);
       if (sums != nullptr) {
         std::memcpy(copy.data(), record, copy.size());
         std::memcpy(copy.data() + dep.position, entry.data(), dep.numeric() ? 8 : 2);
@@ -391,13 +460,8 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
     }
   }
   if (sums != nullptr) sums->put_back();
-  while (more) {
-    writer.write(ahead);
-    more = reader.next(ahead);
-  }
-  writer.finish();
+  sink.finish();
   model.close();
-  files.current = next;
 }
 
 // The treatment of a continuous variable: the degenerate constants, or the perturbed fit.

@@ -25,16 +25,19 @@ struct StepPass {
 // Which index fields the corrections records of the run carry.
 inline CorrectionLayout layout_of(const ImputeRun& run) { return {run.multiples > 0, run.implicates > 0}; }
 
+// Reads the current corrections, wherever they are.
+CorrectionReader current_corrections(const WorkFiles& files, CorrectionLayout layout);
+// Moves current corrections held in memory to their file, for the readers after the steps.
+void store_current_corrections(WorkFiles& files, CorrectionLayout layout);
+
 // Streams the current corrections and applies those of the case to its working record: the
 // entries of the pass's multiple (and implicate). A `dependent` of -1 takes every entry.
 class CorrectionApplier {
  public:
   CorrectionApplier(const ImputeRun& run, const WorkFiles& files, CorrectionLayout layout, const StepPass& pass, int dependent)
       : run_(run), pass_(pass), dependent_(dependent) {
-    if (files.current >= 0) {
-      reader_ = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
-      more_ = reader_.next(ahead_);
-    }
+    reader_ = current_corrections(files, layout);
+    more_ = reader_.next(ahead_);
   }
   void apply(unsigned char* record) {
     own_held_ = false;
