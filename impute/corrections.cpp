@@ -36,6 +36,8 @@ std::int16_t CorrectionSpan::variable(int e) const {
 
 const unsigned char* CorrectionSpan::value(int e) const { return entries + static_cast<std::ptrdiff_t>(e) * correction_entry_bytes + 2; }
 
+const unsigned char* CorrectionSpan::start(CorrectionLayout layout) const { return entries - layout.header_bytes(); }
+
 int CorrectionSpan::find(int variable_) const {
   for (int e = 0; e < count; ++e)
     if (variable(e) == variable_) return e;
@@ -53,6 +55,20 @@ CorrectionReader::CorrectionReader(const char* path, CorrectionLayout layout)
 
 CorrectionReader::CorrectionReader(const std::vector<unsigned char>& bytes, CorrectionLayout layout)
     : at_(bytes.data()), end_(bytes.data() + bytes.size()), layout_(layout) {}
+
+void CorrectionReader::skip_cases_before(std::int32_t case_number) {
+  if (at_ == nullptr) return;
+  // Lengths were checked when the records were written here; next() checks the one it stops at.
+  while (end_ - at_ >= 8) {
+    std::int32_t record_case;
+    std::memcpy(&record_case, at_ + 4, 4);
+    if (record_case >= case_number) return;
+    std::int32_t length;
+    std::memcpy(&length, at_, 4);
+    if (length < layout_.header_bytes() || length > end_ - at_) error_exit("Can't read merge file");
+    at_ += length;
+  }
+}
 
 bool CorrectionReader::next(CorrectionSpan& record) {
   std::int32_t length = 0;

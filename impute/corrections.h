@@ -30,6 +30,13 @@ struct CorrectionRecord {
   CorrectionEntry* find(int variable);
 };
 
+// Which index fields the records of a run carry.
+struct CorrectionLayout {
+  bool multiple = false;   // MULTIPLES > 0
+  bool implicate = false;  // IMPLICATES > 0
+  int header_bytes() const { return 8 + (multiple ? 2 : 0) + (implicate ? 2 : 0); }
+};
+
 // A record as it lies in the reader's buffer, valid until the reader's next call: what the
 // merges of a variable step stream through without copying the entries.
 struct CorrectionSpan {
@@ -40,6 +47,8 @@ struct CorrectionSpan {
   int count = 0;
 
   bool before(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const;
+  // Where the record begins, with its length.
+  const unsigned char* start(CorrectionLayout layout) const;
   bool is(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const {
     return case_number == case_number_ && multiple == multiple_ && implicate == implicate_;
   }
@@ -47,13 +56,6 @@ struct CorrectionSpan {
   const unsigned char* value(int e) const;
   // The index of the entry of `variable`, -1 when the record has none.
   int find(int variable) const;
-};
-
-// Which index fields the records of a run carry.
-struct CorrectionLayout {
-  bool multiple = false;   // MULTIPLES > 0
-  bool implicate = false;  // IMPLICATES > 0
-  int header_bytes() const { return 8 + (multiple ? 2 : 0) + (implicate ? 2 : 0); }
 };
 
 inline constexpr int correction_entry_bytes = 10;
@@ -73,6 +75,11 @@ class CorrectionReader {
   bool next(CorrectionRecord& record);
   // The same, read in place.
   bool next(CorrectionSpan& record);
+  // Records held in memory: passes over those of cases before `case_number` without reading
+  // them, and tells where the next one begins. Records in a file are left to next().
+  bool in_memory() const { return at_ != nullptr; }
+  void skip_cases_before(std::int32_t case_number);
+  const unsigned char* position() const { return at_; }
 
  private:
   RecordFile file_;

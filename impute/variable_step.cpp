@@ -373,10 +373,7 @@ class ValueSink {
     if (!files.current_in_memory) start_merge();
   }
   void set(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate, std::int16_t variable, const Slot8& value) {
-    while (more_ && ahead_.before(case_number, multiple, implicate)) {
-      if (writer_) writer_->write(ahead_);
-      more_ = reader_.next(ahead_);
-    }
+    pass_before(case_number, multiple, implicate);
     const bool merge = more_ && ahead_.is(case_number, multiple, implicate);
     if (!writer_) {
       const int found = merge ? ahead_.find(variable) : -1;
@@ -392,6 +389,12 @@ class ValueSink {
   }
   void finish() {
     if (!writer_) return;
+    if (more_ && reader_.in_memory()) {
+      const unsigned char* from = ahead_.start(layout_);
+      const unsigned char* end = files_.current_memory.data() + files_.current_memory.size();
+      writer_->write_records(from, static_cast<std::size_t>(end - from));
+      more_ = false;
+    }
     while (more_) {
       writer_->write(ahead_);
       more_ = reader_.next(ahead_);
@@ -404,6 +407,20 @@ class ValueSink {
   }
 
  private:
+  // Passes over (and merges) the records before the case's: those of earlier cases in one go
+  // when they are in memory.
+  void pass_before(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate) {
+    if (more_ && ahead_.case_number < case_number && reader_.in_memory()) {
+      const unsigned char* from = ahead_.start(layout_);
+      reader_.skip_cases_before(case_number);
+      if (writer_) writer_->write_records(from, static_cast<std::size_t>(reader_.position() - from));
+      more_ = reader_.next(ahead_);
+    }
+    while (more_ && ahead_.before(case_number, multiple, implicate)) {
+      if (writer_) writer_->write(ahead_);
+      more_ = reader_.next(ahead_);
+    }
+  }
   unsigned char* in_memory(const unsigned char* at) {
     return files_.current_memory.data() + (at - files_.current_memory.data());
   }
@@ -414,7 +431,7 @@ class ValueSink {
     writer_.emplace(merged_, files_.corrections_path[next_].c_str(), layout_);
     if (!files_.current_in_memory) return;
     const unsigned char* first = files_.current_memory.data();
-    const unsigned char* at = more_ ? ahead_.entries - layout_.header_bytes() : first + files_.current_memory.size();
+    const unsigned char* at = more_ ? ahead_.start(layout_) : first + files_.current_memory.size();
     writer_->write_records(first, static_cast<std::size_t>(at - first));
   }
 

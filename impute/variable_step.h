@@ -42,7 +42,11 @@ class CorrectionApplier {
   void apply(unsigned char* record) {
     own_held_ = false;
     const std::int32_t case_number = record_case(record);
-    while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
+    if (more_ && ahead_.case_number < case_number) {
+      reader_.skip_cases_before(case_number);
+      more_ = reader_.next(ahead_);
+      while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
+    }
     while (more_ && ahead_.case_number == case_number) {
       if (ahead_.multiple == pass_.multiple && (ahead_.implicate == -1 || ahead_.implicate == pass_.implicate)) {
         // In the iterations the variable's own earlier values are what is being replaced.
