@@ -52,7 +52,8 @@ void step_by_levels(ImputeRun& run, WorkFiles& files, int v, const std::vector<i
 
 void imputation_cycle(ImputeRun& run, WorkFiles& files, int multiple, int iteration, RunningSums* sums) {
   char text[120];
-  if (sums != nullptr) sums->invalidate();
+  // A multiple starts from the data as read; its later iterations carry the sums on.
+  if (sums != nullptr && iteration == 1) sums->invalidate();
   for (std::size_t p = static_cast<std::size_t>(run.complete_entries); p < run.order.size(); ++p) {
     const int v = run.order[p];
     if (run.vars[static_cast<std::size_t>(v)].interaction) continue;

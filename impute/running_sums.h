@@ -37,8 +37,8 @@ class RunningSums {
 
   // Whether the sums hold the columns of a variable.
   bool covers(int variable) const { return first_[static_cast<std::size_t>(variable)] >= 0; }
-  // The sums are recomputed in the next step's pass (at the start of each iteration, so that
-  // the rounding of the updates does not build up, and after a step that did not keep them).
+  // The sums are recomputed in the next step's pass (at the start of each multiple, and after
+  // a step that did not keep them).
   void invalidate() { whole_ = false; }
   bool whole() const { return whole_; }
   MissingRows& missing_rows(int variable);
