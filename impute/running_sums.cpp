@@ -67,13 +67,17 @@ void RunningSums::end_pass() {
   whole_ = true;
 }
 
-void RunningSums::step_matrix(int dependent, const ModelColumns& step, std::vector<double>& matrix) const {
-  // Where each of the step's columns lies among these.
-  std::vector<std::size_t> at(static_cast<std::size_t>(step.count()), 0);
+std::vector<std::size_t> RunningSums::step_columns(const ModelColumns& step) const {
+  std::vector<std::size_t> at(static_cast<std::size_t>(step.dependent()), 0);
   for (const PredictorColumns& p : step.predictors())
     for (int c = 0; c < p.count; ++c)
       at[static_cast<std::size_t>(p.first + c)] = static_cast<std::size_t>(first_[static_cast<std::size_t>(p.variable)] + c);
-  at[static_cast<std::size_t>(step.dependent())] = static_cast<std::size_t>(first_[static_cast<std::size_t>(dependent)]);
+  return at;
+}
+
+void RunningSums::step_matrix(int dependent, const ModelColumns& step, std::vector<double>& matrix) const {
+  std::vector<std::size_t> at = step_columns(step);
+  at.push_back(static_cast<std::size_t>(first_[static_cast<std::size_t>(dependent)]));
   matrix.resize(tessary::packed_size(at.size()));
   std::size_t e = 0;
   for (std::size_t i = 0; i < at.size(); ++i)
@@ -100,6 +104,20 @@ void RunningSums::add_new_value(const unsigned char* record) {
     return;
   }
   columns_.fill(record, x_.data());
+  add_changed();
+}
+
+void RunningSums::fill_step_case(const unsigned char* record, const std::vector<std::size_t>& at, double* x) {
+  columns_.fill(record, x_.data());
+  for (std::size_t c = 0; c < at.size(); ++c) x[c] = x_[at[c]];
+}
+
+void RunningSums::add_new_number(double value) {
+  x_[static_cast<std::size_t>(changed_.front())] = is_observed(value) ? value : 0.0;
+  add_changed();
+}
+
+void RunningSums::add_changed() {
   const auto n = static_cast<std::size_t>(size());
   double* sums = changed_sums_.data();
   for (int c : changed_) {

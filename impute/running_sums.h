@@ -59,11 +59,21 @@ class RunningSums {
   void start_new_values(int dependent);
   void add_new_value(const unsigned char* record);
   void put_back();
+  // The same for a step whose columns all lie among these and whose dependent has one column of
+  // its own (no interaction term holds it): decodes an imputed case once, gives the step's
+  // columns (the dependent's left alone), then adds the case with its new value.
+  bool lends_columns(int dependent) const { return count_[static_cast<std::size_t>(dependent)] == 1 && !in_term_[static_cast<std::size_t>(dependent)]; }
+  void fill_step_case(const unsigned char* record, const std::vector<std::size_t>& at, double* x);
+  void add_new_number(double value);
+  // Where each column of a step (before its dependent) lies among these.
+  std::vector<std::size_t> step_columns(const ModelColumns& step) const;
 
  private:
   // Columns of the sums: those of `columns_` without the dependent column every model has.
   int size() const { return columns_.count() - 1; }
   void add(CrossProductBlock& adder, const unsigned char* record) { columns_.fill(record, adder.next_case()); }
+  // Adds x_ to the changed columns' products.
+  void add_changed();
 
   ModelColumns columns_;
   std::vector<int> first_;        // per variable of the run: its first column, -1 none

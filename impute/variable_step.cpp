@@ -349,12 +349,12 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   return eta;
 }
 
-// The value of one case of the model file.
+// The value of one case of the model file; `filled`: x holds the case's columns already.
 double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, const Treatment& how,
-                  const unsigned char* record, std::vector<double>& x) {
+                  const unsigned char* record, std::vector<double>& x, bool filled) {
   if (how.constant) return how.value;
   if (how.model) return how.model->draw(run, record, x);
-  columns.fill(record, x.data());
+  if (!filled) columns.fill(record, x.data());
   const double eta = linear_predictor(how.fit.perturbed, x);
   const double s = how.fit.scale;
   if (!run.vars[static_cast<std::size_t>(dependent)].bounded) return s != 0 ? eta + s * tessary::normal(run.generator) : eta;
@@ -446,9 +446,10 @@ class ValueSink {
 };
 
 // Sets the drawn values of the model file's cases in the corrections. The drawn values also go
-// back into the running sums, when kept.
+// back into the running sums, when kept; when the sums hold every column of the step
+// (`sums_fit`), a case is decoded once for both.
 void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
-                    const StepPass& pass, RecordFile& model, RunningSums* sums) {
+                    const StepPass& pass, RecordFile& model, RunningSums* sums, bool sums_fit) {
   log_line(false, "  Correct data");
   ValueSink sink(files, layout_of(run));
   bopen(nullptr, model.get(), B_READ, 0, 0);
@@ -457,7 +458,9 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
   const auto implicate = static_cast<std::int16_t>(pass.implicate);
   const auto variable = static_cast<std::int16_t>(dependent);
-  std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
+  const bool lent = sums_fit && sums->lends_columns(dependent);
+  const std::vector<std::size_t> at = lent ? sums->step_columns(columns) : std::vector<std::size_t>();
+  std::vector<unsigned char> copy(sums != nullptr && !lent ? static_cast<std::size_t>(run.record_length) : 0);
   if (sums != nullptr) sums->start_new_values(dependent);
   std::int64_t count = 0;
   while (const unsigned char* first = model.read_records(count)) {
@@ -465,11 +468,14 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
       const unsigned char* record = first + i * run.record_length;
       const double stored = dependent_value(dep, record);
       const bool not_applicable = !is_observed(stored) && stored != missing_value;
-      const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
+      if (lent) sums->fill_step_case(record, at, x.data());
+      const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x, lent);
       const Slot8 entry = dep.numeric() ? number_value(value)
                                         : code_value(not_applicable ? not_applicable_index : static_cast<std::int16_t>(value));
       sink.set(record_case(record), multiple, implicate, variable, entry);
-      if (sums != nullptr) {
+      if (lent) {
+        sums->add_new_number(value);
+      } else if (sums != nullptr) {
         std::memcpy(copy.data(), record, copy.size());
         std::memcpy(copy.data() + dep.position, entry.data(), dep.numeric() ? 8 : 2);
         sums->add_new_value(copy.data());
@@ -536,7 +542,7 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
   if (data.model_records == 0) return;
   if (rows) how.model = choose_model(run, variable, columns, *rows, *fit_cases, how.fit, pass);
   if (!how.model) choose_continuous(run, variable, columns, data, how);
-  replace_values(run, files, variable, columns, how, pass, model, sums);
+  replace_values(run, files, variable, columns, how, pass, model, sums, sums_fit);
 }
 
 }  // namespace impute
