@@ -51,10 +51,10 @@ CorrectionEntry* CorrectionRecord::find(int variable) {
 }
 
 CorrectionReader::CorrectionReader(const char* path, CorrectionLayout layout)
-    : file_(path, B_READ, -1, 0), layout_(layout) {}
+    : file_(path, B_READ, -1, 0), layout_(layout), header_bytes_(layout.header_bytes()) {}
 
 CorrectionReader::CorrectionReader(const std::vector<unsigned char>& bytes, CorrectionLayout layout)
-    : at_(bytes.data()), end_(bytes.data() + bytes.size()), layout_(layout) {}
+    : at_(bytes.data()), end_(bytes.data() + bytes.size()), layout_(layout), header_bytes_(layout.header_bytes()) {}
 
 void CorrectionReader::skip_cases_before(std::int32_t case_number) {
   if (at_ == nullptr) return;
@@ -65,7 +65,7 @@ void CorrectionReader::skip_cases_before(std::int32_t case_number) {
     if (record_case >= case_number) return;
     std::int32_t length;
     std::memcpy(&length, at_, 4);
-    if (length < layout_.header_bytes() || length > end_ - at_) error_exit("Can't read merge file");
+    if (length < header_bytes_ || length > end_ - at_) error_exit("Can't read merge file");
     at_ += length;
   }
 }
@@ -77,7 +77,7 @@ bool CorrectionReader::next(CorrectionSpan& record) {
     if (at_ == end_) return false;
     if (end_ - at_ < 4) error_exit("Can't read merge file");
     std::memcpy(&length, at_, 4);
-    if (length < layout_.header_bytes() || length > end_ - at_) error_exit("Can't read merge file");
+    if (length < header_bytes_ || length > end_ - at_) error_exit("Can't read merge file");
     at = at_ + 4;
     at_ += length;
   } else {
@@ -89,16 +89,17 @@ bool CorrectionReader::next(CorrectionSpan& record) {
       file_.close();
       return false;
     }
-    if (length < layout_.header_bytes()) error_exit("Can't read merge file");
+    if (length < header_bytes_) error_exit("Can't read merge file");
     at = static_cast<const unsigned char*>(file_.read(nullptr, length - 4));
     if (!at) error_exit("Can't read merge file");
   }
-  if ((length - layout_.header_bytes()) % correction_entry_bytes != 0) error_exit("Can't read merge file");
+  const int count = (length - header_bytes_) / correction_entry_bytes;
+  if (count * correction_entry_bytes != length - header_bytes_) error_exit("Can't read merge file");
   record.case_number = take<std::int32_t>(at);
   record.multiple = layout_.multiple ? take<std::int16_t>(at) : std::int16_t{0};
   record.implicate = layout_.implicate ? take<std::int16_t>(at) : std::int16_t{-1};
   record.entries = at;
-  record.count = (length - layout_.header_bytes()) / correction_entry_bytes;
+  record.count = count;
   return true;
 }
 

@@ -86,6 +86,7 @@ class CorrectionReader {
   const unsigned char* at_ = nullptr;  // records in memory: the next one and their end
   const unsigned char* end_ = nullptr;
   CorrectionLayout layout_;
+  int header_bytes_ = 0;
 };
 
 // Writes the records of a corrections file and its terminator.

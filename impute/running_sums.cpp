@@ -18,6 +18,16 @@ std::vector<int> possible_predictors(const ImputeRun& run) {
   return entries;
 }
 
+// to[c] = from[at[c]]; apart, the arrays cannot overlap, so the loop keeps nothing to reload.
+void pick(const double* __restrict from, const std::size_t* __restrict at, double* __restrict to, std::size_t n) {
+  for (std::size_t c = 0; c < n; ++c) to[c] = from[at[c]];
+}
+
+// sums[k] += factor * x[k], for the vector units.
+void add_scaled(double* __restrict sums, const double* __restrict x, double factor, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) sums[k] += factor * x[k];
+}
+
 // The largest matrix of sums kept (elements): 32 MiB, twice.
 constexpr std::size_t largest_sums = std::size_t{1} << 22;
 
@@ -109,7 +119,7 @@ void RunningSums::add_new_value(const unsigned char* record) {
 
 void RunningSums::fill_step_case(const unsigned char* record, const std::vector<std::size_t>& at, double* x) {
   columns_.fill(record, x_.data());
-  for (std::size_t c = 0; c < at.size(); ++c) x[c] = x_[at[c]];
+  pick(x_.data(), at.data(), x, at.size());
 }
 
 void RunningSums::add_new_number(double value) {
@@ -121,8 +131,7 @@ void RunningSums::add_changed() {
   const auto n = static_cast<std::size_t>(size());
   double* sums = changed_sums_.data();
   for (int c : changed_) {
-    const double xc = x_[static_cast<std::size_t>(c)];
-    for (std::size_t k = 0; k < n; ++k) sums[k] += xc * x_[k];
+    add_scaled(sums, x_.data(), x_[static_cast<std::size_t>(c)], n);
     sums += n;
   }
 }
