@@ -256,7 +256,7 @@ void add_to_sums(RunningSums& sums, const Variable& dep, const unsigned char* re
     current = copy.data();
   }
   if (!sums.whole()) sums.add_case(current);
-  if (missing) sums.add_missing(current);
+  if (missing && !sums.missing_known()) sums.add_missing(current);
 }
 
 // Writes the model file and builds the cross-product matrix of the step (from the running sums
@@ -281,7 +281,7 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
   std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
-  if (sums != nullptr) sums->start_pass();
+  if (sums != nullptr) sums->start_pass(dependent);
   const bool observed_only = sums_fit && sums->whole();
   // Records are changed where they lie in the read buffer: the working file itself never is.
   // They are taken a buffer's run at a time.
@@ -309,7 +309,8 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
         ++data.model_records;
       }
       if (!applies) continue;
-      if (sums != nullptr) add_to_sums(*sums, dep, record, missing, corrections.own_value(), copy);
+      if (sums != nullptr && (!sums->whole() || !sums->missing_known()))
+        add_to_sums(*sums, dep, record, missing, corrections.own_value(), copy);
       // An iterative model takes its cases as fit rows; only a mixed variable's non-zero values
       // also enter the linear cross-products.
       if (fit_cases != nullptr ? !fit_cases->take(record, value) : missing) continue;
@@ -371,6 +372,11 @@ class ValueSink {
       : files_(files), layout_(layout), reader_(current_corrections(files, layout)) {
     more_ = reader_.next(ahead_);
     if (!files.current_in_memory) start_merge();
+  }
+  // The corrections record of the case as it stands, null when it has none; valid until set().
+  const CorrectionSpan* find(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate) {
+    pass_before(case_number, multiple, implicate);
+    return more_ && ahead_.is(case_number, multiple, implicate) ? &ahead_ : nullptr;
   }
   void set(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate, std::int16_t variable, const Slot8& value) {
     pass_before(case_number, multiple, implicate);
@@ -472,10 +478,10 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
       const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x, lent);
       const Slot8 entry = dep.numeric() ? number_value(value)
                                         : code_value(not_applicable ? not_applicable_index : static_cast<std::int16_t>(value));
-      sink.set(record_case(record), multiple, implicate, variable, entry);
-      if (lent) {
-        sums->add_new_number(value);
-      } else if (sums != nullptr) {
+      const std::int32_t case_number = record_case(record);
+      if (lent) sums->add_new_number(value, sink.find(case_number, multiple, implicate));
+      sink.set(case_number, multiple, implicate, variable, entry);
+      if (sums != nullptr && !lent) {
         std::memcpy(copy.data(), record, copy.size());
         std::memcpy(copy.data() + dep.position, entry.data(), dep.numeric() ? 8 : 2);
         sums->add_new_value(copy.data());
