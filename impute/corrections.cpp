@@ -18,6 +18,9 @@ T take(const unsigned char*& at) {
   return value;
 }
 
+// The write buffer of corrections that outgrow their memory.
+constexpr std::int64_t spill_buffer_bytes = std::int64_t{256} << 10;
+
 }  // namespace
 
 bool CorrectionRecord::before(std::int32_t case_number_, std::int16_t multiple_, std::int16_t implicate_) const {
@@ -127,7 +130,8 @@ CorrectionWriter::CorrectionWriter(std::vector<unsigned char>& memory, const cha
 }
 
 void CorrectionWriter::spill() {
-  file_ = RecordFile(path_, B_WRITE, -1, 0);
+  // A small buffer: the records in memory are still held while they are copied.
+  file_ = RecordFile(path_, B_WRITE, spill_buffer_bytes, 0);
   std::vector<unsigned char>& bytes = *std::exchange(memory_, nullptr);
   for (std::size_t at = 0; at < bytes.size();) {
     std::int32_t length;

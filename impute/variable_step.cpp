@@ -433,8 +433,15 @@ class ValueSink {
   // Starts the merge with the records before the current one, as they stand, in one copy.
   void start_merge() {
     next_ = files_.free_corrections();
-    merged_.reserve(std::min(corrections_memory_limit, files_.current_memory.size() + (files_.current_memory.size() >> 3)));
-    writer_.emplace(merged_, files_.corrections_path[next_].c_str(), layout_);
+    const char* path = files_.corrections_path[next_].c_str();
+    // Corrections grow through a multiple: once on disk, they stay there.
+    if (files_.current >= 0 && !files_.current_in_memory) {
+      writer_.emplace(path, layout_);
+      return;
+    }
+    // Room up to the limit at once: memory is taken only as it is written.
+    merged_.reserve(corrections_memory_limit);
+    writer_.emplace(merged_, path, layout_);
     if (!files_.current_in_memory) return;
     const unsigned char* first = files_.current_memory.data();
     const unsigned char* at = more_ ? ahead_.start(layout_) : first + files_.current_memory.size();
