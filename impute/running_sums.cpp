@@ -31,6 +31,8 @@ void add_scaled(double* __restrict sums, const double* __restrict x, double fact
 
 // The largest matrix of sums kept (elements): 32 MiB, twice.
 constexpr std::size_t largest_sums = std::size_t{1} << 22;
+// The most elements of kept missing-case sums, over all variables: 4 MiB.
+constexpr std::size_t largest_kept_sums = std::size_t{1} << 19;
 
 }  // namespace
 
@@ -62,7 +64,7 @@ RunningSums::RunningSums(const ImputeRun& run, const std::string& base)
   std::size_t kept = 0;
   for (const PredictorColumns& p : columns_.predictors())
     if (lends_columns(p.variable)) kept += whole_sums_.size();
-  keeps_missing_ = kept <= largest_sums;
+  keeps_missing_ = kept <= largest_kept_sums;
   missing_of_.resize(static_cast<std::size_t>(run.ntot));
   missing_kept_.assign(static_cast<std::size_t>(run.ntot), false);
   changes_of_.resize(static_cast<std::size_t>(run.ntot));

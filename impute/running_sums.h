@@ -96,8 +96,8 @@ class RunningSums {
   std::vector<double> new_sums_;      // packed: the same with their new values
   // Per variable of the run, while kept: the packed sums over its missing cases at the current
   // values, which the steps of the other variables bring up to date. They spare a variable's
-  // step the products of its missing cases. Kept for continuous variables when they all fit
-  // within the largest matrix of sums.
+  // step the products of its missing cases. Kept for the variables of one column outside
+  // interaction terms, when they all take no more than 4 MiB.
   std::vector<std::vector<double>> missing_of_;
   std::vector<bool> missing_kept_;
   std::vector<std::vector<double>> changes_of_;  // per variable, the step's changes to its row
