@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -80,6 +81,13 @@ class CorrectionReader {
   bool in_memory() const { return at_ != nullptr; }
   void skip_cases_before(std::int32_t case_number);
   const unsigned char* position() const { return at_; }
+  // The case number of the next record in memory, INT32_MAX after the last.
+  std::int32_t next_case() const {
+    if (end_ - at_ < 8) return INT32_MAX;
+    std::int32_t case_number;
+    std::memcpy(&case_number, at_ + 4, 4);
+    return case_number;
+  }
 
  private:
   RecordFile file_;

@@ -385,7 +385,9 @@ class ValueSink {
       const int found = merge ? ahead_.find(variable) : -1;
       if (found >= 0) {
         std::memcpy(in_memory(ahead_.value(found)), value.data(), 8);
-        more_ = reader_.next(ahead_);
+        // The next record is read when a later case asks for it, after the cases between.
+        if (reader_.next_case() == case_number) more_ = reader_.next(ahead_);
+        else stale_ = true;
         return;
       }
       start_merge();
@@ -416,6 +418,11 @@ class ValueSink {
   // Passes over (and merges) the records before the case's: those of earlier cases in one go
   // when they are in memory.
   void pass_before(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate) {
+    if (stale_) {  // only while the values are set in place
+      stale_ = false;
+      reader_.skip_cases_before(case_number);
+      more_ = reader_.next(ahead_);
+    }
     if (more_ && ahead_.case_number < case_number && reader_.in_memory()) {
       const unsigned char* from = ahead_.start(layout_);
       reader_.skip_cases_before(case_number);
@@ -453,6 +460,7 @@ class ValueSink {
   CorrectionReader reader_;
   CorrectionSpan ahead_;
   bool more_ = false;
+  bool stale_ = false;  // ahead_ was set in place; the reader stands after it
   int next_ = -1;
   std::vector<unsigned char> merged_;
   std::optional<CorrectionWriter> writer_;

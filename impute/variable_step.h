@@ -42,6 +42,11 @@ class CorrectionApplier {
   void apply(unsigned char* record) {
     own_held_ = false;
     const std::int32_t case_number = record_case(record);
+    if (stale_) {
+      stale_ = false;
+      reader_.skip_cases_before(case_number);
+      more_ = reader_.next(ahead_);
+    }
     if (more_ && ahead_.case_number < case_number) {
       reader_.skip_cases_before(case_number);
       more_ = reader_.next(ahead_);
@@ -63,6 +68,11 @@ class CorrectionApplier {
           std::memcpy(record + var.position, ahead_.value(e), var.numeric() ? 8 : 2);
         }
       }
+      // In memory, the next record is read when a later case asks for it.
+      if (reader_.in_memory() && reader_.next_case() != case_number) {
+        stale_ = true;
+        return;
+      }
       more_ = reader_.next(ahead_);
     }
   }
@@ -77,6 +87,7 @@ class CorrectionApplier {
   CorrectionReader reader_;
   CorrectionSpan ahead_;
   bool more_ = false;
+  bool stale_ = false;  // ahead_ is used up; the reader stands after it
   unsigned char own_value_[8] = {};
   bool own_held_ = false;
 };
