@@ -67,7 +67,10 @@ class RunningSums {
   // columns (the dependent's left alone), then adds the case with its new value. `held`: the
   // case's corrections before the step (null when none), which tell the dependent's earlier
   // value and the other variables imputed in the case, whose missing cases' sums change too.
-  bool lends_columns(int dependent) const { return count_[static_cast<std::size_t>(dependent)] == 1 && !in_term_[static_cast<std::size_t>(dependent)]; }
+  bool lends_columns(int dependent) const {
+    const auto d = static_cast<std::size_t>(dependent);
+    return count_[d] == 1 && !in_term_[d];
+  }
   void fill_step_case(const unsigned char* record, const std::vector<std::size_t>& at, double* x);
   void add_new_number(double value, const CorrectionSpan* held);
   // Where each column of a step (before its dependent) lies among these.
