@@ -52,7 +52,8 @@ void step_by_levels(ImputeRun& run, WorkFiles& files, int v, const std::vector<i
 
 void imputation_cycle(ImputeRun& run, WorkFiles& files, int multiple, int iteration, RunningSums* sums) {
   char text[120];
-  if (sums != nullptr) sums->invalidate();
+  // A multiple starts from the data as read; its later iterations carry the sums on.
+  if (sums != nullptr && iteration == 1) sums->invalidate();
   for (std::size_t p = static_cast<std::size_t>(run.complete_entries); p < run.order.size(); ++p) {
     const int v = run.order[p];
     if (run.vars[static_cast<std::size_t>(v)].interaction) continue;
@@ -96,7 +97,7 @@ void set_multiple_aside(const ImputeRun& run, WorkFiles& files) {
   } else if (files.current >= 0) {
     const int merged = files.free_corrections();
     merge_corrections(files.corrections_path[files.finished].c_str(), files.corrections_path[files.current].c_str(),
-                      files.corrections_path[merged].c_str(), {run.multiples > 0, run.implicates > 0});
+                      files.corrections_path[merged].c_str(), layout_of(run));
     files.finished = merged;
   }
   files.current = -1;
@@ -105,8 +106,10 @@ void set_multiple_aside(const ImputeRun& run, WorkFiles& files) {
 }  // namespace
 
 void run_loops(ImputeRun& run, WorkFiles& files, const std::function<void(int multiple)>& after_multiple) {
+  const CorrectionLayout layout = layout_of(run);
   if (run.multiples == 0) {
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, 0, i);
+    store_current_corrections(files, layout);
     return;
   }
   // The cross-products over all cases are kept through the steps of an iteration.
@@ -119,6 +122,7 @@ void run_loops(ImputeRun& run, WorkFiles& files, const std::function<void(int mu
     for (int iteration = 1; iteration <= run.iterations; ++iteration)
       imputation_cycle(run, files, m, iteration, sums ? &*sums : nullptr);
     for (int i = 0; i < run.implicates; ++i) synthesis_pass(run, files, m, i);
+    store_current_corrections(files, layout);
     if (after_multiple) after_multiple(m);
     set_multiple_aside(run, files);
   }

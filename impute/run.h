@@ -158,6 +158,10 @@ struct WorkFiles {
   // they outgrow its buffer; never written for a linear model.
   ScratchPath fit_path;
   int current = -1;               // which corrections file is current, -1 none yet
+  // While the steps of a multiple run, its corrections stay here instead of in their file when
+  // they are small (in the file's layout, without the terminator).
+  std::vector<unsigned char> current_memory;
+  bool current_in_memory = false;
   int finished = -1;              // which holds the multiples already done, -1 none yet
   // A corrections file that is neither current nor finished.
   int free_corrections() const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "impute/corrections.h"
 #include "impute/model.h"
 #include "impute/run.h"
 #include "runtime/output_file.h"
@@ -37,15 +38,17 @@ class RunningSums {
 
   // Whether the sums hold the columns of a variable.
   bool covers(int variable) const { return first_[static_cast<std::size_t>(variable)] >= 0; }
-  // The sums are recomputed in the next step's pass (at the start of each iteration, so that
-  // the rounding of the updates does not build up, and after a step that did not keep them).
-  void invalidate() { whole_ = false; }
+  // The sums are recomputed in the next step's pass (at the start of each multiple, and after
+  // a step that did not keep them).
+  void invalidate();
   bool whole() const { return whole_; }
   MissingRows& missing_rows(int variable);
 
   // The step's pass: every case while the sums are recomputed, and the cases the step imputes,
-  // each as a record holding its current values (the dependent's included).
-  void start_pass();
+  // each as a record holding its current values (the dependent's included), unless the sums
+  // over those cases are known already.
+  void start_pass(int dependent);
+  bool missing_known() const { return missing_known_; }
   void add_case(const unsigned char* record) { add(whole_block_, record); }
   void add_missing(const unsigned char* record) { add(missing_block_, record); }
   // Ends the pass.
@@ -59,11 +62,28 @@ class RunningSums {
   void start_new_values(int dependent);
   void add_new_value(const unsigned char* record);
   void put_back();
+  // The same for a step whose columns all lie among these and whose dependent has one column of
+  // its own (no interaction term holds it): decodes an imputed case once, gives the step's
+  // columns (the dependent's left alone), then adds the case with its new value. `held`: the
+  // case's corrections before the step (null when none), which tell the dependent's earlier
+  // value and the other variables imputed in the case, whose missing cases' sums change too.
+  bool lends_columns(int dependent) const {
+    const auto d = static_cast<std::size_t>(dependent);
+    return count_[d] == 1 && !in_term_[d];
+  }
+  void fill_step_case(const unsigned char* record, const std::vector<std::size_t>& at, double* x);
+  void add_new_number(double value, const CorrectionSpan* held);
+  // Where each column of a step (before its dependent) lies among these.
+  std::vector<std::size_t> step_columns(const ModelColumns& step) const;
 
  private:
   // Columns of the sums: those of `columns_` without the dependent column every model has.
   int size() const { return columns_.count() - 1; }
   void add(CrossProductBlock& adder, const unsigned char* record) { columns_.fill(record, adder.next_case()); }
+  // Adds x_ to the changed columns' products.
+  void add_changed();
+  // Adds the step's changes to the kept sums of the other variables' missing cases.
+  void move_changes(std::size_t dependent);
 
   ModelColumns columns_;
   std::vector<int> first_;        // per variable of the run: its first column, -1 none
@@ -77,6 +97,18 @@ class RunningSums {
   std::vector<double> whole_sums_;    // packed: every case
   std::vector<double> missing_sums_;  // packed: the cases being imputed
   std::vector<double> new_sums_;      // packed: the same with their new values
+  // Per variable of the run, while kept: the packed sums over its missing cases at the current
+  // values, which the steps of the other variables bring up to date. They spare a variable's
+  // step the products of its missing cases. Kept for the variables of one column outside
+  // interaction terms, when they all take no more than 4 MiB.
+  std::vector<std::vector<double>> missing_of_;
+  std::vector<bool> missing_kept_;
+  std::vector<std::vector<double>> changes_of_;  // per variable, the step's changes to its row
+  std::vector<int> changed_variables_;           // the variables with changes in the step
+  bool keeps_missing_ = false;
+  bool missing_known_ = false;     // the step's dependent's missing cases' sums are kept
+  bool others_followed_ = true;    // the step's new values came with the cases' corrections
+  int dependent_ = -1;
   CrossProductBlock whole_block_;
   CrossProductBlock missing_block_;
   CrossProductBlock new_block_;

@@ -51,6 +51,21 @@ void step_warning(const ImputeRun& run, const char* text) {
   if (run.print_coefficients()) list_line(text, 1);
 }
 
+CorrectionReader current_corrections(const WorkFiles& files, CorrectionLayout layout) {
+  if (files.current_in_memory) return CorrectionReader(files.current_memory, layout);
+  if (files.current >= 0) return CorrectionReader(files.corrections_path[files.current].c_str(), layout);
+  return CorrectionReader();
+}
+
+void store_current_corrections(WorkFiles& files, CorrectionLayout layout) {
+  if (!files.current_in_memory) return;
+  CorrectionWriter writer(files.corrections_path[files.current].c_str(), layout);
+  writer.write_records(files.current_memory.data(), files.current_memory.size());
+  writer.finish();
+  files.current_memory = std::vector<unsigned char>();
+  files.current_in_memory = false;
+}
+
 int perturbation_size(const ImputeRun& run, const Variable& var) { return run.seed == 0 ? 0 : var.perturb > 0 ? var.perturb : 2; }
 
 namespace {
@@ -241,7 +256,7 @@ void add_to_sums(RunningSums& sums, const Variable& dep, const unsigned char* re
     current = copy.data();
   }
   if (!sums.whole()) sums.add_case(current);
-  if (missing) sums.add_missing(current);
+  if (missing && !sums.missing_known()) sums.add_missing(current);
 }
 
 // Writes the model file and builds the cross-product matrix of the step (from the running sums
@@ -266,7 +281,7 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   CrossProductBlock block(matrix, columns.count());
   const int y = columns.dependent();
   std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
-  if (sums != nullptr) sums->start_pass();
+  if (sums != nullptr) sums->start_pass(dependent);
   const bool observed_only = sums_fit && sums->whole();
   // Records are changed where they lie in the read buffer: the working file itself never is.
   // They are taken a buffer's run at a time.
@@ -294,7 +309,8 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
         ++data.model_records;
       }
       if (!applies) continue;
-      if (sums != nullptr) add_to_sums(*sums, dep, record, missing, corrections.own_value(), copy);
+      if (sums != nullptr && (!sums->whole() || !sums->missing_known()))
+        add_to_sums(*sums, dep, record, missing, corrections.own_value(), copy);
       // An iterative model takes its cases as fit rows; only a mixed variable's non-zero values
       // also enter the linear cross-products.
       if (fit_cases != nullptr ? !fit_cases->take(record, value) : missing) continue;
@@ -334,56 +350,153 @@ StepData build_model_data(const ImputeRun& run, const WorkFiles& files, int depe
   return eta;
 }
 
-// The value of one case of the model file.
+// The value of one case of the model file; `filled`: x holds the case's columns already.
 double draw_value(ImputeRun& run, int dependent, const ModelColumns& columns, const Treatment& how,
-                  const unsigned char* record, std::vector<double>& x) {
+                  const unsigned char* record, std::vector<double>& x, bool filled) {
   if (how.constant) return how.value;
   if (how.model) return how.model->draw(run, record, x);
-  columns.fill(record, x.data());
+  if (!filled) columns.fill(record, x.data());
   const double eta = linear_predictor(how.fit.perturbed, x);
   const double s = how.fit.scale;
   if (!run.vars[static_cast<std::size_t>(dependent)].bounded) return s != 0 ? eta + s * tessary::normal(run.generator) : eta;
   return bounded_normal_draw(run, eta, s, case_limits(run, dependent, record));
 }
 
-// Merges the drawn values of the model file's cases into the next corrections file.
-// The drawn values also go back into the running sums, when kept.
+// Where the drawn values of a step go: the current corrections held in memory take them in
+// place while every case already has an entry of the variable (the iterations after the first);
+// from the first case that needs a new record or entry, and whenever the corrections are on
+// disk, they are merged into the next corrections.
+class ValueSink {
+ public:
+  ValueSink(WorkFiles& files, CorrectionLayout layout)
+      : files_(files), layout_(layout), reader_(current_corrections(files, layout)) {
+    more_ = reader_.next(ahead_);
+    if (!files.current_in_memory) start_merge();
+  }
+  // The corrections record of the case as it stands, null when it has none; valid until set().
+  const CorrectionSpan* find(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate) {
+    pass_before(case_number, multiple, implicate);
+    return more_ && ahead_.is(case_number, multiple, implicate) ? &ahead_ : nullptr;
+  }
+  void set(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate, std::int16_t variable, const Slot8& value) {
+    pass_before(case_number, multiple, implicate);
+    const bool merge = more_ && ahead_.is(case_number, multiple, implicate);
+    if (!writer_) {
+      const int found = merge ? ahead_.find(variable) : -1;
+      if (found >= 0) {
+        std::memcpy(in_memory(ahead_.value(found)), value.data(), 8);
+        // The next record is read when a later case asks for it, after the cases between.
+        if (reader_.next_case() == case_number) more_ = reader_.next(ahead_);
+        else stale_ = true;
+        return;
+      }
+      start_merge();
+    }
+    writer_->write_setting(merge ? &ahead_ : nullptr, case_number, multiple, implicate, variable, value);
+    if (merge) more_ = reader_.next(ahead_);
+  }
+  void finish() {
+    if (!writer_) return;
+    if (more_ && reader_.in_memory()) {
+      const unsigned char* from = ahead_.start(layout_);
+      const unsigned char* end = files_.current_memory.data() + files_.current_memory.size();
+      writer_->write_records(from, static_cast<std::size_t>(end - from));
+      more_ = false;
+    }
+    while (more_) {
+      writer_->write(ahead_);
+      more_ = reader_.next(ahead_);
+    }
+    writer_->finish();
+    files_.current = next_;
+    files_.current_in_memory = writer_->in_memory();
+    std::swap(files_.current_memory, merged_);
+    merged_ = std::vector<unsigned char>();
+  }
+
+ private:
+  // Passes over (and merges) the records before the case's: those of earlier cases in one go
+  // when they are in memory.
+  void pass_before(std::int32_t case_number, std::int16_t multiple, std::int16_t implicate) {
+    if (stale_) {  // only while the values are set in place
+      stale_ = false;
+      reader_.skip_cases_before(case_number);
+      more_ = reader_.next(ahead_);
+    }
+    if (more_ && ahead_.case_number < case_number && reader_.in_memory()) {
+      const unsigned char* from = ahead_.start(layout_);
+      reader_.skip_cases_before(case_number);
+      if (writer_) writer_->write_records(from, static_cast<std::size_t>(reader_.position() - from));
+      more_ = reader_.next(ahead_);
+    }
+    while (more_ && ahead_.before(case_number, multiple, implicate)) {
+      if (writer_) writer_->write(ahead_);
+      more_ = reader_.next(ahead_);
+    }
+  }
+  unsigned char* in_memory(const unsigned char* at) {
+    return files_.current_memory.data() + (at - files_.current_memory.data());
+  }
+  // Starts the merge with the records before the current one, as they stand, in one copy.
+  void start_merge() {
+    next_ = files_.free_corrections();
+    const char* path = files_.corrections_path[next_].c_str();
+    // Corrections grow through a multiple: once on disk, they stay there.
+    if (files_.current >= 0 && !files_.current_in_memory) {
+      writer_.emplace(path, layout_);
+      return;
+    }
+    // Room up to the limit at once: memory is taken only as it is written.
+    merged_.reserve(corrections_memory_limit);
+    writer_.emplace(merged_, path, layout_);
+    if (!files_.current_in_memory) return;
+    const unsigned char* first = files_.current_memory.data();
+    const unsigned char* at = more_ ? ahead_.start(layout_) : first + files_.current_memory.size();
+    writer_->write_records(first, static_cast<std::size_t>(at - first));
+  }
+
+  WorkFiles& files_;
+  CorrectionLayout layout_;
+  CorrectionReader reader_;
+  CorrectionSpan ahead_;
+  bool more_ = false;
+  bool stale_ = false;  // ahead_ was set in place; the reader stands after it
+  int next_ = -1;
+  std::vector<unsigned char> merged_;
+  std::optional<CorrectionWriter> writer_;
+};
+
+// Sets the drawn values of the model file's cases in the corrections. The drawn values also go
+// back into the running sums, when kept; when the sums hold every column of the step
+// (`sums_fit`), a case is decoded once for both.
 void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const ModelColumns& columns, const Treatment& how,
-                    const StepPass& pass, RecordFile& model, RunningSums* sums) {
+                    const StepPass& pass, RecordFile& model, RunningSums* sums, bool sums_fit) {
   log_line(false, "  Correct data");
-  const CorrectionLayout layout = layout_of(run);
-  const int next = files.free_corrections();
-  CorrectionWriter writer(files.corrections_path[next].c_str(), layout);
-  CorrectionReader reader;
-  if (files.current >= 0) reader = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
-  CorrectionSpan ahead;
-  bool more = reader.next(ahead);
+  ValueSink sink(files, layout_of(run));
   bopen(nullptr, model.get(), B_READ, 0, 0);
   std::vector<double> x(static_cast<std::size_t>(columns.count()));
   const Variable& dep = run.vars[static_cast<std::size_t>(dependent)];
   const auto multiple = static_cast<std::int16_t>(pass.multiple);
   const auto implicate = static_cast<std::int16_t>(pass.implicate);
   const auto variable = static_cast<std::int16_t>(dependent);
-  std::vector<unsigned char> copy(sums != nullptr ? static_cast<std::size_t>(run.record_length) : 0);
+  const bool lent = sums_fit && sums->lends_columns(dependent);
+  const std::vector<std::size_t> at = lent ? sums->step_columns(columns) : std::vector<std::size_t>();
+  std::vector<unsigned char> copy(sums != nullptr && !lent ? static_cast<std::size_t>(run.record_length) : 0);
   if (sums != nullptr) sums->start_new_values(dependent);
   std::int64_t count = 0;
   while (const unsigned char* first = model.read_records(count)) {
     for (std::int64_t i = 0; i < count; ++i) {
       const unsigned char* record = first + i * run.record_length;
-      const std::int32_t case_number = record_case(record);
-      while (more && ahead.before(case_number, multiple, implicate)) {
-        writer.write(ahead);
-        more = reader.next(ahead);
-      }
-      const bool merge = more && ahead.is(case_number, multiple, implicate);
       const double stored = dependent_value(dep, record);
       const bool not_applicable = !is_observed(stored) && stored != missing_value;
-      const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x);
+      if (lent) sums->fill_step_case(record, at, x.data());
+      const double value = not_applicable ? not_applicable_value : draw_value(run, dependent, columns, how, record, x, lent);
       const Slot8 entry = dep.numeric() ? number_value(value)
                                         : code_value(not_applicable ? not_applicable_index : static_cast<std::int16_t>(value));
-      writer.write_setting(merge ? &ahead : nullptr, case_number, multiple, implicate, variable, entry);
-      if (merge) more = reader.next(ahead);
-      if (sums != nullptr) {
+      const std::int32_t case_number = record_case(record);
+      if (lent) sums->add_new_number(value, sink.find(case_number, multiple, implicate));
+      sink.set(case_number, multiple, implicate, variable, entry);
+      if (sums != nullptr && !lent) {
         std::memcpy(copy.data(), record, copy.size());
         std::memcpy(copy.data() + dep.position, entry.data(), dep.numeric() ? 8 : 2);
         sums->add_new_value(copy.data());
@@ -391,13 +504,8 @@ void replace_values(ImputeRun& run, WorkFiles& files, int dependent, const Model
     }
   }
   if (sums != nullptr) sums->put_back();
-  while (more) {
-    writer.write(ahead);
-    more = reader.next(ahead);
-  }
-  writer.finish();
+  sink.finish();
   model.close();
-  files.current = next;
 }
 
 // The treatment of a continuous variable: the degenerate constants, or the perturbed fit.
@@ -455,7 +563,7 @@ void variable_step(ImputeRun& run, WorkFiles& files, int variable, const std::ve
   if (data.model_records == 0) return;
   if (rows) how.model = choose_model(run, variable, columns, *rows, *fit_cases, how.fit, pass);
   if (!how.model) choose_continuous(run, variable, columns, data, how);
-  replace_values(run, files, variable, columns, how, pass, model, sums);
+  replace_values(run, files, variable, columns, how, pass, model, sums, sums_fit);
 }
 
 }  // namespace impute

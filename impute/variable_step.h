@@ -25,21 +25,33 @@ struct StepPass {
 // Which index fields the corrections records of the run carry.
 inline CorrectionLayout layout_of(const ImputeRun& run) { return {run.multiples > 0, run.implicates > 0}; }
 
+// Reads the current corrections, wherever they are.
+CorrectionReader current_corrections(const WorkFiles& files, CorrectionLayout layout);
+// Moves current corrections held in memory to their file, for the readers after the steps.
+void store_current_corrections(WorkFiles& files, CorrectionLayout layout);
+
 // Streams the current corrections and applies those of the case to its working record: the
 // entries of the pass's multiple (and implicate). A `dependent` of -1 takes every entry.
 class CorrectionApplier {
  public:
   CorrectionApplier(const ImputeRun& run, const WorkFiles& files, CorrectionLayout layout, const StepPass& pass, int dependent)
       : run_(run), pass_(pass), dependent_(dependent) {
-    if (files.current >= 0) {
-      reader_ = CorrectionReader(files.corrections_path[files.current].c_str(), layout);
-      more_ = reader_.next(ahead_);
-    }
+    reader_ = current_corrections(files, layout);
+    more_ = reader_.next(ahead_);
   }
   void apply(unsigned char* record) {
     own_held_ = false;
     const std::int32_t case_number = record_case(record);
-    while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
+    if (stale_) {
+      stale_ = false;
+      reader_.skip_cases_before(case_number);
+      more_ = reader_.next(ahead_);
+    }
+    if (more_ && ahead_.case_number < case_number) {
+      reader_.skip_cases_before(case_number);
+      more_ = reader_.next(ahead_);
+      while (more_ && ahead_.case_number < case_number) more_ = reader_.next(ahead_);
+    }
     while (more_ && ahead_.case_number == case_number) {
       if (ahead_.multiple == pass_.multiple && (ahead_.implicate == -1 || ahead_.implicate == pass_.implicate)) {
         // In the iterations the variable's own earlier values are what is being replaced.
@@ -56,6 +68,11 @@ class CorrectionApplier {
           std::memcpy(record + var.position, ahead_.value(e), var.numeric() ? 8 : 2);
         }
       }
+      // In memory, the next record is read when a later case asks for it.
+      if (reader_.in_memory() && reader_.next_case() != case_number) {
+        stale_ = true;
+        return;
+      }
       more_ = reader_.next(ahead_);
     }
   }
@@ -70,6 +87,7 @@ class CorrectionApplier {
   CorrectionReader reader_;
   CorrectionSpan ahead_;
   bool more_ = false;
+  bool stale_ = false;  // ahead_ is used up; the reader stands after it
   unsigned char own_value_[8] = {};
   bool own_held_ = false;
 };

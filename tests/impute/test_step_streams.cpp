@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "impute/corrections.h"
@@ -73,6 +74,79 @@ TEST(CorrectionsFiles, MergeKeepsCaseThenMultipleOrderAndSettingReplacesOrAppend
   }
   EXPECT_EQ(read_file(set), (std::vector<std::string>{"1/0:2=1.500000,3=-1.000000,", "4/0:2=2.500000,3=-1.000000,",
                                                       "9/1:3=-1.000000,", "12/1:3=8.000000,"}));
+}
+
+// Each record as "case/multiple:variable=value,...", read from memory.
+std::vector<std::string> read_memory(const std::vector<unsigned char>& bytes) {
+  std::vector<std::string> lines;
+  CorrectionReader reader(bytes, with_multiples);
+  CorrectionRecord record;
+  while (reader.next(record)) {
+    std::string line = std::to_string(record.case_number) + "/" + std::to_string(record.multiple) + ":";
+    for (const auto& entry : record.entries)
+      line += std::to_string(entry.variable) + "=" + std::to_string(impute::entry_number(entry.value)) + ",";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Corrections written to memory read back as from a file; a reader passes over earlier cases
+// and tells where the next record begins, so that a run of records can be copied whole; and
+// records beyond the memory limit all go to the file, in order, with its terminator.
+TEST(CorrectionsInMemory, ReadLikeTheFileSkipEarlierCasesAndSpillPastTheLimit) {
+  testsupport::TempDir dir;
+  const std::string path = dir.file("m");
+  const std::vector<CorrectionRecord> records = {record_of(1, 0, {{2, 1.5}}), record_of(4, 0, {{2, 2.5}, {3, 7}}),
+                                                 record_of(4, 1, {{3, 6}}), record_of(9, 1, {{3, 1}})};
+  std::vector<unsigned char> memory;
+  {
+    CorrectionWriter writer(memory, path.c_str(), with_multiples);
+    for (const CorrectionRecord& record : records) writer.write(record);
+    EXPECT_TRUE(writer.in_memory());
+    writer.finish();
+  }
+  write_file(dir.file("f"), records);
+  EXPECT_EQ(read_memory(memory), read_file(dir.file("f")));
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  CorrectionReader reader(memory, with_multiples);
+  CorrectionSpan span;
+  ASSERT_TRUE(reader.next(span));
+  const unsigned char* from = span.start(with_multiples);
+  reader.skip_cases_before(5);
+  ASSERT_TRUE(reader.next(span));
+  EXPECT_EQ(span.case_number, 9);
+  EXPECT_EQ(span.find(3), 0);
+  EXPECT_EQ(span.find(2), -1);
+  std::vector<unsigned char> copied;
+  {
+    CorrectionWriter writer(copied, path.c_str(), with_multiples);
+    writer.write_records(from, static_cast<std::size_t>(span.start(with_multiples) - from));
+  }
+  std::vector<std::string> before_nine = read_file(dir.file("f"));
+  before_nine.pop_back();
+  EXPECT_EQ(read_memory(copied), before_nine);
+  reader.skip_cases_before(100);
+  EXPECT_FALSE(reader.next(span));
+
+  // 20 bytes a record: the limit is passed part way.
+  const int count = static_cast<int>(impute::corrections_memory_limit / 20) + 10;
+  {
+    CorrectionWriter writer(memory, path.c_str(), with_multiples);
+    for (int c = 1; c <= count; ++c) writer.write(record_of(c, 0, {{1, c * 0.5}}));
+    EXPECT_FALSE(writer.in_memory());
+    writer.finish();
+  }
+  EXPECT_TRUE(memory.empty());
+  CorrectionReader spilled(path.c_str(), with_multiples);
+  CorrectionRecord record;
+  int read = 0;
+  while (spilled.next(record)) {
+    ++read;
+    ASSERT_EQ(record.case_number, read);
+    ASSERT_EQ(impute::entry_number(record.entries.at(0).value), read * 0.5);
+  }
+  EXPECT_EQ(read, count);
 }
 
 TEST(CrossProductBlock, SumsAreThoseOfAddingTheCasesOneByOne) {
