@@ -42,6 +42,10 @@ class FitRows {
       std::memcpy(&value, bytes_ + static_cast<std::size_t>(field) * sizeof(double), sizeof value);
       return value;
     }
+    // Copies `count` fields from field `first` on to `to`.
+    void copy(int first, int count, double* to) const {
+      std::memcpy(to, bytes_ + static_cast<std::size_t>(first) * sizeof(double), static_cast<std::size_t>(count) * sizeof(double));
+    }
 
    private:
     const unsigned char* bytes_;

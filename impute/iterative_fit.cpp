@@ -36,6 +36,21 @@ std::vector<int> active_columns(const std::vector<std::int16_t>& status, int dep
   return active;
 }
 
+// A run of consecutive active columns: where it starts in a row and how many columns it has.
+struct ColumnRun {
+  int first = 0;
+  int count = 0;
+};
+
+std::vector<ColumnRun> runs_of(const std::vector<int>& active) {
+  std::vector<ColumnRun> runs;
+  for (int column : active) {
+    if (!runs.empty() && runs.back().first + runs.back().count == column) ++runs.back().count;
+    else runs.push_back({column, 1});
+  }
+  return runs;
+}
+
 // One row's share of a pass.
 struct Share {
   double weight = 0;
@@ -85,6 +100,27 @@ Share row_share(const Family& family, double response, double offset, double eta
   return family.poisson ? poisson_share(response, offset, eta) : logistic_share(static_cast<int>(response), eta);
 }
 
+// The linear predictors of a full block of held rows, side by side, each summed in column order.
+void block_predictors(const InformationSums& sums, const std::vector<double>& b, double* eta) {
+  static_assert(InformationSums::block_rows == 8);
+  const double *x0 = sums.row(0), *x1 = sums.row(1), *x2 = sums.row(2), *x3 = sums.row(3);
+  const double *x4 = sums.row(4), *x5 = sums.row(5), *x6 = sums.row(6), *x7 = sums.row(7);
+  double e0 = 0, e1 = 0, e2 = 0, e3 = 0, e4 = 0, e5 = 0, e6 = 0, e7 = 0;
+  for (std::size_t a = 0; a < b.size(); ++a) {
+    const double ba = b[a];
+    e0 += ba * x0[a];
+    e1 += ba * x1[a];
+    e2 += ba * x2[a];
+    e3 += ba * x3[a];
+    e4 += ba * x4[a];
+    e5 += ba * x5[a];
+    e6 += ba * x6[a];
+    e7 += ba * x7[a];
+  }
+  const double sums_of_rows[InformationSums::block_rows] = {e0, e1, e2, e3, e4, e5, e6, e7};
+  std::copy(sums_of_rows, sums_of_rows + InformationSums::block_rows, eta);
+}
+
 // One pass: the information matrix over the active columns with the score in the dependent's
 // row; returns the log-likelihood. The rows that take part are held in blocks; each block's
 // linear predictors are formed side by side (each one summed in column order), then its shares,
@@ -96,12 +132,17 @@ double information_pass(FitRows& rows, const Family& family, const std::vector<i
   const std::size_t m = active.size();
   std::vector<double> b(m);
   for (std::size_t a = 0; a < m; ++a) b[a] = coefficients[static_cast<std::size_t>(active[a])];
+  const std::vector<ColumnRun> runs = runs_of(active);
   double responses[block], offsets[block], weights[block], residuals[block];
   double loglik = 0;
   const auto add_block = [&](std::size_t held) {
     double eta[block] = {};
-    for (std::size_t a = 0; a < m; ++a)
-      for (std::size_t k = 0; k < held; ++k) eta[k] += b[a] * sums.row(k)[a];
+    if (held == block) {
+      block_predictors(sums, b, eta);
+    } else {
+      for (std::size_t a = 0; a < m; ++a)
+        for (std::size_t k = 0; k < held; ++k) eta[k] += b[a] * sums.row(k)[a];
+    }
     for (std::size_t k = 0; k < held; ++k) {
       const Share share = row_share(family, responses[k], offsets[k], eta[k]);
       loglik += share.loglik;
@@ -121,7 +162,10 @@ double information_pass(FitRows& rows, const Family& family, const std::vector<i
     responses[held] = response;
     offsets[held] = family.poisson ? row[rows.extra()] : 0.0;
     double* x = sums.row(held);
-    for (std::size_t a = 0; a < m; ++a) x[a] = row[active[a]];
+    for (const ColumnRun& run : runs) {
+      row.copy(run.first, run.count, x);
+      x += run.count;
+    }
     if (++held == block) {
       add_block(held);
       held = 0;
