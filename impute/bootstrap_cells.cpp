@@ -55,9 +55,8 @@ void propensity_scores(ImputeRun& run, const Variable& dep, const ModelColumns& 
     for (CellCase& c : cases) c.propensity = 1.0;
     return;
   }
-  const int field = rows.dependent();
   LinearFit fit;
-  fit_logistic(run, columns, dep, rows, [field](const double* row) { return row[field] != 0 ? 1 : 0; }, fit);
+  fit_logistic(run, columns, dep, rows, [](double field) { return field != 0 ? 1 : 0; }, fit);
   if (run.print_coefficients()) {
     list_line("Propensity scores", 2);
     list_coefficients(columns, fit, false);

@@ -54,10 +54,9 @@ Variable propensity_variable() {
   return var;
 }
 
-// The response of a logistic fit whose rows hold 0 or 1 (or a code index 0 or 1) in field `y`.
-Response indicator_in(int y) {
-  return [y](const double* row) { return row[y] != 0 ? 1 : 0; };
-}
+// The response of a logistic fit whose rows hold 0 or 1 (or a code index 0 or 1) in the
+// dependent's field.
+int indicator_in(double field) { return field != 0 ? 1 : 0; }
 
 // ---- Collecting after each multiple. ----
 
@@ -94,7 +93,7 @@ void collect_variable(ImputeRun& run, const WorkFiles& files, int multiple, Kept
   }
   if (first) kept.propensity_sum.assign(kept.original.size(), 0.0);
   LinearFit fit;
-  fit_logistic(run, columns, propensity_variable(), rows, indicator_in(rows.dependent()), fit);
+  fit_logistic(run, columns, propensity_variable(), rows, indicator_in, fit);
 
   std::vector<double>& imputed = kept.imputed.emplace_back();
   std::vector<double>& imputed_propensity = kept.imputed_propensity.emplace_back();
@@ -276,9 +275,8 @@ GroupFit fit_group(ImputeRun& run, const WorkFiles& files, const PlotData& data,
     row[rows.dependent()] = value;
     row[rows.extra()] = 0;
   });
-  const int y = rows.dependent();
   if (data.kind() == Kind::binary) {
-    fit_logistic(run, columns, dependent, rows, indicator_in(y), fit);
+    fit_logistic(run, columns, dependent, rows, indicator_in, fit);
     result.coefficients = fit.coefficients;
     return result;
   }
@@ -287,8 +285,8 @@ GroupFit fit_group(ImputeRun& run, const WorkFiles& files, const PlotData& data,
   for (int c = 0; c < data.codes(); ++c) {
     if (c == result.reference) continue;
     const int reference = result.reference;
-    const Response response = [c, reference, y](const double* row) {
-      const int code = static_cast<int>(row[y]);
+    const Response response = [c, reference](double field) {
+      const int code = static_cast<int>(field);
       if (code < c && code != reference) return -1;
       return code == c ? 0 : 1;
     };

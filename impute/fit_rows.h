@@ -6,7 +6,9 @@
 // only when larger; linear models never write them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "impute/model.h"
@@ -29,6 +31,26 @@ class FitRows {
   // Starts a pass at the first row; next() then gives each row in turn, null after the last.
   void rewind();
   const double* next();
+  // As next(), but the row is left where it lies in the file's buffer and read field by field:
+  // a pass that reads a row once saves copying it.
+  class InPlace {
+   public:
+    explicit InPlace(const unsigned char* bytes) : bytes_(bytes) {}
+    explicit operator bool() const { return bytes_ != nullptr; }
+    double operator[](int field) const {
+      double value;
+      std::memcpy(&value, bytes_ + static_cast<std::size_t>(field) * sizeof(double), sizeof value);
+      return value;
+    }
+    // Copies `count` fields from field `first` on to `to`.
+    void copy(int first, int count, double* to) const {
+      std::memcpy(to, bytes_ + static_cast<std::size_t>(first) * sizeof(double), static_cast<std::size_t>(count) * sizeof(double));
+    }
+
+   private:
+    const unsigned char* bytes_;
+  };
+  InPlace next_in_place() { return InPlace(static_cast<const unsigned char*>(file_.read(nullptr))); }
 
  private:
   RecordFile file_;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "impute/information_sums.h"
 #include "impute/separation.h"
 #include "runtime/frame.h"
 #include "stats/packed_matrix.h"
@@ -36,40 +37,19 @@ std::vector<int> active_columns(const std::vector<std::int16_t>& status, int dep
   return active;
 }
 
-// Rows of a pass held back to be added four at a time.
-constexpr std::size_t rows_per_block = 4;
+// A run of consecutive active columns: where it starts in a row and how many columns it has.
+struct ColumnRun {
+  int first = 0;
+  int count = 0;
+};
 
-// Adds w_k x_ki x_kj of `count` rows (x rows of m values, one after another) to the dense packed
-// triangle over m columns and r_k x_ki to the row after it (the score). Four rows go through the
-// triangle at once, so that each element is loaded and stored once per block. Built for the
-// wider vector units too where the processor has them.
-__attribute__((target_clones("avx2", "default")))
-void add_weighted_rows(double* __restrict dense, const double* __restrict x, const double* __restrict weight,
-                       const double* __restrict residual, std::size_t count, std::size_t m) {
-  if (count == rows_per_block) {
-    const double* x0 = x;
-    const double* x1 = x0 + m;
-    const double* x2 = x1 + m;
-    const double* x3 = x2 + m;
-    double* line = dense;
-    for (std::size_t i = 0; i < m; ++i) {
-      const double a0 = weight[0] * x0[i], a1 = weight[1] * x1[i], a2 = weight[2] * x2[i], a3 = weight[3] * x3[i];
-      for (std::size_t j = 0; j <= i; ++j) line[j] += a0 * x0[j] + a1 * x1[j] + a2 * x2[j] + a3 * x3[j];
-      line += i + 1;
-    }
-    for (std::size_t i = 0; i < m; ++i) line[i] += residual[0] * x0[i] + residual[1] * x1[i] + residual[2] * x2[i] + residual[3] * x3[i];
-    return;
+std::vector<ColumnRun> runs_of(const std::vector<int>& active) {
+  std::vector<ColumnRun> runs;
+  for (int column : active) {
+    if (!runs.empty() && runs.back().first + runs.back().count == column) ++runs.back().count;
+    else runs.push_back({column, 1});
   }
-  for (std::size_t k = 0; k < count; ++k) {
-    const double* row = x + k * m;
-    double* line = dense;
-    for (std::size_t i = 0; i < m; ++i) {
-      const double wx = weight[k] * row[i];
-      for (std::size_t j = 0; j <= i; ++j) line[j] += wx * row[j];
-      line += i + 1;
-    }
-    for (std::size_t i = 0; i < m; ++i) line[i] += residual[k] * row[i];
-  }
+  return runs;
 }
 
 // One row's share of a pass.
@@ -79,75 +59,126 @@ struct Share {
   double loglik = 0;
 };
 
-// The share of a row at linear predictor eta; false when the row takes no part. Beyond the
-// limit a logistic case carries no weight; its log-likelihood is still the exact one, formed
-// without overflow, so that a step into separation is never taken for an improvement.
-bool row_share(const Family& family, const FitRows& rows, const double* row, double eta, Share& share) {
-  if (family.poisson) {
-    const double y = row[rows.dependent()];
-    const double limited = std::clamp(eta, -eta_limit, eta_limit);
-    const double mu = tessary::safe_exp(limited + tessary::safe_log(row[rows.extra()]));
-    share = {mu, y - mu, y * limited - mu};
-    return true;
-  }
-  const int y = family.response(row);
-  if (y < 0) return false;
-  share.loglik = y == 1 ? -tessary::log1p_exp(-eta) : -tessary::log1p_exp(eta);
+// The share of a logistic case with response y (0 or 1) at linear predictor eta. Beyond the
+// limit a case carries no weight; its log-likelihood is still the exact one, formed without
+// overflow, so that a step into separation is never taken for an improvement. e^-|eta| serves
+// both the probability and the log-likelihood.
+Share logistic_share(int y, double eta) {
+  const double e = std::exp(-std::fabs(eta));
+  const double log_denominator = std::log1p(e);  // ln(1 + e^-|eta|)
+  Share share;
+  // ln p = -ln(1 + e^-eta), ln(1 - p) = -ln(1 + e^eta)
+  if (y == 1) share.loglik = -(eta < 0 ? -eta + log_denominator : log_denominator);
+  else share.loglik = -(eta > 0 ? eta + log_denominator : log_denominator);
   if (eta < -eta_limit) {
-    share.weight = 0;
     share.residual = y;
   } else if (eta > eta_limit) {
-    share.weight = 0;
     share.residual = y - 1;
   } else {
-    const double p = tessary::logistic(eta);
+    const double p = eta >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
     share.weight = p * (1 - p);
     share.residual = y - p;
   }
-  return true;
+  return share;
+}
+
+// The share of a Poisson case with count y and offset `offset` at linear predictor eta.
+Share poisson_share(double y, double offset, double eta) {
+  const double limited = std::clamp(eta, -eta_limit, eta_limit);
+  const double mu = tessary::safe_exp(limited + tessary::safe_log(offset));
+  return {mu, y - mu, y * limited - mu};
+}
+
+// The response of a row: for a logistic model 0 or 1, or -1 when the row takes no part; for a
+// Poisson model the count.
+template <typename Row>
+double row_response(const Family& family, const FitRows& rows, const Row& row) {
+  const double field = row[rows.dependent()];
+  return family.poisson ? field : family.response(field);
+}
+
+Share row_share(const Family& family, double response, double offset, double eta) {
+  return family.poisson ? poisson_share(response, offset, eta) : logistic_share(static_cast<int>(response), eta);
+}
+
+// The linear predictors of a full block of held rows, side by side, each summed in column order.
+void block_predictors(const InformationSums& sums, const std::vector<double>& b, double* eta) {
+  static_assert(InformationSums::block_rows == 8);
+  const double *x0 = sums.row(0), *x1 = sums.row(1), *x2 = sums.row(2), *x3 = sums.row(3);
+  const double *x4 = sums.row(4), *x5 = sums.row(5), *x6 = sums.row(6), *x7 = sums.row(7);
+  double e0 = 0, e1 = 0, e2 = 0, e3 = 0, e4 = 0, e5 = 0, e6 = 0, e7 = 0;
+  for (std::size_t a = 0; a < b.size(); ++a) {
+    const double ba = b[a];
+    e0 += ba * x0[a];
+    e1 += ba * x1[a];
+    e2 += ba * x2[a];
+    e3 += ba * x3[a];
+    e4 += ba * x4[a];
+    e5 += ba * x5[a];
+    e6 += ba * x6[a];
+    e7 += ba * x7[a];
+  }
+  const double sums_of_rows[InformationSums::block_rows] = {e0, e1, e2, e3, e4, e5, e6, e7};
+  std::copy(sums_of_rows, sums_of_rows + InformationSums::block_rows, eta);
 }
 
 // One pass: the information matrix over the active columns with the score in the dependent's
-// row; returns the log-likelihood. The sums run in a dense triangle over the active columns
-// (contiguous rows that the compiler vectorizes) and are placed in the model's matrix after the
-// pass.
+// row; returns the log-likelihood. The rows that take part are held in blocks; each block's
+// linear predictors are formed side by side (each one summed in column order), then its shares,
+// then its sums.
 double information_pass(FitRows& rows, const Family& family, const std::vector<int>& active,
-                        const std::vector<double>& coefficients, std::vector<double>& matrix, long long& taking_part) {
+                        const std::vector<double>& coefficients, InformationSums& sums, std::vector<double>& matrix,
+                        long long& taking_part) {
+  constexpr std::size_t block = InformationSums::block_rows;
   const std::size_t m = active.size();
-  std::vector<double> dense(packed_size(m + 1), 0.0);
-  std::vector<double> block(rows_per_block * m), b(m);
-  double weights[rows_per_block], residuals[rows_per_block];
-  std::size_t held = 0;
+  std::vector<double> b(m);
   for (std::size_t a = 0; a < m; ++a) b[a] = coefficients[static_cast<std::size_t>(active[a])];
-  const double* score = dense.data() + packed_index(m, 0);
+  const std::vector<ColumnRun> runs = runs_of(active);
+  double responses[block], offsets[block], weights[block], residuals[block];
   double loglik = 0;
+  const auto add_block = [&](std::size_t held) {
+    double eta[block] = {};
+    if (held == block) {
+      block_predictors(sums, b, eta);
+    } else {
+      for (std::size_t a = 0; a < m; ++a)
+        for (std::size_t k = 0; k < held; ++k) eta[k] += b[a] * sums.row(k)[a];
+    }
+    for (std::size_t k = 0; k < held; ++k) {
+      const Share share = row_share(family, responses[k], offsets[k], eta[k]);
+      loglik += share.loglik;
+      weights[k] = share.weight;
+      residuals[k] = share.residual;
+    }
+    sums.add_rows(held, weights, residuals);
+  };
+  sums.clear();
+  std::size_t held = 0;
   taking_part = 0;
   rows.rewind();
-  while (const double* row = rows.next()) {
-    double* x = block.data() + held * m;
-    double eta = 0;
-    for (std::size_t a = 0; a < m; ++a) {
-      x[a] = row[active[a]];
-      eta += b[a] * x[a];
-    }
-    Share share;
-    if (!row_share(family, rows, row, eta, share)) continue;
-    loglik += share.loglik;
+  while (const FitRows::InPlace row = rows.next_in_place()) {
+    const double response = row_response(family, rows, row);
+    if (response < 0 && !family.poisson) continue;
     ++taking_part;
-    weights[held] = share.weight;
-    residuals[held] = share.residual;
-    if (++held == rows_per_block) {
-      add_weighted_rows(dense.data(), block.data(), weights, residuals, held, m);
+    responses[held] = response;
+    offsets[held] = family.poisson ? row[rows.extra()] : 0.0;
+    double* x = sums.row(held);
+    for (const ColumnRun& run : runs) {
+      row.copy(run.first, run.count, x);
+      x += run.count;
+    }
+    if (++held == block) {
+      add_block(held);
       held = 0;
     }
   }
-  add_weighted_rows(dense.data(), block.data(), weights, residuals, held, m);
+  add_block(held);
   std::fill(matrix.begin(), matrix.end(), 0.0);
   const auto y = static_cast<std::size_t>(rows.dependent());
   for (std::size_t i = 0; i < m; ++i) {
     const auto ci = static_cast<std::size_t>(active[i]);
-    for (std::size_t j = 0; j <= i; ++j) matrix[packed_index(ci, static_cast<std::size_t>(active[j]))] = dense[packed_index(i, j)];
-    matrix[packed_index(y, ci)] = score[i];
+    for (std::size_t j = 0; j <= i; ++j) matrix[packed_index(ci, static_cast<std::size_t>(active[j]))] = sums.information(i, j);
+    matrix[packed_index(y, ci)] = sums.score(i);
   }
   return loglik;
 }
@@ -161,12 +192,13 @@ void newton_passes(ImputeRun& run, FitRows& rows, const Family& family, const st
   const int y = rows.dependent();
   const std::vector<int> active = active_columns(base, y);
   std::vector<double> previous(coefficients.size(), 0.0);
+  InformationSums sums(active.size());
   fit.matrix.assign(packed_size(static_cast<std::size_t>(y) + 1), 0.0);
   const bool refit = !fit.prior.empty();
   bool warned = refit;
   for (int passes = 1;; ++passes) {
     if (interrupted()) error_exit("User interrupt");
-    double loglik = information_pass(rows, family, active, coefficients, fit.matrix, fit.cases);
+    double loglik = information_pass(rows, family, active, coefficients, sums, fit.matrix, fit.cases);
     if (refit) loglik += add_prior_information(fit.prior, active, coefficients, y, fit.matrix);
     fit.status = base;
     const bool pivoted = tessary::factor_and_invert(fit.matrix, fit.status);
@@ -251,7 +283,7 @@ void fit_logistic(ImputeRun& run, const ModelColumns& columns, const Variable& d
                   const Response& response, LinearFit& fit) {
   double ones = 0;
   std::vector<double> matrix = start_matrix(rows, [&](const double* row, double& y) {
-    const int r = response(row);
+    const int r = response(row[rows.dependent()]);
     if (r < 0) return false;
     ones += r;
     y = r - 0.5;
@@ -329,11 +361,11 @@ std::vector<double> log_likelihoods(FitRows& rows, const Family& family, const s
   std::vector<double> loglik(candidates.size(), 0.0);
   rows.rewind();
   while (const double* row = rows.next()) {
-    for (std::size_t c = 0; c < candidates.size(); ++c) {
-      Share share;
-      if (!row_share(family, rows, row, linear_predictor_of(candidates[c], row), share)) break;
-      loglik[c] += share.loglik;
-    }
+    const double response = row_response(family, rows, row);
+    if (response < 0 && !family.poisson) continue;
+    const double offset = family.poisson ? row[rows.extra()] : 0.0;
+    for (std::size_t c = 0; c < candidates.size(); ++c)
+      loglik[c] += row_share(family, response, offset, linear_predictor_of(candidates[c], row)).loglik;
   }
   return loglik;
 }

@@ -14,10 +14,10 @@
 
 namespace impute {
 
-// Logistic models take the response of a row from this: -1 when the row takes no part, else 0
-// or 1. Poisson models take the count from the row's dependent field and the offset from its
-// extra value.
-using Response = std::function<int(const double* row)>;
+// Logistic models take the response of a row from this, given the row's dependent field: -1 when
+// the row takes no part, else 0 or 1. Poisson models take the count from the row's dependent
+// field and the offset from its extra value.
+using Response = std::function<int(double field)>;
 
 struct Family {
   bool poisson = false;

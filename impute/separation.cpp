@@ -46,7 +46,7 @@ RowSummary summarize_rows(FitRows& rows, const Response& response, const LinearF
   double n = 0;
   rows.rewind();
   while (const double* row = rows.next()) {
-    if (response(row) < 0) continue;
+    if (response(row[rows.dependent()]) < 0) continue;
     n += 1;
     summary.largest_eta = std::max(summary.largest_eta, std::fabs(linear_predictor_of(fit.coefficients, row)));
     for (std::size_t a = 0; a < m; ++a) {

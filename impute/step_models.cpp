@@ -226,13 +226,11 @@ bool numeric_constant(const ImputeRun& run, const Variable& dep, const FitCollec
   return true;
 }
 
-Response indicator_response(int field) {
-  return [field](const double* row) { return row[field] != 0 ? 1 : 0; };
-}
+int indicator_response(double field) { return field != 0 ? 1 : 0; }
 
 std::unique_ptr<CaseDraw> binary_model(ImputeRun& run, const Variable& dep, const ModelColumns& columns, FitRows& rows) {
   Family family;
-  family.response = indicator_response(rows.dependent());
+  family.response = indicator_response;
   LinearFit fit;
   fit_logistic(run, columns, dep, rows, family.response, fit);
   settle_separated_fit(run, rows, family.response, fit);
@@ -285,8 +283,8 @@ std::unique_ptr<CaseDraw> polytomous_model(ImputeRun& run, const Variable& dep, 
   for (int c = 0; c < codes; ++c) {
     if (c == reference || cases.code_counts[static_cast<std::size_t>(c)] == 0) continue;
     Family family;
-    family.response = [c, reference, y](const double* row) {
-      const int code = static_cast<int>(row[y]);
+    family.response = [c, reference](double field) {
+      const int code = static_cast<int>(field);
       if (code < c && code != reference) return -1;
       return code == c ? 0 : 1;
     };
@@ -323,7 +321,7 @@ std::unique_ptr<CaseDraw> mixed_model(ImputeRun& run, int dependent, const Model
     linear.scale = 0;
   }
   Family family;
-  family.response = indicator_response(rows.dependent());
+  family.response = indicator_response;
   LinearFit zero_part;
   fit_logistic(run, columns, dep, rows, family.response, zero_part);
   settle_separated_fit(run, rows, family.response, zero_part);

@@ -19,18 +19,19 @@ constexpr int columns = 4;
 constexpr int y = columns - 1;
 double x_of(int i) { return -1.95 + 0.1 * i; }
 
-void fill_rows(impute::FitRows& rows) {
+// With `central_only`, the dependent of every case with |x| > 0.1 is -1: a case that takes no part.
+void fill_rows(impute::FitRows& rows, bool central_only = false) {
   for (int i = 0; i < 40; ++i) {
     double* row = rows.append();
     row[0] = 1;
     row[1] = x_of(i);
     row[2] = i % 3 == 0 ? 1 : 0;
-    row[y] = x_of(i) > 0 ? 1 : 0;
+    row[y] = central_only && std::fabs(x_of(i)) > 0.1 ? -1 : x_of(i) > 0 ? 1 : 0;
     row[rows.extra()] = 0;
   }
 }
 
-const impute::Response response = [](const double* row) { return static_cast<int>(row[y]); };
+const impute::Response response = [](double field) { return static_cast<int>(field); };
 
 // A fit with the given coefficients over every column and an inverse factor whose diagonal is
 // `spread` (the coefficients' standard deviations).
@@ -57,8 +58,9 @@ TEST(SeparatedFits, APassLimitACertainCaseOrAnUndeterminedCoefficientCounts) {
   // 400 x is 20 at |x| = 0.05 and 60 from |x| = 0.15 on: one case beyond the limit is enough,
   // but rows that take no part are not looked at.
   EXPECT_TRUE(impute::fit_is_separated(rows, response, fit_with({0.0, 400.0, 0.0})));
-  const impute::Response central = [](const double* row) { return std::fabs(row[1]) > 0.1 ? -1 : static_cast<int>(row[y]); };
-  EXPECT_FALSE(impute::fit_is_separated(rows, central, fit_with({0.0, 400.0, 0.0})));
+  impute::FitRows central(dir.file("central").c_str(), columns);
+  fill_rows(central, true);
+  EXPECT_FALSE(impute::fit_is_separated(central, response, fit_with({0.0, 400.0, 0.0})));
   // A standardized coefficient's standard deviation above 2.5; the intercept's does not count.
   EXPECT_TRUE(impute::fit_is_separated(rows, response, fit_with({0.1, 2.0, -0.5}, 2.6 / x_sd)));
   EXPECT_FALSE(impute::fit_is_separated(rows, response, fit_with({0.1, 2.0, -0.5}, 2.4 / x_sd)));
