@@ -115,23 +115,26 @@ RowGroups::RowGroups(std::vector<int> offsets, std::vector<bool> text, std::vect
     : offsets_(std::move(offsets)),
       text_(std::move(text)),
       capacity_(std::move(capacity)),
-      current_(offsets_.size()),
-      previous_(offsets_.size()) {
+      row_values_(2 * offsets_.size()),
+      current_(row_values_.data()),
+      previous_(row_values_.data() + offsets_.size()) {
   values_.reserve(combination_capacity * offsets_.size());
   counts_.reserve(combination_capacity);
   grow_slots();
 }
 
 void RowGroups::add(const char* row) {
+  std::uint64_t* const current = current_;
+  const std::uint64_t* const previous = previous_;
   bool same = rows_ > 0;
   for (std::size_t g = 0; g < offsets_.size(); ++g) {
-    current_[g] = bits_of(row + offsets_[g]);
-    same = same && current_[g] == previous_[g];
+    current[g] = bits_of(row + offsets_[g]);
+    same &= current[g] == previous[g];
   }
   if (!same) {
     if (!out_of_order_ && rows_ > 0) note_order();
     last_combination_ = combination_id();
-    previous_.swap(current_);
+    std::swap(current_, previous_);
   }
   ++counts_[last_combination_];
   if (rows_ == row_capacity_) grow_rows(std::max<std::int64_t>(row_capacity_ * 2, first_row_capacity));
@@ -159,19 +162,20 @@ void RowGroups::grow_rows(std::int64_t rows) {
 }
 
 std::uint32_t RowGroups::combination_id() {
-  const std::uint64_t hash = values_hash(current_.data(), current_.size());
+  const std::size_t columns = offsets_.size();
+  const std::uint64_t hash = values_hash(current_, columns);
   const auto check = static_cast<std::uint32_t>(hash);
   for (std::size_t slot = hash >> shift_;; slot = (slot + 1) & (slots_.size() - 1)) {
     const Slot entry = slots_[slot];
     if (entry.combination == none_) {
       const auto added = static_cast<std::uint32_t>(counts_.size());
-      values_.insert(values_.end(), current_.begin(), current_.end());
+      values_.insert(values_.end(), current_, current_ + columns);
       counts_.push_back(0);
       slots_[slot] = Slot{check, added};
       if (counts_.size() * 2 > slots_.size()) grow_slots();
       return added;
     }
-    if (entry.check == check && same_values(current_.data(), values_of(entry.combination), current_.size()))
+    if (entry.check == check && same_values(current_, values_of(entry.combination), columns))
       return entry.combination;
   }
 }

@@ -92,8 +92,9 @@ class RowGroups {
   std::uint32_t* combination_of_row_ = nullptr;
   std::int64_t rows_ = 0;
   std::int64_t row_capacity_ = 0;
-  std::vector<std::uint64_t> current_;           // grouping values of the current row
-  std::vector<std::uint64_t> previous_;          // and of the row before
+  std::vector<std::uint64_t> row_values_;        // grouping values of the current row and of the one before:
+  std::uint64_t* current_ = nullptr;             // halves of row_values_ that change places with every
+  std::uint64_t* previous_ = nullptr;            // new combination
   std::uint32_t last_combination_ = 0;
   bool out_of_order_ = false;
   static constexpr std::uint32_t none_ = 0xFFFFFFFFu;

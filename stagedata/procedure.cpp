@@ -535,14 +535,18 @@ void stage_in_memory(const Staging& run, const ImputedShape& shape, std::vector<
         continue;
       }
       values->load(obs);
+      // The copies are completed in `record`, which is set back to the input only when a
+      // correction changed it.
+      copy_row(record.data(), input_record, input_fields);
       bool changed = false;
       for (long long c = 0; c < copies; ++c) {
         char* row = rows.data() + c * row_length;
-        copy_row(record.data(), input_record, input_fields);
         values->apply(run.copies[static_cast<std::size_t>(c)], record.data());
-        changed = changed || !same_row(record.data(), input_record, input_fields);
+        const bool changed_copy = !same_row(record.data(), input_record, input_fields);
         run.builder.build(row, record.data(), static_cast<int>(c + 1), obs);
         run.groups.add(row);
+        if (changed_copy) copy_row(record.data(), input_record, input_fields);
+        changed = changed || changed_copy;
       }
       if (changed) staged.hold_changed(obs - 1, rows.data());
     }
