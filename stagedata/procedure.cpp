@@ -260,14 +260,18 @@ class RowBuilder {
 // copy, so that finding a row takes neither a division nor a look at the held rows' index.
 class StagedRows {
  public:
+  // `copies` rows per observation (none when a run with corrections completes no copy).
   StagedRows(const RowBuilder& builder, int copies)
-      : builder_(builder), copies_(std::max(copies, 1)), copy_bits_(std::bit_width(static_cast<unsigned>(copies_ - 1))) {}
+      : builder_(builder),
+        rows_per_observation_(copies),
+        copies_(std::max(copies, 1)),
+        copy_bits_(std::bit_width(static_cast<unsigned>(copies_ - 1))) {}
 
   // Maps the first `observations` records of `record_length` bytes of `path`, after `leading` bytes.
   void add_file(const std::string& path, int leading, int record_length, long long observations) {
     files_.push_back(File{MappedFile(path, leading, observations * record_length), rows_, observations_,
                           observations, record_length});
-    rows_ += observations * copies_;
+    rows_ += observations * rows_per_observation_;
     observations_ += observations;
   }
   // Record `observation` (from 0) of the file added last.
@@ -299,7 +303,7 @@ class StagedRows {
       for (long long obs = 0; obs < file.observations; ++obs) {
         const std::uint32_t held = held_row(file, obs);
         const auto plain = static_cast<std::uint32_t>((file.first_observation + obs) << copy_bits_);
-        for (std::uint32_t copy = 0; copy < static_cast<std::uint32_t>(copies_); ++copy)
+        for (std::uint32_t copy = 0; copy < static_cast<std::uint32_t>(rows_per_observation_); ++copy)
           visit(held == none_ ? plain | copy : (held + copy) | held_bit_);
       }
   }
@@ -361,7 +365,8 @@ class StagedRows {
   }
 
   const RowBuilder& builder_;
-  int copies_;
+  int rows_per_observation_;
+  int copies_;  // at least 1, for the tickets
   int copy_bits_;
   std::vector<File> files_;
   std::int64_t rows_ = 0;
