@@ -120,20 +120,32 @@ RowGroups::RowGroups(std::vector<int> offsets, std::vector<bool> text, std::vect
       previous_(row_values_.data() + offsets_.size()) {
   values_.reserve(combination_capacity * offsets_.size());
   counts_.reserve(combination_capacity);
+  successor_.reserve(combination_capacity);
   grow_slots();
 }
 
 void RowGroups::add(const char* row) {
   std::uint64_t* const current = current_;
   const std::uint64_t* const previous = previous_;
-  bool same = rows_ > 0;
-  for (std::size_t g = 0; g < offsets_.size(); ++g) {
+  const std::size_t columns = offsets_.size();
+  // Whether the values after the first are those of the row before, and whether all are.
+  bool same_rest = rows_ > 0;
+  for (std::size_t g = 1; g < columns; ++g) {
     current[g] = bits_of(row + offsets_[g]);
-    same &= current[g] == previous[g];
+    same_rest &= current[g] == previous[g];
   }
-  if (!same) {
+  if (columns > 0) current[0] = bits_of(row + offsets_[0]);
+  if (!same_rest || (columns > 0 && current[0] != previous[0])) {
     if (!out_of_order_ && rows_ > 0) note_order();
-    last_combination_ = combination_id();
+    // Rows that differ from the one before only in the first column (the copies of one
+    // observation, told apart by their multiple) mostly follow the combinations of the rows
+    // before them in the same succession: the combination that followed last time is tried first.
+    std::uint32_t combination = same_rest ? successor_[last_combination_] : none_;
+    if (combination == none_ || values_of(combination)[0] != current[0]) {
+      combination = combination_id();
+      if (same_rest) successor_[last_combination_] = combination;
+    }
+    last_combination_ = combination;
     std::swap(current_, previous_);
   }
   ++counts_[last_combination_];
@@ -171,6 +183,7 @@ std::uint32_t RowGroups::combination_id() {
       const auto added = static_cast<std::uint32_t>(counts_.size());
       values_.insert(values_.end(), current_, current_ + columns);
       counts_.push_back(0);
+      successor_.push_back(none_);
       slots_[slot] = Slot{check, added};
       if (counts_.size() * 2 > slots_.size()) grow_slots();
       return added;

@@ -88,6 +88,8 @@ class RowGroups {
   std::vector<Slot> slots_;
   int shift_ = 0;
   std::vector<std::int64_t> counts_;             // rows of each combination
+  std::vector<std::uint32_t> successor_;         // per combination, the one that last followed it
+                                                 // with only the first value changed
   LargeBlock row_block_;                         // holds combination_of_row_
   std::uint32_t* combination_of_row_ = nullptr;
   std::int64_t rows_ = 0;
