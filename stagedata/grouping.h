@@ -10,8 +10,8 @@
 #include "stagedata/large_block.h"
 
 // The distinct values of one grouping column: each value gets an id in order of first sight;
-// `ranks` gives their ascending order at the end. Values are found through an open-addressing
-// hash of their bits, since a lookup is made for most rows.
+// `ranks` gives their ascending order. Values are found through an open-addressing hash of their
+// bits.
 class DistinctValues {
  public:
   explicit DistinctValues(bool text, std::size_t capacity);
