@@ -331,12 +331,50 @@ class StagedRows {
       return Source{held_block_.data() + held * static_cast<std::size_t>(builder_.length()), true, 0, 0};
     }
     const auto copy = static_cast<int>(ticket & ((1u << copy_bits_) - 1));
-    const std::int64_t global = ticket >> copy_bits_;
+    const std::int64_t index = ticket >> copy_bits_;
+    const std::int64_t global = gathered_ != nullptr ? gathered_observation_[index] : index;
     std::size_t f = files_.size() - 1;
     while (global < files_[f].first_observation) --f;
     const File& file = files_[f];
     const std::int64_t obs = global - file.first_observation;
-    return Source{file.records.data() + obs * file.record_length, false, static_cast<int>(f) + copy + 1, obs + 1};
+    const char* record = gathered_ != nullptr ? gathered_ + index * file.record_length
+                                              : file.records.data() + obs * file.record_length;
+    return Source{record, false, static_cast<int>(f) + copy + 1, obs + 1};
+  }
+
+  // Copies the input records into one block in the order in which the tickets of `order` first
+  // ask for them, and makes those tickets point there. The other copies of an observation mostly
+  // come in the same order, so that they then read the block nearly in turn instead of all over
+  // the inputs.
+  void gather_records(std::uint32_t* order, std::int64_t count) {
+    if (files_.empty() || observations_ == 0) return;
+    const int record_length = files_.front().record_length;
+    const auto observations = static_cast<std::size_t>(observations_);
+    const LargeBlock first_block(observations * sizeof(std::uint32_t));
+    auto* first = reinterpret_cast<std::uint32_t*>(first_block.data());
+    std::fill(first, first + observations, none_);
+    gathered_block_ = LargeBlock(observations * static_cast<std::size_t>(record_length));
+    observation_block_ = LargeBlock(observations * sizeof(std::uint32_t));
+    gathered_observation_ = reinterpret_cast<std::uint32_t*>(observation_block_.data());
+    char* gathered = gathered_block_.data();
+    std::uint32_t next = 0;
+    const std::uint32_t copy_mask = (1u << copy_bits_) - 1;
+    for (std::int64_t p = 0; p < count; ++p) {
+      if (p + gather_ahead < count && (order[p + gather_ahead] & held_bit_) == 0)
+        __builtin_prefetch(&first[order[p + gather_ahead] >> copy_bits_]);
+      const std::uint32_t ticket = order[p];
+      if ((ticket & held_bit_) != 0) continue;
+      const std::uint32_t global = ticket >> copy_bits_;
+      std::uint32_t index = first[global];
+      if (index == none_) {
+        index = first[global] = next++;
+        copy_row(gathered + static_cast<std::size_t>(index) * static_cast<std::size_t>(record_length),
+                 source(ticket).bytes, record_length / data_field);
+        gathered_observation_[index] = global;
+      }
+      order[p] = index << copy_bits_ | (ticket & copy_mask);
+    }
+    gathered_ = gathered;
   }
   void build(char* row, const Source& source) const {
     if (source.built) copy_row(row, source.bytes, builder_.length() / data_field);
@@ -375,6 +413,11 @@ class StagedRows {
   std::uint32_t* changed_ = nullptr;
   LargeBlock held_block_;                 // the held rows
   std::int64_t held_rows_ = 0;
+  static constexpr std::int64_t gather_ahead = 16;
+  LargeBlock gathered_block_;             // the records in the order of their first use, once gathered
+  const char* gathered_ = nullptr;
+  LargeBlock observation_block_;          // the observation (over all files) of each gathered record
+  std::uint32_t* gathered_observation_ = nullptr;
 };
 
 // The counting sort's placement of `count` consecutive rows, the first of them row `first_row`
@@ -644,7 +687,8 @@ void run_stagedata(int argc, char** argv) {
       // Under /DEBUG the rows as they came are kept in the raw file.
       if (debug_mode) write_staged(raw_path, leading_bytes, staged, nullptr, row_length);
       else std::remove(raw_path.c_str());
-      const LargeBlock order = sorted_order(groups, staged);
+      LargeBlock order = sorted_order(groups, staged);
+      staged.gather_records(reinterpret_cast<std::uint32_t*>(order.data()), groups.rows());
       write_staged(output_path, leading_bytes, staged, reinterpret_cast<const std::uint32_t*>(order.data()), row_length);
     } else {
       write_staged(output_path, leading_bytes, staged, nullptr, row_length);
