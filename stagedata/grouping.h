@@ -60,6 +60,12 @@ class RowGroups {
   std::size_t combinations() const { return counts_.size(); }
   // The combination of row `row` (from 0, in the order the rows were entered).
   std::uint32_t combination_of(std::int64_t row) const { return combination_of_row_[row]; }
+  // Frees the rows' combinations once they are no longer asked for (the counts stay).
+  void release_row_combinations() {
+    row_block_ = LargeBlock();
+    combination_of_row_ = nullptr;
+    row_capacity_ = 0;
+  }
   // The position in the sorted output of the first row of every combination: rows in ascending
   // order of their grouping values, column after column. Handing each row, in entry order, its
   // combination's next position keeps rows of equal values in their order.

@@ -688,6 +688,7 @@ void run_stagedata(int argc, char** argv) {
       if (debug_mode) write_staged(raw_path, leading_bytes, staged, nullptr, row_length);
       else std::remove(raw_path.c_str());
       LargeBlock order = sorted_order(groups, staged);
+      groups.release_row_combinations();
       staged.gather_records(reinterpret_cast<std::uint32_t*>(order.data()), groups.rows());
       write_staged(output_path, leading_bytes, staged, reinterpret_cast<const std::uint32_t*>(order.data()), row_length);
     } else {
