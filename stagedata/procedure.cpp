@@ -155,9 +155,8 @@ void write_block(RecordFile& file, const char* bytes, std::int64_t count) {
   }
 }
 
-// The rows of the first pass. They stay in memory while they fit the sort buffer, so that a sort
-// needs no work file and the output is written in one go; past it the memory becomes the write
-// buffer of `spill_path`, which then receives every row.
+// The rows of a first pass larger than the sort buffer: they gather in a buffer of its size, which
+// is written to `spill_path` whenever it is full, so that the file receives every row.
 class RowStore {
  public:
   RowStore(std::string spill_path, std::int64_t capacity)
@@ -169,10 +168,6 @@ class RowStore {
     used_ += bytes;
     return at;
   }
-  bool spilled() const { return spilled_; }
-  // The bytes held in memory: all of them unless spilled.
-  char* data() { return memory_.data(); }
-  std::int64_t size() const { return used_; }
   // Moves the bytes still in memory to the spill file, when there is one, and closes it.
   void finish() {
     if (!spilled_) return;
