@@ -39,11 +39,19 @@ std::size_t hash_slot(std::uint64_t value, int shift) { return ((value ^ (value 
 // Slots for twice `capacity` entries, a power of two.
 std::size_t slot_count_for(std::size_t capacity) { return std::bit_ceil(std::max<std::size_t>(capacity, 8) * 2); }
 
-// Whether the ids of `key` equal those at `other` (a plain loop: the keys are a few ids long).
-bool same_key(const std::vector<int>& key, const int* other) {
-  for (std::size_t g = 0; g < key.size(); ++g)
-    if (key[g] != other[g]) return false;
+// Whether two rows' grouping values are the same (a plain loop: they are a few values long).
+bool same_values(const std::uint64_t* a, const std::uint64_t* b, std::size_t count) {
+  for (std::size_t g = 0; g < count; ++g)
+    if (a[g] != b[g]) return false;
   return true;
+}
+
+// The hash of a row's grouping values, whose high bits pick its slot and whose low bits are kept
+// in the slot to spare most comparisons of the values.
+std::uint64_t values_hash(const std::uint64_t* values, std::size_t count) {
+  std::uint64_t hash = 0;
+  for (std::size_t g = 0; g < count; ++g) hash = (hash ^ values[g] ^ (values[g] >> 29)) * hash_multiplier;
+  return hash;
 }
 
 }  // namespace
@@ -103,39 +111,57 @@ std::vector<int> DistinctValues::ranks() const {
   return rank;
 }
 
-RowGroups::RowGroups(std::vector<int> offsets, std::vector<bool> text, const std::vector<std::size_t>& capacity)
-    : offsets_(std::move(offsets)), key_(offsets_.size()), previous_(offsets_.size()) {
-  for (std::size_t g = 0; g < offsets_.size(); ++g) tables_.emplace_back(text[g], capacity[g]);
-  if (!offsets_.empty()) pack_bits_ = 64 / static_cast<int>(offsets_.size());
-  keys_.reserve(combination_capacity * offsets_.size());
+RowGroups::RowGroups(std::vector<int> offsets, std::vector<bool> text, std::vector<std::size_t> capacity)
+    : offsets_(std::move(offsets)),
+      text_(std::move(text)),
+      capacity_(std::move(capacity)),
+      row_values_(2 * offsets_.size()),
+      current_(row_values_.data()),
+      previous_(row_values_.data() + offsets_.size()) {
+  values_.reserve(combination_capacity * offsets_.size());
   counts_.reserve(combination_capacity);
+  successor_.reserve(combination_capacity);
   grow_slots();
 }
 
 void RowGroups::add(const char* row) {
-  bool changed = rows_ == 0;
-  // Until a row is found out of order, the first column whose value differs from the row
-  // before decides the order against it.
-  bool decided = out_of_order_ || rows_ == 0;
-  for (std::size_t g = 0; g < offsets_.size(); ++g) {
-    const char* field = row + offsets_[g];
-    const int id = tables_[g].id(field);
-    if (id != key_[g]) changed = true;
-    key_[g] = id;
-    if (decided) continue;
-    std::uint64_t value;
-    std::memcpy(&value, field, 8);
-    if (value != previous_[g]) {
-      decided = true;
-      if (tables_[g].before(field, reinterpret_cast<const char*>(&previous_[g]))) out_of_order_ = true;
-    }
+  std::uint64_t* const current = current_;
+  const std::uint64_t* const previous = previous_;
+  const std::size_t columns = offsets_.size();
+  // Whether the values after the first are those of the row before, and whether all are.
+  bool same_rest = rows_ > 0;
+  for (std::size_t g = 1; g < columns; ++g) {
+    current[g] = bits_of(row + offsets_[g]);
+    same_rest &= current[g] == previous[g];
   }
-  if (!out_of_order_)
-    for (std::size_t g = 0; g < offsets_.size(); ++g) std::memcpy(&previous_[g], row + offsets_[g], 8);
-  if (changed) last_combination_ = combination_id();
+  if (columns > 0) current[0] = bits_of(row + offsets_[0]);
+  if (!same_rest || (columns > 0 && current[0] != previous[0])) {
+    if (!out_of_order_ && rows_ > 0) note_order();
+    // Rows that differ from the one before only in the first column (the copies of one
+    // observation, told apart by their multiple) mostly follow the combinations of the rows
+    // before them in the same succession: the combination that followed last time is tried first.
+    std::uint32_t combination = same_rest ? successor_[last_combination_] : none_;
+    if (combination == none_ || values_of(combination)[0] != current[0]) {
+      combination = combination_id();
+      if (same_rest) successor_[last_combination_] = combination;
+    }
+    last_combination_ = combination;
+    std::swap(current_, previous_);
+  }
   ++counts_[last_combination_];
   if (rows_ == row_capacity_) grow_rows(std::max<std::int64_t>(row_capacity_ * 2, first_row_capacity));
   combination_of_row_[rows_++] = last_combination_;
+}
+
+// The first column whose value differs from the row before decides the order against it.
+void RowGroups::note_order() {
+  for (std::size_t g = 0; g < offsets_.size(); ++g) {
+    if (current_[g] == previous_[g]) continue;
+    const auto* value = reinterpret_cast<const char*>(&current_[g]);
+    const auto* before = reinterpret_cast<const char*>(&previous_[g]);
+    if (text_[g] ? std::memcmp(value, before, 8) < 0 : number_before(value, before)) out_of_order_ = true;
+    return;
+  }
 }
 
 void RowGroups::grow_rows(std::int64_t rows) {
@@ -147,68 +173,65 @@ void RowGroups::grow_rows(std::int64_t rows) {
   row_capacity_ = rows;
 }
 
-std::uint64_t RowGroups::key_tag(const int* key) const {
-  std::uint64_t tag = 0;
-  for (std::size_t g = 0; g < key_.size(); ++g) {
-    const auto id = static_cast<std::uint64_t>(key[g]);
-    if (!packed_) tag = (tag + id + 1) * hash_multiplier;
-    else tag = g == 0 ? id : tag << pack_bits_ | id;
-  }
-  return tag;
-}
-
-// The combination of the ids in key_, entered when new.
 std::uint32_t RowGroups::combination_id() {
-  if (packed_ && pack_bits_ < 31) {
-    for (int id : key_)
-      if (id >> pack_bits_ != 0) {
-        // Too many distinct values to pack: the tags become hashes checked against the keys.
-        packed_ = false;
-        fill_slots(slots_.size());
-        break;
-      }
-  }
-  const std::uint64_t tag = key_tag(key_.data());
-  for (std::size_t slot = hash_slot(tag, shift_);; slot = (slot + 1) & (slots_.size() - 1)) {
-    const Slot& entry = slots_[slot];
+  const std::size_t columns = offsets_.size();
+  const std::uint64_t hash = values_hash(current_, columns);
+  const auto check = static_cast<std::uint32_t>(hash);
+  for (std::size_t slot = hash >> shift_;; slot = (slot + 1) & (slots_.size() - 1)) {
+    const Slot entry = slots_[slot];
     if (entry.combination == none_) {
       const auto added = static_cast<std::uint32_t>(counts_.size());
-      keys_.insert(keys_.end(), key_.begin(), key_.end());
+      values_.insert(values_.end(), current_, current_ + columns);
       counts_.push_back(0);
-      slots_[slot] = Slot{tag, added};
+      successor_.push_back(none_);
+      slots_[slot] = Slot{check, added};
       if (counts_.size() * 2 > slots_.size()) grow_slots();
       return added;
     }
-    if (entry.tag == tag && (packed_ || same_key(key_, key_of(entry.combination)))) return entry.combination;
+    if (entry.check == check && same_values(current_, values_of(entry.combination), columns))
+      return entry.combination;
   }
 }
 
-void RowGroups::grow_slots() { fill_slots(slots_.empty() ? slot_count_for(combination_capacity) : slots_.size() * 2); }
-
-// Makes `count` slots (a power of two) and enters the known combinations.
-void RowGroups::fill_slots(std::size_t count) {
+// Doubles the slots (or makes the first ones, for twice the first capacity) and enters the known
+// combinations again.
+void RowGroups::grow_slots() {
+  const std::size_t count = slots_.empty() ? slot_count_for(combination_capacity) : slots_.size() * 2;
   slots_.assign(count, Slot{});
   shift_ = 64 - std::countr_zero(count);
   for (std::uint32_t combination = 0; combination < counts_.size(); ++combination) {
-    const std::uint64_t tag = key_tag(key_of(combination));
-    std::size_t slot = hash_slot(tag, shift_);
+    const std::uint64_t hash = values_hash(values_of(combination), offsets_.size());
+    std::size_t slot = hash >> shift_;
     while (slots_[slot].combination != none_) slot = (slot + 1) & (count - 1);
-    slots_[slot] = Slot{tag, combination};
+    slots_[slot] = Slot{static_cast<std::uint32_t>(hash), combination};
   }
 }
 
-std::vector<std::int64_t> RowGroups::first_positions() const {
+std::vector<std::vector<int>> RowGroups::value_ranks(std::vector<int>& ids) const {
+  const std::size_t columns = offsets_.size();
+  ids.resize(counts_.size() * columns);
   std::vector<std::vector<int>> ranks;
-  for (const DistinctValues& table : tables_) ranks.push_back(table.ranks());
+  for (std::size_t g = 0; g < columns; ++g) {
+    // Entered in the order of the combinations, which is the order of first sight.
+    DistinctValues table(text_[g], capacity_[g]);
+    for (std::size_t c = 0; c < counts_.size(); ++c)
+      ids[c * columns + g] = table.id(reinterpret_cast<const char*>(&values_[c * columns + g]));
+    ranks.push_back(table.ranks());
+  }
+  return ranks;
+}
+
+std::vector<std::int64_t> RowGroups::first_positions() const {
+  std::vector<int> ids;
+  const std::vector<std::vector<int>> ranks = value_ranks(ids);
+  const std::size_t columns = offsets_.size();
   // The combinations in ascending order of their values' ranks, column after column.
   std::vector<std::uint32_t> order(counts_.size());
   std::iota(order.begin(), order.end(), 0u);
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const int* key_a = key_of(a);
-    const int* key_b = key_of(b);
-    for (std::size_t g = 0; g < ranks.size(); ++g) {
-      const int ra = ranks[g][static_cast<std::size_t>(key_a[g])];
-      const int rb = ranks[g][static_cast<std::size_t>(key_b[g])];
+    for (std::size_t g = 0; g < columns; ++g) {
+      const int ra = ranks[g][static_cast<std::size_t>(ids[a * columns + g])];
+      const int rb = ranks[g][static_cast<std::size_t>(ids[b * columns + g])];
       if (ra != rb) return ra < rb;
     }
     return false;

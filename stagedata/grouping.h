@@ -10,8 +10,8 @@
 #include "stagedata/large_block.h"
 
 // The distinct values of one grouping column: each value gets an id in order of first sight;
-// `ranks` gives their ascending order at the end. Values are found through an open-addressing
-// hash of their bits, since a lookup is made for most rows.
+// `ranks` gives their ascending order. Values are found through an open-addressing hash of their
+// bits.
 class DistinctValues {
  public:
   explicit DistinctValues(bool text, std::size_t capacity);
@@ -40,12 +40,15 @@ class DistinctValues {
   int last_id_ = -1;
 };
 
-// The grouping of all rows: per row its combination, per combination its row count.
+// The grouping of all rows: per row its combination, per combination its row count. A row's
+// combination is found by the bits of its grouping values, hashed together, so that a row costs
+// one lookup; the distinct values of each column are ranked only at the end, from the
+// combinations.
 class RowGroups {
  public:
   // `offsets[g]` is the byte offset of grouping column g in a row; `text[g]` whether it is text;
-  // `capacity[g]` the first capacity of its table.
-  RowGroups(std::vector<int> offsets, std::vector<bool> text, const std::vector<std::size_t>& capacity);
+  // `capacity[g]` the first capacity of its table of distinct values.
+  RowGroups(std::vector<int> offsets, std::vector<bool> text, std::vector<std::size_t> capacity);
   // Room for the combinations of `rows` rows without regrowing.
   void reserve(std::int64_t rows) {
     if (rows > row_capacity_) grow_rows(rows);
@@ -57,39 +60,49 @@ class RowGroups {
   std::size_t combinations() const { return counts_.size(); }
   // The combination of row `row` (from 0, in the order the rows were entered).
   std::uint32_t combination_of(std::int64_t row) const { return combination_of_row_[row]; }
+  // Frees the rows' combinations once they are no longer asked for (the counts stay).
+  void release_row_combinations() {
+    row_block_ = LargeBlock();
+    combination_of_row_ = nullptr;
+    row_capacity_ = 0;
+  }
   // The position in the sorted output of the first row of every combination: rows in ascending
   // order of their grouping values, column after column. Handing each row, in entry order, its
   // combination's next position keeps rows of equal values in their order.
   std::vector<std::int64_t> first_positions() const;
 
  private:
+  // The combination of the values in current_, entered when new.
   std::uint32_t combination_id();
-  // The tag of a combination's ids: the ids packed side by side while every one fits its share
-  // of 64 bits (then equal tags mean equal keys), otherwise a hash of them.
-  std::uint64_t key_tag(const int* key) const;
+  // Notes whether the values in current_ order before those of the row before.
+  void note_order();
   void grow_slots();
-  void fill_slots(std::size_t count);
   void grow_rows(std::int64_t rows);
-  const int* key_of(std::uint32_t combination) const { return &keys_[combination * offsets_.size()]; }
+  const std::uint64_t* values_of(std::uint32_t combination) const { return values_.data() + combination * offsets_.size(); }
+  // The ids of every combination's values in their columns' tables of distinct values, and the
+  // ranks of those ids.
+  std::vector<std::vector<int>> value_ranks(std::vector<int>& ids) const;
 
   std::vector<int> offsets_;
-  std::vector<DistinctValues> tables_;
-  std::vector<int> keys_;                        // ids of each combination, one after another
+  std::vector<bool> text_;
+  std::vector<std::size_t> capacity_;
+  std::vector<std::uint64_t> values_;            // grouping values of each combination, one after another
   struct Slot {
-    std::uint64_t tag = 0;
+    std::uint32_t check = 0;                     // low bits of the values' hash
     std::uint32_t combination = 0xFFFFFFFFu;     // none_ when free
   };
   std::vector<Slot> slots_;
-  int pack_bits_ = 64;                           // bits of each id in a packed tag
-  bool packed_ = true;
   int shift_ = 0;
   std::vector<std::int64_t> counts_;             // rows of each combination
+  std::vector<std::uint32_t> successor_;         // per combination, the one that last followed it
+                                                 // with only the first value changed
   LargeBlock row_block_;                         // holds combination_of_row_
   std::uint32_t* combination_of_row_ = nullptr;
   std::int64_t rows_ = 0;
   std::int64_t row_capacity_ = 0;
-  std::vector<int> key_;                         // ids of the current row
-  std::vector<std::uint64_t> previous_;          // grouping values of the row before
+  std::vector<std::uint64_t> row_values_;        // grouping values of the current row and of the one before:
+  std::uint64_t* current_ = nullptr;             // halves of row_values_ that change places with every
+  std::uint64_t* previous_ = nullptr;            // new combination
   std::uint32_t last_combination_ = 0;
   bool out_of_order_ = false;
   static constexpr std::uint32_t none_ = 0xFFFFFFFFu;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "runtime/path.h"
 #include "stagedata/grouping.h"
 #include "stagedata/large_block.h"
+#include "stagedata/staged_rows.h"
 
 namespace {
 
@@ -33,14 +35,6 @@ constexpr std::int64_t stream_buffer = 1 << 20;
 constexpr long long interrupt_poll = 4096;
 // First capacities of the distinct-value tables.
 constexpr std::size_t by_capacity = 100, stratum_capacity = 500, cluster_capacity = 2000;
-
-// The rows that the run writes: which input columns, and the added ones.
-struct RowLayout {
-  std::vector<int> variables;   // kept variable index of each output column taken from the data
-  bool mult_column = false;     // the multiple number follows
-  bool obs_column = false;      // the observation number follows
-  int fields() const { return static_cast<int>(variables.size()) + (mult_column ? 1 : 0) + (obs_column ? 1 : 0); }
-};
 
 RowLayout row_layout(const ControlFile& control, bool imputation, int copies) {
   RowLayout layout;
@@ -104,7 +98,8 @@ std::int64_t sort_buffer(int argc, char** argv) {
 // Input data: records of `fields` 8-byte fields, after the host's 8-byte missing-value record.
 class DataInput {
  public:
-  DataInput(const std::string& path, int fields, bool leading_record) : length_(fields * data_field), path_(path) {
+  DataInput(const std::string& path, int fields, bool leading_record)
+      : length_(fields * data_field), leading_bytes_(leading_record ? data_field : 0), path_(path) {
     file_ = RecordFile(path.c_str(), B_READ, stream_buffer, length_);
     std::int64_t size = bfile_size(file_.get());
     if (leading_record) {
@@ -118,6 +113,9 @@ class DataInput {
     count_ = size / length_;
   }
   long long count() const { return count_; }
+  int record_length() const { return length_; }
+  // The bytes before the first record, and their values.
+  int leading_bytes() const { return leading_bytes_; }
   const char* leading() const { return leading_; }
   const char* next() {
     const auto* record = static_cast<const char*>(file_.read(nullptr, length_));
@@ -127,6 +125,7 @@ class DataInput {
 
  private:
   int length_;
+  int leading_bytes_;
   std::string path_;
   RecordFile file_;
   long long count_ = 0;
@@ -156,9 +155,8 @@ void write_block(RecordFile& file, const char* bytes, std::int64_t count) {
   }
 }
 
-// The rows of the first pass. They stay in memory while they fit the sort buffer, so that a sort
-// needs no work file and the output is written in one go; past it the memory becomes the write
-// buffer of `spill_path`, which then receives every row.
+// The rows of a first pass larger than the sort buffer: they gather in a buffer of its size, which
+// is written to `spill_path` whenever it is full, so that the file receives every row.
 class RowStore {
  public:
   RowStore(std::string spill_path, std::int64_t capacity)
@@ -170,10 +168,6 @@ class RowStore {
     used_ += bytes;
     return at;
   }
-  bool spilled() const { return spilled_; }
-  // The bytes held in memory: all of them unless spilled.
-  char* data() { return memory_.data(); }
-  std::int64_t size() const { return used_; }
   // Moves the bytes still in memory to the spill file, when there is one, and closes it.
   void finish() {
     if (!spilled_) return;
@@ -197,48 +191,6 @@ class RowStore {
   RecordFile file_;
 };
 
-// Builds the rows of the output in the store, entering each in the groups.
-class RowWriter {
- public:
-  RowWriter(RowStore& store, const RowLayout& layout, const std::vector<int>& columns, RowGroups& groups)
-      : store_(store), layout_(layout), groups_(groups), length_(layout.fields() * data_field) {
-    for (int variable : layout.variables)
-      source_offsets_.push_back(static_cast<std::size_t>(columns[static_cast<std::size_t>(variable)]) * data_field);
-  }
-  void write(const char* record, int multiple, long long observation) {
-    char* row = store_.append(length_);
-    for (std::size_t c = 0; c < source_offsets_.size(); ++c)
-      std::memcpy(row + c * data_field, record + source_offsets_[c], data_field);
-    char* added = row + source_offsets_.size() * data_field;
-    if (layout_.mult_column) std::memcpy(added, multiple_field(multiple), data_field), added += data_field;
-    if (layout_.obs_column) set_number(added, static_cast<double>(observation));
-    groups_.add(row);
-  }
-
- private:
-  // The multiple number as a field, made once per multiple.
-  const char* multiple_field(int multiple) {
-    const auto index = static_cast<std::size_t>(multiple);
-    while (multiple_fields_.size() <= index) {
-      multiple_fields_.emplace_back();
-      set_number(multiple_fields_.back().data(), static_cast<double>(multiple_fields_.size() - 1));
-    }
-    return multiple_fields_[index].data();
-  }
-
-  RowStore& store_;
-  const RowLayout& layout_;
-  RowGroups& groups_;
-  int length_;
-  std::vector<std::size_t> source_offsets_;  // byte offset in the input record of each data column
-  std::vector<std::array<char, data_field>> multiple_fields_;
-};
-
-// Copies one row of `fields` 8-byte fields (a short fixed-size copy per field, no library call).
-inline void copy_row(char* to, const char* from, int fields) {
-  for (int f = 0; f < fields; ++f) std::memcpy(to + f * data_field, from + f * data_field, data_field);
-}
-
 // The counting sort's placement of `count` consecutive rows, the first of them row `first_row`
 // of the first pass: each row takes its combination's next position (`next`, advanced here), and
 // the rows whose positions fall in [low, low + width) are copied to their places in `slice`.
@@ -251,58 +203,52 @@ void place_rows(const char* rows, std::int64_t first_row, std::int64_t count, co
   }
 }
 
-// Writes `bytes` to `path` under a temporary name, renamed when complete.
-void write_whole_file(const std::string& path, const char* bytes, std::int64_t count) {
-  PendingOutput output(path);
-  RecordFile file(output.path().c_str(), B_WRITE, 0, 0);
-  write_block(file, bytes, count);
-  file.close();
-  output.commit();
-}
-
 // Bytes of sorted rows gathered before they are written: a block that stays in the cache.
 constexpr std::int64_t gather_block = 256 << 10;
 // Rows between a row's prefetch and its copy in the gather.
-constexpr std::size_t prefetch_distance = 16;
+constexpr std::int64_t gather_lead = 32;
 
-// The rows in sorted order as indices into the first pass: a stable counting sort by combination.
-// The block holds rows() indices.
-LargeBlock sorted_order(const RowGroups& groups) {
+// The tickets of the rows in sorted order: a stable counting sort by combination. The block
+// holds rows() tickets.
+LargeBlock sorted_order(const RowGroups& groups, const StagedRows& staged) {
   std::vector<std::int64_t> next = groups.first_positions();
   LargeBlock block(static_cast<std::size_t>(groups.rows()) * sizeof(std::uint32_t));
   auto* order = reinterpret_cast<std::uint32_t*>(block.data());
-  for (std::int64_t row = 0; row < groups.rows(); ++row) order[next[groups.combination_of(row)]++] = static_cast<std::uint32_t>(row);
+  std::int64_t row = 0;
+  staged.for_each_ticket([&](std::uint32_t ticket) { order[next[groups.combination_of(row++)]++] = ticket; });
   return block;
 }
 
-// Sorts the rows held in memory (after the leading record when `leading` is 8) and writes them to
-// `output`, gathering them in sorted order into blocks; under /DEBUG the unsorted rows are kept
-// in `raw_path`.
-void write_sorted_from_memory(RowStore& store, const RowGroups& groups, int row_length, int leading,
-                              PendingOutput& output, const std::string& raw_path) {
-  if (debug_mode) write_whole_file(raw_path, store.data(), store.size());
-  else std::remove(raw_path.c_str());
-  const LargeBlock order_block = sorted_order(groups);
-  const std::span<const std::uint32_t> order(reinterpret_cast<const std::uint32_t*>(order_block.data()),
-                                             static_cast<std::size_t>(groups.rows()));
-  const char* rows = store.data() + leading;
-  const int fields = row_length / data_field;
-  const auto block_rows = static_cast<std::size_t>(std::max<std::int64_t>(1, gather_block / row_length));
-  std::vector<char> block(std::min(block_rows, std::max<std::size_t>(order.size(), 1)) * static_cast<std::size_t>(row_length));
+// Writes `leading` bytes and then the staged rows, those of the tickets in `order` (every row in
+// its own order when null), to `path` under a temporary name, renamed when complete. The rows are
+// built into blocks that stay in the cache; each row is located and asked for some rows ahead of
+// its turn, since the rows come from all over the inputs.
+void write_staged(const std::string& path, std::span<const char> leading, const StagedRows& staged,
+                  const std::uint32_t* order, int row_length) {
+  PendingOutput output(path);
   RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
-  if (leading > 0) out.write(store.data(), leading);
-  for (std::size_t first = 0; first < order.size(); first += block_rows) {
-    if (interrupted()) error_exit("User interrupt");
-    const std::size_t count = std::min(block_rows, order.size() - first);
-    for (std::size_t k = 0; k < count; ++k) {
-      // The rows come from all over the first pass: ask for a later one ahead of its turn.
-      if (first + k + prefetch_distance < order.size())
-        __builtin_prefetch(rows + static_cast<std::size_t>(order[first + k + prefetch_distance]) * static_cast<std::size_t>(row_length));
-      copy_row(block.data() + k * static_cast<std::size_t>(row_length),
-               rows + static_cast<std::size_t>(order[first + k]) * static_cast<std::size_t>(row_length), fields);
+  if (!leading.empty()) out.write(leading.data(), static_cast<int>(leading.size()));
+  const std::int64_t rows = staged.rows();
+  const std::int64_t block_rows = std::max<std::int64_t>(1, gather_block / row_length);
+  std::vector<char> block(static_cast<std::size_t>(std::min(block_rows, rows) * row_length));
+  std::array<StagedRows::Source, gather_lead> ahead;
+  std::int64_t filled = 0;
+  for (std::int64_t position = 0; position < rows + gather_lead; ++position) {
+    StagedRows::Source& slot = ahead[static_cast<std::size_t>(position % gather_lead)];
+    if (position >= gather_lead) {
+      staged.build(block.data() + filled * row_length, slot);
+      if (++filled == block_rows) {
+        if (interrupted()) error_exit("User interrupt");
+        out.write(block.data(), static_cast<int>(filled * row_length));
+        filled = 0;
+      }
     }
-    out.write(block.data(), static_cast<int>(count) * row_length);
+    if (position < rows) {
+      slot = staged.source(order ? order[position] : staged.ticket(position));
+      __builtin_prefetch(slot.bytes);
+    }
   }
+  if (filled > 0) out.write(block.data(), static_cast<int>(filled * row_length));
   out.close();
   output.commit();
 }
@@ -356,6 +302,113 @@ std::string data_path(const ControlFile& control, std::size_t file) {
 
 }  // namespace
 
+namespace {
+
+// What the first pass works with: the inputs, the shape of the rows and their groups.
+struct Staging {
+  const ControlFile& control;
+  const std::vector<Realization>& copies;  // none without corrections
+  const std::vector<int>& columns;
+  const RowBuilder& builder;
+  RowGroups& groups;
+  bool imputation;
+
+  // The corrections of the data, when the run has them.
+  std::unique_ptr<ImputedValues> corrections(const ImputedShape& shape, long long observations) const {
+    if (!imputation) return nullptr;
+    std::vector<bool> char_vars;
+    for (std::uint16_t flags : control.flags) char_vars.push_back((flags & FLAG_CHARACTER) != 0);
+    char_vars.resize(static_cast<std::size_t>(control.nvar()));
+    return std::make_unique<ImputedValues>(companion_path(".cor"), shape, columns, char_vars, observations);
+  }
+};
+
+// The observations of an input that the run stages: its records, or fewer when the control file
+// names a count.
+long long staged_observations(const DataInput& input, const ControlFile& control) {
+  long long observations = input.count();
+  if (control.nobs > 0) observations = std::min<long long>(observations, control.nobs);
+  return observations;
+}
+
+// The first pass of a staging that fits the sort buffer: every row is built and entered in the
+// groups, and only the rows of observations that the corrections changed are held.
+void stage_in_memory(const Staging& run, const ImputedShape& shape, std::vector<std::unique_ptr<DataInput>>& inputs,
+                     const std::vector<std::string>& paths, int input_fields, StagedRows& staged) {
+  const int row_length = run.builder.length();
+  const int record_length = input_fields * data_field;
+  const auto copies = static_cast<long long>(run.copies.size());
+  std::vector<char> record(static_cast<std::size_t>(record_length));
+  std::vector<char> rows(static_cast<std::size_t>(std::max(copies, 1LL) * row_length));
+  for (std::size_t file = 0; file < inputs.size(); ++file) {
+    const DataInput& input = *inputs[file];
+    const long long nobs = staged_observations(input, run.control);
+    staged.add_file(paths[file], input.leading_bytes(), record_length, nobs);
+    const std::unique_ptr<ImputedValues> values = run.corrections(shape, nobs);
+    for (long long obs = 1; obs <= nobs; ++obs) {
+      if (obs % interrupt_poll == 0 && interrupted()) error_exit("User interrupt");
+      const char* input_record = staged.record(obs - 1);
+      if (!values) {
+        run.builder.build(rows.data(), input_record, static_cast<int>(file) + 1, obs);
+        run.groups.add(rows.data());
+        continue;
+      }
+      values->load(obs);
+      // The copies are completed in `record`, which is set back to the input only when a
+      // correction changed it.
+      copy_row(record.data(), input_record, input_fields);
+      bool changed = false;
+      for (long long c = 0; c < copies; ++c) {
+        char* row = rows.data() + c * row_length;
+        values->apply(run.copies[static_cast<std::size_t>(c)], record.data());
+        const bool changed_copy = !same_row(record.data(), input_record, input_fields);
+        run.builder.build(row, record.data(), static_cast<int>(c + 1), obs);
+        run.groups.add(row);
+        if (changed_copy) copy_row(record.data(), input_record, input_fields);
+        changed = changed || changed_copy;
+      }
+      if (changed) staged.hold_changed(obs - 1, rows.data());
+    }
+  }
+}
+
+// The first pass of a staging larger than the sort buffer: the rows go through the store, which
+// spills them to the output file.
+void stage_through_store(const Staging& run, const ImputedShape& shape, std::vector<std::unique_ptr<DataInput>>& inputs,
+                         RowStore& store) {
+  const int row_length = run.builder.length();
+  std::vector<char> record;
+  for (std::size_t file = 0; file < inputs.size(); ++file) {
+    DataInput& input = *inputs[file];
+    if (file == 0 && input.leading_bytes() > 0) std::memcpy(store.append(data_field), input.leading(), data_field);
+    const long long nobs = staged_observations(input, run.control);
+    run.groups.reserve(run.groups.rows() + nobs * std::max<long long>(1, static_cast<long long>(run.copies.size())));
+    const std::unique_ptr<ImputedValues> values = run.corrections(shape, nobs);
+    for (long long obs = 1; obs <= nobs; ++obs) {
+      if (obs % interrupt_poll == 0 && interrupted()) error_exit("User interrupt");
+      const char* input_record = input.next();
+      if (!values) {
+        char* row = store.append(row_length);
+        run.builder.build(row, input_record, static_cast<int>(file) + 1, obs);
+        run.groups.add(row);
+        continue;
+      }
+      values->load(obs);
+      record.assign(input_record, input_record + input.record_length());
+      for (std::size_t c = 0; c < run.copies.size(); ++c) {
+        std::memcpy(record.data(), input_record, record.size());
+        values->apply(run.copies[c], record.data());
+        char* row = store.append(row_length);
+        run.builder.build(row, record.data(), static_cast<int>(c + 1), obs);
+        run.groups.add(row);
+      }
+    }
+  }
+  store.finish();
+}
+
+}  // namespace
+
 void run_stagedata(int argc, char** argv) {
   log_line(true, "  Begin Stagedata execution");
   log_line(false, "  Read setup");
@@ -372,67 +425,61 @@ void run_stagedata(int argc, char** argv) {
   RowGroups groups(grouping.offsets, grouping.text, grouping.capacity);
   const std::vector<int> columns = kept_columns(control, host);
   const int input_fields = host ? control.nvar() : control.norig();
+  const RowBuilder builder(layout, columns, imputation ? static_cast<int>(copies.size()) : files);
+  const Staging run{control, copies, columns, builder, groups, imputation};
 
   log_line(false, "  Write data");
+  if (files == 0) error_exit("No data input named in the control file");
   const std::string output_path = companion_path(host ? ".imp" : ".dat");
-  const int row_length = layout.fields() * data_field;
+  const std::string raw_path = companion_path(".raw");
+  const int row_length = builder.length();
   const int leading = host ? data_field : 0;
   if (buffer < 0) buffer = free_memory_share();
   buffer = std::min<std::int64_t>(buffer, 1 << 30);
-  PendingOutput output(output_path);
-  RowStore store(output.path(), std::max<std::int64_t>(buffer, row_length));
-  RowWriter writer(store, layout, columns, groups);
-  std::vector<char> record(static_cast<std::size_t>(input_fields) * data_field);
+  std::vector<std::string> paths;
+  std::vector<std::unique_ptr<DataInput>> inputs;
+  std::int64_t rows = 0;
   for (int file = 0; file < files; ++file) {
-    DataInput input(data_path(control, static_cast<std::size_t>(file)), input_fields, host);
-    if (file == 0 && host) std::memcpy(store.append(leading), input.leading(), data_field);
-    long long nobs = input.count();
-    if (control.nobs > 0) nobs = std::min<long long>(nobs, control.nobs);
-    groups.reserve(groups.rows() + nobs * std::max<long long>(1, static_cast<long long>(copies.size())));
-    std::unique_ptr<ImputedValues> values;
-    if (imputation) {
-      std::vector<bool> char_vars;
-      for (std::uint16_t flags : control.flags) char_vars.push_back((flags & FLAG_CHARACTER) != 0);
-      char_vars.resize(static_cast<std::size_t>(control.nvar()));
-      values = std::make_unique<ImputedValues>(companion_path(".cor"), shape, columns, char_vars, nobs);
-    }
-    for (long long obs = 1; obs <= nobs; ++obs) {
-      if (obs % interrupt_poll == 0 && interrupted()) error_exit("User interrupt");
-      const char* input_record = input.next();
-      if (!values) {
-        writer.write(input_record, file + 1, obs);
-        continue;
-      }
-      values->load(obs);
-      for (std::size_t c = 0; c < copies.size(); ++c) {
-        std::memcpy(record.data(), input_record, record.size());
-        values->apply(copies[c], record.data());
-        writer.write(record.data(), static_cast<int>(c + 1), obs);
-      }
-    }
+    paths.push_back(data_path(control, static_cast<std::size_t>(file)));
+    inputs.push_back(std::make_unique<DataInput>(paths.back(), input_fields, host));
+    rows += staged_observations(*inputs.back(), control) * (imputation ? static_cast<long long>(copies.size()) : 1);
   }
-  if (files == 0) error_exit("No data input named in the control file");
-  store.finish();
-  const std::string raw_path = companion_path(".raw");
-  if (!store.spilled()) {
+  std::array<char, data_field> leading_record{};
+  std::memcpy(leading_record.data(), inputs.front()->leading(), data_field);
+  const std::span<const char> leading_bytes(leading_record.data(), static_cast<std::size_t>(leading));
+
+  if (leading + rows * row_length <= std::max<std::int64_t>(buffer, row_length)) {
+    groups.reserve(rows);
+    StagedRows staged(builder, imputation ? static_cast<int>(copies.size()) : 1);
+    stage_in_memory(run, shape, inputs, paths, input_fields, staged);
+    inputs.clear();
     if (groups.needs_sort()) {
       log_line(false, "  Sort data");
-      write_sorted_from_memory(store, groups, row_length, leading, output, raw_path);
+      // Under /DEBUG the rows as they came are kept in the raw file.
+      if (debug_mode) write_staged(raw_path, leading_bytes, staged, nullptr, row_length);
+      else std::remove(raw_path.c_str());
+      LargeBlock order = sorted_order(groups, staged);
+      groups.release_row_combinations();
+      staged.gather_records(reinterpret_cast<std::uint32_t*>(order.data()), groups.rows());
+      write_staged(output_path, leading_bytes, staged, reinterpret_cast<const std::uint32_t*>(order.data()), row_length);
     } else {
-      RecordFile out(output.path().c_str(), B_WRITE, 0, 0);
-      write_block(out, store.data(), store.size());
-      out.close();
-      output.commit();
+      write_staged(output_path, leading_bytes, staged, nullptr, row_length);
     }
-  } else if (!groups.needs_sort()) {
-    output.commit();
   } else {
-    log_line(false, "  Sort data");
-    if (std::rename(output.path().c_str(), raw_path.c_str()) != 0) error_exitf("Can't rename %s", raw_path.c_str());
-    output.discard();
-    std::unique_ptr<ScratchPath> scratch;
-    if (!debug_mode) scratch = std::make_unique<ScratchPath>(raw_path);
-    rewrite_sorted(raw_path, output_path, groups, row_length, host, buffer);
+    PendingOutput output(output_path);
+    RowStore store(output.path(), std::max<std::int64_t>(buffer, row_length));
+    stage_through_store(run, shape, inputs, store);
+    inputs.clear();
+    if (!groups.needs_sort()) {
+      output.commit();
+    } else {
+      log_line(false, "  Sort data");
+      if (std::rename(output.path().c_str(), raw_path.c_str()) != 0) error_exitf("Can't rename %s", raw_path.c_str());
+      output.discard();
+      std::unique_ptr<ScratchPath> scratch;
+      if (!debug_mode) scratch = std::make_unique<ScratchPath>(raw_path);
+      rewrite_sorted(raw_path, output_path, groups, row_length, host, buffer);
+    }
   }
   log_linef(false, "  Rows: %lld, groups: %zu", static_cast<long long>(groups.rows()), groups.combinations());
   log_line(true, "  End data setting");

@@ -1,5 +1,5 @@
-// The grouping of staged rows on its own: the stable order that the combination counts give,
-// also once a column has more distinct values than a packed combination tag can hold.
+// The grouping of staged rows on its own: the stable order that the combination counts give, with
+// many distinct values and with rows that differ from the one before only in the first column.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,10 +37,10 @@ std::vector<Row> stable_sorted(std::vector<Row> rows, std::size_t columns) {
   return rows;
 }
 
-TEST(StageGrouping, rows_sort_stably_by_every_column_even_past_the_packed_tags) {
-  // Four columns leave 16 bits per id in a packed tag. The last column has 70,000 values, seen
-  // once with each value of the third, so that ids packed past their 16 bits would mistake the
-  // pair (0, 65536 + x) for (1, x).
+TEST(StageGrouping, rows_sort_stably_by_every_column_with_many_distinct_values) {
+  // The last column has 70,000 values, seen once with each value of the third, so that a
+  // combination told apart by only part of its values' bits would mistake the pair (0, 65536 + x)
+  // for (1, x); the combination table grows many times over.
   std::vector<Row> rows;
   for (int i = 0; i < 140000; ++i) {
     const int k = i / 2;
@@ -50,6 +50,19 @@ TEST(StageGrouping, rows_sort_stably_by_every_column_even_past_the_packed_tags) 
   bool needed_sort = false;
   EXPECT_EQ(sorted_by_groups(rows, 4, &needed_sort), stable_sorted(rows, 4));
   EXPECT_TRUE(needed_sort);
+}
+
+TEST(StageGrouping, rows_differing_only_in_the_first_column_keep_their_own_combinations) {
+  // Copies of an observation differ only in the first column, in a succession that changes from
+  // one observation to the next: a combination that followed last time is not always the one.
+  const std::vector<std::vector<double>> successions = {{1, 2, 3}, {1, 3, 2}, {2, 1}, {1, 2, 3, 4}, {3}};
+  std::vector<Row> rows;
+  for (int k = 0; k < 400; ++k)
+    for (double first : successions[static_cast<std::size_t>(k * 7 % 5)])
+      rows.push_back({first, static_cast<double>(k % 3), static_cast<double>(k * 13 % 11), 0, static_cast<double>(rows.size())});
+  EXPECT_EQ(sorted_by_groups(rows, 3), stable_sorted(rows, 3));
+  // With a single column every row differs from the one before only there.
+  EXPECT_EQ(sorted_by_groups(rows, 1), stable_sorted(rows, 1));
 }
 
 TEST(StageGrouping, sorted_rows_need_no_sort_and_keep_their_order) {

@@ -1,6 +1,7 @@
 // stagedata on describe setups checked by the real tesset: the order of the staged rows (texts by
 // their bytes, numbers as numbers, equal keys in input order), the one-pass write of sorted data,
-// the sort through a buffer far smaller than the data, and bad control and corrections files.
+// the sort through a buffer far smaller than the data, completed copies and several input files
+// staged alike in memory and through the raw file, and bad control and corrections files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,13 +45,13 @@ double as_number(const Field& field) {
 
 class StageFolder : public imputetest::ImputeFolder {
  protected:
-  // The standard dataset "ds" of `rows`; `metadata_variables` describes their fields.
-  void write_rows(const std::string& metadata_variables, const std::vector<Row>& rows) {
-    write_text(dir_.file("ds.met"), "standard;\nvariables;\n" + metadata_variables);
+  // The standard dataset `name` of `rows`; `metadata_variables` describes their fields.
+  void write_rows(const std::string& metadata_variables, const std::vector<Row>& rows, const std::string& name = "ds") {
+    write_text(dir_.file(name + ".met"), "standard;\nvariables;\n" + metadata_variables);
     std::vector<std::uint8_t> bytes;
     for (const Row& row : rows)
       for (const Field& field : row) bytes.insert(bytes.end(), field.begin(), field.end());
-    testsupport::write_bytes(dir_.file("ds.dat"), bytes);
+    testsupport::write_bytes(dir_.file(name + ".dat"), bytes);
   }
   // Checks the describe setup d.set ("datain ds;" and `statements`); the checker must accept it.
   void check(const std::string& statements) {
@@ -131,6 +132,90 @@ TEST_F(StageFolder, data_far_larger_than_the_sort_buffer_come_out_in_order) {
   });
   EXPECT_EQ(staged(4), expected);
   EXPECT_FALSE(exists("d.raw"));
+}
+
+// Appends `value` to `bytes` as `size` little-endian bytes.
+void put(std::vector<std::uint8_t>& bytes, std::uint64_t value, int size) {
+  for (int b = 0; b < size; ++b) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * b)));
+}
+
+TEST_F(StageFolder, completed_copies_come_out_sorted_alike_from_memory_and_through_the_raw_file) {
+  // 40 observations (stratum s, value y) completed for 3 multiples by corrections written here:
+  // some put a new value, some put back the value the data hold, and one multiple of an
+  // observation gets its own value while the others keep the data's.
+  constexpr int observations = 40, multiples = 3;
+  std::vector<Row> rows;
+  for (int i = 0; i < observations; ++i) rows.push_back({number(i * 7 % 5), number(i)});
+  write_rows("  name=s type=float;\n  name=y;\n", rows);
+  check("stratum s;\nmean y;\nmdata impute;\nmultiples 3;\n");
+  std::vector<std::vector<Row>> completed(multiples, rows);
+  std::vector<std::uint8_t> cor;
+  for (int i = 0; i < observations; ++i)
+    for (int m = 1; m <= multiples; ++m) {
+      double value;
+      if (i % 4 == 0) value = 1000.0 * m + i;           // a new value in every multiple
+      else if (i % 4 == 1) value = i;                   // the value already there
+      else if (i % 4 == 2 && m == 2) value = -0.5 * i;  // a new value in one multiple only
+      else continue;
+      put(cor, 28, 4), put(cor, 0, 4), put(cor, static_cast<std::uint64_t>(i + 1), 4), put(cor, 0, 4);
+      put(cor, static_cast<std::uint64_t>(m), 2), put(cor, 1, 2);
+      std::uint64_t bits;
+      std::memcpy(&bits, &value, 8);
+      put(cor, bits, 8);
+      completed[static_cast<std::size_t>(m - 1)][static_cast<std::size_t>(i)][1] = number(value);
+    }
+  put(cor, 0, 8);
+  testsupport::write_bytes(dir_.file("d.cor"), cor);
+
+  // Expected: the rows of every observation and multiple in that order, with the multiple
+  // number added, sorted stably by multiple and stratum.
+  std::vector<Row> entered;
+  for (int i = 0; i < observations; ++i)
+    for (int m = 1; m <= multiples; ++m) {
+      Row row = completed[static_cast<std::size_t>(m - 1)][static_cast<std::size_t>(i)];
+      row.push_back(number(m));
+      entered.push_back(row);
+    }
+  std::vector<Row> expected = entered;
+  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
+    return std::pair(as_number(a[2]), as_number(a[0])) < std::pair(as_number(b[2]), as_number(b[0]));
+  });
+  for (const char* switches : {" /debug", " /debug /sortbuffer=100"}) {
+    SCOPED_TRACE(switches);
+    ASSERT_EQ(stage(switches).exit_code, 0) << stage_log();
+    EXPECT_EQ(staged(3, "d.raw"), entered);
+    EXPECT_EQ(staged(3), expected);
+  }
+}
+
+TEST_F(StageFolder, several_input_files_are_multiples_in_turn_with_their_observation_numbers) {
+  // Two completed files of 7 observations (stratum s, predictor v, dependent y); the predicted
+  // values named without an ID variable add each row's observation number in its file.
+  const std::string variables = "  name=s type=float;\n  name=v;\n  name=y;\n";
+  std::vector<std::vector<Row>> files(2);
+  for (int f = 0; f < 2; ++f) {
+    for (int i = 0; i < 7; ++i)
+      files[static_cast<std::size_t>(f)].push_back({number(i * 5 % 3), number(100 * f + i), number(i * 0.5 - f)});
+    write_rows(variables, files[static_cast<std::size_t>(f)], f == 0 ? "ds" : "d2");
+  }
+  write_text(dir_.file("d.set"), "datain ds d2;\nmultiples 2;\nstratum s;\ndependent y;\npredictor v;\npredout p;\nrun;\n");
+  ASSERT_EQ(run_command(testsupport::bin_dir() + "/tesset d.set /batch", dir_.path().string()).exit_code, 0);
+  std::vector<Row> expected;
+  for (int f = 0; f < 2; ++f)
+    for (int i = 0; i < 7; ++i) {
+      Row row = files[static_cast<std::size_t>(f)][static_cast<std::size_t>(i)];
+      row.push_back(number(f + 1));
+      row.push_back(number(i + 1));
+      expected.push_back(row);
+    }
+  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
+    return std::pair(as_number(a[3]), as_number(a[0])) < std::pair(as_number(b[3]), as_number(b[0]));
+  });
+  for (const char* switches : {"", " /sortbuffer=100"}) {
+    SCOPED_TRACE(switches);
+    ASSERT_EQ(stage(switches).exit_code, 0) << stage_log();
+    EXPECT_EQ(staged(5), expected);
+  }
 }
 
 TEST_F(StageFolder, stacked_imputations_sort_by_their_multiple_variable_first) {
