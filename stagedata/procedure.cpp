@@ -358,7 +358,8 @@ void stage_in_memory(const Staging& run, const ImputedShape& shape, std::vector<
         for (long long c = 0; c < copies; ++c) {
           char* row = rows.data() + c * row_length;
           run.builder.build(row, input_record, static_cast<int>(c + 1), obs);
-          run.groups.add(row);
+          if (c == 0) run.groups.add(row);
+          else run.groups.add_copy(row);
         }
         continue;
       }
