@@ -57,6 +57,8 @@ class ImputedValues {
   // Reads the blocks of observation `observation` (from 1); observations must come in
   // ascending order.
   void load(long long observation);
+  // Whether the observation loaded last has any block: without one, every copy is its input record.
+  bool loaded_any() const { return !blocks_.empty(); }
   // Puts the values of `realization` into `record` (a copy of the observation's input record):
   // those imputed in its multiple, then those synthesized for its implicate.
   void apply(const Realization& realization, char* record) const;

@@ -124,6 +124,26 @@ RowGroups::RowGroups(std::vector<int> offsets, std::vector<bool> text, std::vect
   grow_slots();
 }
 
+inline void RowGroups::enter_current(bool same_rest) {
+  if (!out_of_order_ && rows_ > 0) note_order();
+  // Rows that differ from the one before only in the first column (the copies of one
+  // observation, told apart by their multiple) mostly follow the combinations of the rows
+  // before them in the same succession: the combination that followed last time is tried first.
+  std::uint32_t combination = same_rest ? successor_[last_combination_] : none_;
+  if (combination == none_ || values_of(combination)[0] != current_[0]) {
+    combination = combination_id();
+    if (same_rest) successor_[last_combination_] = combination;
+  }
+  last_combination_ = combination;
+  std::swap(current_, previous_);
+}
+
+inline void RowGroups::count_row() {
+  ++counts_[last_combination_];
+  if (rows_ == row_capacity_) grow_rows(std::max<std::int64_t>(row_capacity_ * 2, first_row_capacity));
+  combination_of_row_[rows_++] = last_combination_;
+}
+
 void RowGroups::add(const char* row) {
   std::uint64_t* const current = current_;
   const std::uint64_t* const previous = previous_;
@@ -135,22 +155,20 @@ void RowGroups::add(const char* row) {
     same_rest &= current[g] == previous[g];
   }
   if (columns > 0) current[0] = bits_of(row + offsets_[0]);
-  if (!same_rest || (columns > 0 && current[0] != previous[0])) {
-    if (!out_of_order_ && rows_ > 0) note_order();
-    // Rows that differ from the one before only in the first column (the copies of one
-    // observation, told apart by their multiple) mostly follow the combinations of the rows
-    // before them in the same succession: the combination that followed last time is tried first.
-    std::uint32_t combination = same_rest ? successor_[last_combination_] : none_;
-    if (combination == none_ || values_of(combination)[0] != current[0]) {
-      combination = combination_id();
-      if (same_rest) successor_[last_combination_] = combination;
-    }
-    last_combination_ = combination;
-    std::swap(current_, previous_);
+  if (!same_rest || (columns > 0 && current[0] != previous[0])) enter_current(same_rest);
+  count_row();
+}
+
+void RowGroups::add_copy(const char* row) {
+  const std::size_t columns = offsets_.size();
+  if (rows_ == 0 || columns == 0) return add(row);
+  const std::uint64_t first = bits_of(row + offsets_[0]);
+  if (first != previous_[0]) {
+    current_[0] = first;
+    for (std::size_t g = 1; g < columns; ++g) current_[g] = previous_[g];
+    enter_current(true);
   }
-  ++counts_[last_combination_];
-  if (rows_ == row_capacity_) grow_rows(std::max<std::int64_t>(row_capacity_ * 2, first_row_capacity));
-  combination_of_row_[rows_++] = last_combination_;
+  count_row();
 }
 
 // The first column whose value differs from the row before decides the order against it.

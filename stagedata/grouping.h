@@ -55,6 +55,9 @@ class RowGroups {
   }
   // Enters the row and notes whether it orders before the row entered last.
   void add(const char* row);
+  // Enters a row whose grouping values after the first are those of the row entered last (a
+  // further copy of the same input record): only its first value is read.
+  void add_copy(const char* row);
   bool needs_sort() const { return out_of_order_; }
   std::int64_t rows() const { return rows_; }
   std::size_t combinations() const { return counts_.size(); }
@@ -74,6 +77,11 @@ class RowGroups {
  private:
   // The combination of the values in current_, entered when new.
   std::uint32_t combination_id();
+  // Finds the combination of the values in current_, which differ from those of the row before
+  // (after the first only when not `same_rest`), and makes them the row before's.
+  void enter_current(bool same_rest);
+  // Counts the row entered last in its combination and notes that combination as the row's.
+  void count_row();
   // Notes whether the values in current_ order before those of the row before.
   void note_order();
   void grow_slots();

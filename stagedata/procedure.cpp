@@ -354,6 +354,15 @@ void stage_in_memory(const Staging& run, const ImputedShape& shape, std::vector<
         continue;
       }
       values->load(obs);
+      if (!values->loaded_any()) {
+        for (long long c = 0; c < copies; ++c) {
+          char* row = rows.data() + c * row_length;
+          run.builder.build(row, input_record, static_cast<int>(c + 1), obs);
+          if (c == 0) run.groups.add(row);
+          else run.groups.add_copy(row);
+        }
+        continue;
+      }
       // The copies are completed in `record`, which is set back to the input only when a
       // correction changed it.
       copy_row(record.data(), input_record, input_fields);

@@ -14,13 +14,22 @@ namespace {
 
 using Row = std::array<double, 5>;  // four grouping columns, then the row's input number
 
-// The rows in the order that the counting sort gives them.
-std::vector<Row> sorted_by_groups(const std::vector<Row>& rows, std::size_t columns, bool* needed_sort = nullptr) {
+// The rows in the order that the counting sort gives them. With `as_copies`, a row whose values
+// after the first are those of the row before is entered as a copy of it.
+std::vector<Row> sorted_by_groups(const std::vector<Row>& rows, std::size_t columns, bool* needed_sort = nullptr,
+                                  bool as_copies = false) {
   std::vector<int> offsets(columns);
   std::iota(offsets.begin(), offsets.end(), 0);
   for (int& offset : offsets) offset *= 8;
   RowGroups groups(offsets, std::vector<bool>(columns, false), std::vector<std::size_t>(columns, 4));
-  for (const Row& row : rows) groups.add(reinterpret_cast<const char*>(row.data()));
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const auto* row = reinterpret_cast<const char*>(rows[r].data());
+    const bool copy = as_copies && r > 0 && columns > 0 &&
+                      std::equal(rows[r].begin() + 1, rows[r].begin() + static_cast<std::ptrdiff_t>(columns),
+                                 rows[r - 1].begin() + 1);
+    if (copy) groups.add_copy(row);
+    else groups.add(row);
+  }
   if (needed_sort) *needed_sort = groups.needs_sort();
   std::vector<std::int64_t> next = groups.first_positions();
   std::vector<Row> sorted(rows.size());
@@ -61,8 +70,13 @@ TEST(StageGrouping, rows_differing_only_in_the_first_column_keep_their_own_combi
     for (double first : successions[static_cast<std::size_t>(k * 7 % 5)])
       rows.push_back({first, static_cast<double>(k % 3), static_cast<double>(k * 13 % 11), 0, static_cast<double>(rows.size())});
   EXPECT_EQ(sorted_by_groups(rows, 3), stable_sorted(rows, 3));
+  // Entered as copies of the row before, which reads only their first value.
+  bool needed_sort = false;
+  EXPECT_EQ(sorted_by_groups(rows, 3, &needed_sort, true), stable_sorted(rows, 3));
+  EXPECT_TRUE(needed_sort);
   // With a single column every row differs from the one before only there.
   EXPECT_EQ(sorted_by_groups(rows, 1), stable_sorted(rows, 1));
+  EXPECT_EQ(sorted_by_groups(rows, 1, nullptr, true), stable_sorted(rows, 1));
 }
 
 TEST(StageGrouping, sorted_rows_need_no_sort_and_keep_their_order) {
