@@ -37,10 +37,9 @@ void write_file(const std::string& path, const std::vector<CorrectionRecord>& re
   writer.finish();
 }
 
-// Each record as "case/multiple:variable=value,...".
-std::vector<std::string> read_file(const std::string& path) {
+// Each record of `reader` as "case/multiple:variable=value,...".
+std::vector<std::string> read_records(CorrectionReader reader) {
   std::vector<std::string> lines;
-  CorrectionReader reader(path.c_str(), with_multiples);
   CorrectionRecord record;
   while (reader.next(record)) {
     std::string line = std::to_string(record.case_number) + "/" + std::to_string(record.multiple) + ":";
@@ -49,6 +48,10 @@ std::vector<std::string> read_file(const std::string& path) {
     lines.push_back(line);
   }
   return lines;
+}
+
+std::vector<std::string> read_file(const std::string& path) {
+  return read_records(CorrectionReader(path.c_str(), with_multiples));
 }
 
 TEST(CorrectionsFiles, MergeKeepsCaseThenMultipleOrderAndSettingReplacesOrAppends) {
@@ -78,16 +81,7 @@ TEST(CorrectionsFiles, MergeKeepsCaseThenMultipleOrderAndSettingReplacesOrAppend
 
 // Each record as "case/multiple:variable=value,...", read from memory.
 std::vector<std::string> read_memory(const std::vector<unsigned char>& bytes) {
-  std::vector<std::string> lines;
-  CorrectionReader reader(bytes, with_multiples);
-  CorrectionRecord record;
-  while (reader.next(record)) {
-    std::string line = std::to_string(record.case_number) + "/" + std::to_string(record.multiple) + ":";
-    for (const auto& entry : record.entries)
-      line += std::to_string(entry.variable) + "=" + std::to_string(impute::entry_number(entry.value)) + ",";
-    lines.push_back(line);
-  }
-  return lines;
+  return read_records(CorrectionReader(bytes, with_multiples));
 }
 
 // Corrections written to memory read back as from a file; a reader passes over earlier cases
