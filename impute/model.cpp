@@ -159,24 +159,33 @@ void add_cross_products(std::vector<double>& matrix, const double* x, int column
 
 namespace {
 
-// Adds four cases' products to every element, the first case's first. Built for the wider
-// vector units too where the processor has them; each product and sum is rounded as in the
-// scalar loop (no fused multiply-add), so the sums do not depend on the unit.
+// Adds eight cases' products to every element, one case after another in case order, so each
+// element is loaded and stored once per eight cases. Built for the wider vector units too where
+// the processor has them; each product and sum is rounded as in the scalar loop (no fused
+// multiply-add), so the sums do not depend on the unit.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void add_four_cases(double* __restrict matrix, const double* __restrict x, int columns) {
+void add_eight_cases(double* __restrict matrix, const double* __restrict x, int columns) {
   const double* x0 = x;
   const double* x1 = x0 + columns;
   const double* x2 = x1 + columns;
   const double* x3 = x2 + columns;
+  const double* x4 = x3 + columns;
+  const double* x5 = x4 + columns;
+  const double* x6 = x5 + columns;
+  const double* x7 = x6 + columns;
   double* row = matrix;
   for (int i = 0; i < columns; ++i) {
-    const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i];
+    const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i], a4 = x4[i], a5 = x5[i], a6 = x6[i], a7 = x7[i];
     for (int j = 0; j <= i; ++j) {
       double sum = row[j];
       sum += a0 * x0[j];
       sum += a1 * x1[j];
       sum += a2 * x2[j];
       sum += a3 * x3[j];
+      sum += a4 * x4[j];
+      sum += a5 * x5[j];
+      sum += a6 * x6[j];
+      sum += a7 * x7[j];
       row[j] = sum;
     }
     row += i + 1;
@@ -190,7 +199,7 @@ CrossProductBlock::CrossProductBlock(std::vector<double>& matrix, int columns)
 
 void CrossProductBlock::flush() {
   if (cases_ == block_cases) {
-    add_four_cases(matrix_.data(), x_.data(), columns_);
+    add_eight_cases(matrix_.data(), x_.data(), columns_);
   } else {
     for (int c = 0; c < cases_; ++c) add_cross_products(matrix_, x_.data() + static_cast<std::ptrdiff_t>(c) * columns_, columns_);
   }

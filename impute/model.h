@@ -86,7 +86,7 @@ class CrossProductBlock {
   void flush();
 
  private:
-  static constexpr int block_cases = 4;
+  static constexpr int block_cases = 8;
   std::vector<double>& matrix_;
   int columns_;
   int cases_ = 0;

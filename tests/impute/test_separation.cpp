@@ -98,4 +98,47 @@ TEST(SeparatedFits, ThePriorLeavesTheInterceptFreeAndScalesByColumnKind) {
   EXPECT_TRUE(impute::prior_precisions(rows, response, fit).empty());
 }
 
+// Fitted columns spread over more than one group of four, with an unfitted column among them:
+// each column keeps its own standard deviation and its own 0/1 finding, and a value other than
+// 0 or 1 early on is not forgotten.
+TEST(SeparatedFits, ThePriorOfManyColumnsTreatsEachOnItsOwn) {
+  testsupport::TempDir dir;
+  constexpr int wide = 8;
+  impute::FitRows rows(dir.file("wide").c_str(), wide);
+  std::vector<double> mostly_binary;
+  for (int i = 0; i < 40; ++i) {
+    double* row = rows.append();
+    row[0] = 1;
+    row[1] = x_of(i);
+    row[2] = i % 2;
+    row[3] = 1000.0 * i;  // not fitted
+    row[4] = i == 0 ? 2 : i % 3 == 0 ? 1 : 0;
+    row[5] = 3 * x_of(i);
+    row[6] = i % 5 == 0 ? 1 : 0;
+    row[wide - 1] = i % 2;
+    row[rows.extra()] = 0;
+    mostly_binary.push_back(row[4]);
+  }
+  double mean = 0, squares = 0;
+  for (double v : mostly_binary) mean += v / 40;
+  for (double v : mostly_binary) squares += (v - mean) * (v - mean);
+  const double mostly_binary_sd = std::sqrt(squares / 39);
+
+  impute::LinearFit fit;
+  fit.coefficients.assign(wide - 1, 0.0);
+  fit.status.assign(wide, impute::column_active);
+  fit.status[3] = impute::column_inactive;
+  fit.status[wide - 1] = impute::column_dependent;
+  fit.matrix.assign(tessary::packed_size(wide), 0.0);
+  const std::vector<double> precision = impute::prior_precisions(rows, response, fit);
+  ASSERT_EQ(precision.size(), static_cast<std::size_t>(wide - 1));
+  const auto scaled = [](double sd) { return std::pow(2 * sd / 2.5, 2); };
+  EXPECT_NEAR(precision[1], scaled(x_sd), 1e-12);
+  EXPECT_NEAR(precision[2], 1 / 6.25, 1e-15);
+  EXPECT_EQ(precision[3], 0.0);
+  EXPECT_NEAR(precision[4], scaled(mostly_binary_sd), 1e-12);
+  EXPECT_NEAR(precision[5], scaled(3 * x_sd), 1e-11);
+  EXPECT_NEAR(precision[6], 1 / 6.25, 1e-15);
+}
+
 }  // namespace
