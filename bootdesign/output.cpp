@@ -11,8 +11,6 @@
 
 namespace {
 
-// Buffer of the members file.
-constexpr std::int64_t members_buffer = 1 << 20;
 
 // Appends a numeric variable of 8 bytes to a standard dataset's description.
 void add_number_variable(DatasetMeta& meta, const char* name, const char* label) {
@@ -76,7 +74,7 @@ class DatasetOutput final : public MemberOutput {
 class MembersOutput final : public MemberOutput {
  public:
   explicit MembersOutput(const std::string& path)
-      : output_(path), file_(output_.path().c_str(), B_WRITE, members_buffer, data_field) {}
+      : output_(path), file_(output_.path().c_str(), B_WRITE, streaming_buffer, data_field) {}
 
   void write_implicate(std::int64_t, const std::vector<std::int64_t>& multiplicity) override {
     for (std::size_t i = 0; i < multiplicity.size(); ++i) {

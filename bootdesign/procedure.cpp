@@ -23,8 +23,6 @@
 
 namespace {
 
-// Buffer of the exported data file.
-constexpr std::int64_t data_buffer = 1 << 20;
 
 std::string companion(const char* extension) { return companion_path(extension); }
 
@@ -174,7 +172,7 @@ void run_first_phase(const BootSettings& checked) {
 std::unique_ptr<SampleDesign> read_exported(const BootSettings& settings, const std::string& path) {
   if (!std::filesystem::exists(path)) error_exitf("Can't read data file %s", path.c_str());
   const int record_length = static_cast<int>(data_field * settings.design().size());
-  RecordFile data(path.c_str(), B_READ, data_buffer, record_length);
+  RecordFile data(path.c_str(), B_READ, streaming_buffer, record_length);
   const std::int64_t size = bfile_size(data.get());
   char missing[data_field];
   if (size < data_field || data.read(missing, data_field) == nullptr) error_exitf("Can't read data file %s", path.c_str());

@@ -18,12 +18,10 @@ constexpr std::int64_t data_buffer = 8 << 20;
 // Most fields of a record: at least two records must fit the buffer.
 constexpr int max_fields = static_cast<int>(data_buffer / (2 * data_field));
 
-// Buffer of a data file being written: small enough to stay in the processor's cache between
-// being filled and being handed to the kernel, which copies it from there far faster than from
-// memory; never less than two records.
+// Buffer of a data file being written: a streaming buffer, which the kernel copies from the
+// processor's cache far faster than from memory; never less than two records.
 std::int64_t write_buffer(int record_length) {
-  constexpr std::int64_t cached_bytes = 1 << 20;
-  return std::max<std::int64_t>(cached_bytes, 2 * static_cast<std::int64_t>(record_length));
+  return std::max<std::int64_t>(streaming_buffer, 2 * static_cast<std::int64_t>(record_length));
 }
 
 // Record length of `nvar` fields; refuses counts that no record can hold.

@@ -22,6 +22,10 @@ struct biofile;
 // Creates a record file (bf null) or reopens a suspended one. Buffer length -1: a twentieth of
 // the available physical memory; 0: unbuffered. Record length 0: each transfer names its length.
 biofile* bopen(const char* name, biofile* bf, int mode, std::int64_t buffer_length, int record_length);
+
+// Buffer length for a file streamed from start to end: large enough for few system calls, small
+// enough to stay in the processor's cache between the kernel's copy and the program's use of it.
+inline constexpr std::int64_t streaming_buffer = 1 << 20;
 // Reads one record (length <= 0: the record length); null at the end of the data.
 // A null destination returns a pointer into the buffer, valid until the next call.
 void* bread(biofile* bf, void* destination, int length);

@@ -29,9 +29,6 @@
 
 namespace {
 
-// Buffer of the sequential reads: large enough for few refills, small enough to stay in the cache
-// and to cost few page faults.
-constexpr std::int64_t stream_buffer = 1 << 20;
 constexpr long long interrupt_poll = 4096;
 // First capacities of the distinct-value tables.
 constexpr std::size_t by_capacity = 100, stratum_capacity = 500, cluster_capacity = 2000;
@@ -100,7 +97,7 @@ class DataInput {
  public:
   DataInput(const std::string& path, int fields, bool leading_record)
       : length_(fields * data_field), leading_bytes_(leading_record ? data_field : 0), path_(path) {
-    file_ = RecordFile(path.c_str(), B_READ, stream_buffer, length_);
+    file_ = RecordFile(path.c_str(), B_READ, streaming_buffer, length_);
     std::int64_t size = bfile_size(file_.get());
     if (leading_record) {
       if (size < data_field) error_exitf("Data file %s lacks its missing-value record", path.c_str());
@@ -271,7 +268,7 @@ void rewrite_sorted(const std::string& raw, const std::string& final_path, const
     const std::int64_t high = std::min(rows, low + slice_rows);
     const auto width = static_cast<std::uint64_t>(high - low);
     std::vector<std::int64_t> next = first_positions;
-    RecordFile in(raw.c_str(), B_READ, stream_buffer, 0);
+    RecordFile in(raw.c_str(), B_READ, streaming_buffer, 0);
     if (leading_record) {
       const void* leading = in.read(nullptr, data_field);
       if (leading == nullptr) error_exitf("Can't read %s", raw.c_str());
