@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "runtime/path.h"
 #include "stagedata/grouping.h"
 #include "stagedata/large_block.h"
+#include "stagedata/sorted_copies.h"
 #include "stagedata/staged_rows.h"
 
 namespace {
@@ -301,6 +303,12 @@ std::string data_path(const ControlFile& control, std::size_t file) {
 
 namespace {
 
+// The rows staged and their groups, for the log.
+struct StagingSummary {
+  std::int64_t rows = 0;
+  std::size_t groups = 0;
+};
+
 // What the first pass works with: the inputs, the shape of the rows and their groups.
 struct Staging {
   const ControlFile& control;
@@ -413,6 +421,31 @@ void stage_through_store(const Staging& run, const ImputedShape& shape, std::vec
   store.finish();
 }
 
+// The staging of completed copies that sorts their observations once (see SortedCopies):
+// nothing, with nothing written, when a correction changes a grouping value.
+std::optional<StagingSummary> stage_sorted_copies(const Staging& run, const ImputedShape& shape,
+                                                  const GroupingColumns& grouping, const DataInput& input,
+                                                  const std::string& input_path, const std::string& output_path,
+                                                  std::span<const char> leading, const std::string& raw_path) {
+  // The multiple number leads the grouping columns of rows that have it.
+  const std::size_t skipped = run.builder.multiple_offset() >= 0 ? 1 : 0;
+  SortedCopies staging(run.builder, run.copies,
+                       std::vector<int>(grouping.offsets.begin() + static_cast<std::ptrdiff_t>(skipped), grouping.offsets.end()),
+                       std::vector<bool>(grouping.text.begin() + static_cast<std::ptrdiff_t>(skipped), grouping.text.end()),
+                       std::vector<std::size_t>(grouping.capacity.begin() + static_cast<std::ptrdiff_t>(skipped),
+                                                grouping.capacity.end()));
+  const long long observations = staged_observations(input, run.control);
+  const std::unique_ptr<ImputedValues> values = run.corrections(shape, observations);
+  if (!staging.stage(input_path, input.leading_bytes(), input.record_length(), observations, *values))
+    return std::nullopt;
+  if (staging.needs_sort()) {
+    log_line(false, "  Sort data");
+    std::remove(raw_path.c_str());
+  }
+  staging.write(output_path, leading);
+  return StagingSummary{staging.rows(), staging.combinations()};
+}
+
 }  // namespace
 
 void run_stagedata(int argc, char** argv) {
@@ -454,7 +487,16 @@ void run_stagedata(int argc, char** argv) {
   std::memcpy(leading_record.data(), inputs.front()->leading(), data_field);
   const std::span<const char> leading_bytes(leading_record.data(), static_cast<std::size_t>(leading));
 
-  if (leading + rows * row_length <= std::max<std::int64_t>(buffer, row_length)) {
+  const bool fits_buffer = leading + rows * row_length <= std::max<std::int64_t>(buffer, row_length);
+  // Under /DEBUG the rows as they came are kept in the raw file, which only the staging of every
+  // row writes.
+  std::optional<StagingSummary> summary;
+  if (fits_buffer && imputation && !copies.empty() && !debug_mode)
+    summary = stage_sorted_copies(run, shape, grouping, *inputs.front(), paths.front(), output_path, leading_bytes,
+                                  raw_path);
+  if (summary) {
+    inputs.clear();
+  } else if (fits_buffer) {
     groups.reserve(rows);
     StagedRows staged(builder, imputation ? static_cast<int>(copies.size()) : 1);
     stage_in_memory(run, shape, inputs, paths, input_fields, staged);
@@ -487,6 +529,7 @@ void run_stagedata(int argc, char** argv) {
       rewrite_sorted(raw_path, output_path, groups, row_length, host, buffer);
     }
   }
-  log_linef(false, "  Rows: %lld, groups: %zu", static_cast<long long>(groups.rows()), groups.combinations());
+  if (!summary) summary = StagingSummary{groups.rows(), groups.combinations()};
+  log_linef(false, "  Rows: %lld, groups: %zu", static_cast<long long>(summary->rows), summary->groups);
   log_line(true, "  End data setting");
 }

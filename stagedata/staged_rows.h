@@ -50,12 +50,18 @@ class RowBuilder {
       set_number(multiple_fields_[m].data(), static_cast<double>(m));
   }
   int length() const { return length_; }
+  // The byte offset of the multiple number in a row, -1 when rows have none.
+  int multiple_offset() const {
+    return mult_column_ ? length_ - (obs_column_ ? 2 : 1) * data_field : -1;
+  }
+  // Multiple number `multiple` as a field.
+  const char* multiple_field(int multiple) const { return multiple_fields_[static_cast<std::size_t>(multiple)].data(); }
   void build(char* row, const char* record, int multiple, long long observation) const {
     for (int offset : source_offsets_) {
       std::memcpy(row, record + offset, data_field);
       row += data_field;
     }
-    if (mult_column_) std::memcpy(row, multiple_fields_[static_cast<std::size_t>(multiple)].data(), data_field), row += data_field;
+    if (mult_column_) std::memcpy(row, multiple_field(multiple), data_field), row += data_field;
     if (obs_column_) set_number(row, static_cast<double>(observation));
   }
 
@@ -103,6 +109,12 @@ class StagedRows {
   void hold_changed(long long observation, const char* rows);
 
   std::int64_t rows() const { return rows_; }
+  // The held rows of all copies of `observation` (from 0) of the first file, null when its rows
+  // are built from its record.
+  const char* held_rows(long long observation) const {
+    const std::uint32_t held = held_row(files_.front(), observation);
+    return held == none_ ? nullptr : held_block_.data() + static_cast<std::size_t>(held) * builder_.length();
+  }
 
   // Hands `visit` the ticket of every row in row order.
   template <class Visit>
