@@ -1,7 +1,8 @@
 // stagedata on describe setups checked by the real tesset: the order of the staged rows (texts by
 // their bytes, numbers as numbers, equal keys in input order), the one-pass write of sorted data,
 // the sort through a buffer far smaller than the data, completed copies and several input files
-// staged alike in memory and through the raw file, and bad control and corrections files.
+// staged alike in memory and through the raw file, every way of staging completed copies giving
+// the same bytes, and bad control and corrections files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -285,6 +287,52 @@ TEST_F(StageFolder, stacked_imputations_sort_by_their_multiple_variable_first) {
   ASSERT_EQ(got.size(), expected.size());
   for (std::size_t r = 0; r < got.size(); ++r) EXPECT_EQ(as_number(got[r][0]), as_number(expected[r][0])) << "row " << r;
   EXPECT_EQ(got, expected);
+}
+
+TEST_F(StageFolder, every_way_of_staging_completed_copies_writes_the_same_bytes) {
+  // Random data (text BY, stratum, cluster, value; with and without the observation column) and
+  // corrections, some of which move a copy to another stratum or cluster: the observations
+  // sorted once, every row in memory (/DEBUG) and every row through the raw file must agree
+  // byte for byte, with the same log line of rows and groups.
+  std::mt19937 random(20261208);
+  const auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    const int observations = 1 + below(80), multiples = 1 + below(4);
+    const bool regression = round % 2 == 1, moves = round % 3 == 0;
+    const std::vector<std::string> by_values = {"aa", "B", "z9"};
+    std::vector<Row> rows;
+    for (int i = 0; i < observations; ++i)
+      rows.push_back({text(by_values[static_cast<std::size_t>(below(3))]), number(below(4)), number(below(6)),
+                      number(below(1000) / 7.0), number(i)});
+    write_rows("  name=b type=char width=8;\n  name=s type=float;\n  name=c;\n  name=y;\n  name=v;\n", rows);
+    check(std::string("by b;\nstratum s;\ncluster c;\n") +
+          (regression ? "dependent y;\npredictor v;\npredout p;\n" : "mean y;\n") +
+          "mdata impute;\nmultiples " + std::to_string(multiples) + ";\n");
+    std::vector<std::uint8_t> cor;
+    for (int i = 1; i <= observations; ++i)
+      for (int m = 1; m <= multiples; ++m) {
+        if (below(3) != 0) continue;
+        if (moves && below(4) == 0) put_correction(cor, i, m, 1 + below(2), below(4));
+        else put_correction(cor, i, m, 3, below(1000) / 3.0);
+      }
+    put(cor, 0, 8);
+    testsupport::write_bytes(dir_.file("d.cor"), cor);
+    std::vector<std::vector<std::uint8_t>> outputs;
+    std::vector<std::string> summaries;
+    for (const char* switches : {"", " /debug", " /sortbuffer=64"}) {
+      std::filesystem::remove(dir_.file("d.log"));
+      ASSERT_EQ(stage(switches).exit_code, 0) << switches << stage_log();
+      outputs.push_back(testsupport::read_bytes(dir_.file("d.dat")));
+      summaries.push_back(rows_line(stage_log()));
+    }
+    EXPECT_EQ(outputs[0], outputs[1]);
+    EXPECT_EQ(outputs[0], outputs[2]);
+    EXPECT_EQ(summaries[0], summaries[1]);
+    EXPECT_EQ(summaries[0], summaries[2]);
+    EXPECT_EQ(summaries[0].rfind("  Rows: " + std::to_string(observations * multiples) + ", groups: ", 0), 0u)
+        << summaries[0];
+  }
 }
 
 TEST_F(StageFolder, an_impute_control_file_is_refused) {
