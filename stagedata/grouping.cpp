@@ -239,11 +239,11 @@ std::vector<std::vector<int>> RowGroups::value_ranks(std::vector<int>& ids) cons
   return ranks;
 }
 
-std::vector<std::int64_t> RowGroups::first_positions() const {
+std::vector<std::uint32_t> RowGroups::sorted_combinations() const {
   std::vector<int> ids;
   const std::vector<std::vector<int>> ranks = value_ranks(ids);
   const std::size_t columns = offsets_.size();
-  // The combinations in ascending order of their values' ranks, column after column.
+  // In ascending order of their values' ranks, column after column.
   std::vector<std::uint32_t> order(counts_.size());
   std::iota(order.begin(), order.end(), 0u);
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
@@ -254,11 +254,16 @@ std::vector<std::int64_t> RowGroups::first_positions() const {
     }
     return false;
   });
-  std::vector<std::int64_t> first(counts_.size());
-  std::int64_t position = 0;
+  return order;
+}
+
+std::vector<std::int64_t> RowGroups::first_places(const std::vector<std::uint32_t>& order,
+                                                  const std::vector<std::int64_t>& counts) {
+  std::vector<std::int64_t> first(order.size());
+  std::int64_t place = 0;
   for (std::uint32_t c : order) {
-    first[c] = position;
-    position += counts_[c];
+    first[c] = place;
+    if (c < counts.size()) place += counts[c];
   }
   return first;
 }

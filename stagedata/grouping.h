@@ -61,6 +61,8 @@ class RowGroups {
   bool needs_sort() const { return out_of_order_; }
   std::int64_t rows() const { return rows_; }
   std::size_t combinations() const { return counts_.size(); }
+  // The rows of each combination.
+  const std::vector<std::int64_t>& counts() const { return counts_; }
   // The combination of row `row` (from 0, in the order the rows were entered).
   std::uint32_t combination_of(std::int64_t row) const { return combination_of_row_[row]; }
   // Frees the rows' combinations once they are no longer asked for (the counts stay).
@@ -69,10 +71,15 @@ class RowGroups {
     combination_of_row_ = nullptr;
     row_capacity_ = 0;
   }
-  // The position in the sorted output of the first row of every combination: rows in ascending
-  // order of their grouping values, column after column. Handing each row, in entry order, its
-  // combination's next position keeps rows of equal values in their order.
-  std::vector<std::int64_t> first_positions() const;
+  // The combinations in ascending order of their grouping values, column after column.
+  std::vector<std::uint32_t> sorted_combinations() const;
+  // The position in the sorted output of the first row of every combination. Handing each row,
+  // in entry order, its combination's next position keeps rows of equal values in their order.
+  std::vector<std::int64_t> first_positions() const { return first_places(sorted_combinations(), counts_); }
+  // Where the first of the items of each combination goes when `counts[c]` items of combination
+  // c (none past the end of `counts`) are laid out combination after combination in `order`.
+  static std::vector<std::int64_t> first_places(const std::vector<std::uint32_t>& order,
+                                                const std::vector<std::int64_t>& counts);
 
  private:
   // The combination of the values in current_, entered when new.

@@ -428,12 +428,10 @@ std::optional<StagingSummary> stage_sorted_copies(const Staging& run, const Impu
                                                   const std::string& input_path, const std::string& output_path,
                                                   std::span<const char> leading, const std::string& raw_path) {
   // The multiple number leads the grouping columns of rows that have it.
-  const std::size_t skipped = run.builder.multiple_offset() >= 0 ? 1 : 0;
-  SortedCopies staging(run.builder, run.copies,
-                       std::vector<int>(grouping.offsets.begin() + static_cast<std::ptrdiff_t>(skipped), grouping.offsets.end()),
-                       std::vector<bool>(grouping.text.begin() + static_cast<std::ptrdiff_t>(skipped), grouping.text.end()),
-                       std::vector<std::size_t>(grouping.capacity.begin() + static_cast<std::ptrdiff_t>(skipped),
-                                                grouping.capacity.end()));
+  const auto after = [skip = run.builder.multiple_offset() >= 0 ? 1 : 0](const auto& columns) {
+    return std::vector(columns.begin() + skip, columns.end());
+  };
+  SortedCopies staging(run.builder, run.copies, after(grouping.offsets), after(grouping.text), after(grouping.capacity));
   const long long observations = staged_observations(input, run.control);
   const std::unique_ptr<ImputedValues> values = run.corrections(shape, observations);
   if (!staging.stage(input_path, input.leading_bytes(), input.record_length(), observations, *values))

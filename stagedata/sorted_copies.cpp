@@ -64,7 +64,6 @@ bool SortedCopies::stage(const std::string& path, int leading, int record_length
     }
     if (!changed) continue;
     staged_.hold_changed(obs, rows.data());
-    ++held_observations_;
     const std::uint32_t combination = groups_.combination_of(obs);
     if (combination >= held_counts_.size()) held_counts_.resize(combination + 1);
     ++held_counts_[combination];
@@ -80,25 +79,12 @@ std::size_t SortedCopies::combinations() const {
   return groups_.combinations() * (builder_.multiple_offset() >= 0 ? realizations_.size() : 1);
 }
 
-std::vector<std::int64_t> SortedCopies::first_held_places(const std::vector<std::int64_t>& first_positions) const {
-  std::vector<std::uint32_t> combinations(first_positions.size());
-  std::iota(combinations.begin(), combinations.end(), 0u);
-  std::sort(combinations.begin(), combinations.end(),
-            [&](std::uint32_t a, std::uint32_t b) { return first_positions[a] < first_positions[b]; });
-  std::vector<std::int64_t> first(first_positions.size());
-  std::int64_t place = 0;
-  for (std::uint32_t c : combinations) {
-    first[c] = place;
-    if (c < held_counts_.size()) place += held_counts_[c];
-  }
-  return first;
-}
-
 void SortedCopies::write(const std::string& path, std::span<const char> leading) const {
   const int row_length = builder_.length();
   const int fields = row_length / data_field;
   const auto copies = static_cast<std::int64_t>(realizations_.size());
   const auto observations = static_cast<std::int64_t>(observations_);
+  const std::int64_t held_observations = std::accumulate(held_counts_.begin(), held_counts_.end(), std::int64_t{0});
 
   // The observations' rows in sorted order, built for the first multiple, and apart from them
   // the held rows of the observations that corrections changed, copy after copy and within one
@@ -106,11 +92,12 @@ void SortedCopies::write(const std::string& path, std::span<const char> leading)
   // place (its combination's next), so that the records are read in turn and the rows are
   // written in as many runs as there are combinations.
   LargeBlock plain(static_cast<std::size_t>(observations * row_length));
-  std::vector<std::uint32_t> held_positions(static_cast<std::size_t>(held_observations_));
-  LargeBlock held(static_cast<std::size_t>(held_observations_ * copies * row_length));
+  std::vector<std::uint32_t> held_positions(static_cast<std::size_t>(held_observations));
+  LargeBlock held(static_cast<std::size_t>(held_observations * copies * row_length));
   {
-    std::vector<std::int64_t> next = groups_.first_positions();
-    std::vector<std::int64_t> next_held = first_held_places(next);
+    const std::vector<std::uint32_t> order = groups_.sorted_combinations();
+    std::vector<std::int64_t> next = RowGroups::first_places(order, groups_.counts());
+    std::vector<std::int64_t> next_held = RowGroups::first_places(order, held_counts_);
     for (std::int64_t obs = 0; obs < observations; ++obs) {
       const std::uint32_t combination = groups_.combination_of(obs);
       const std::int64_t position = next[combination]++;
@@ -120,7 +107,7 @@ void SortedCopies::write(const std::string& path, std::span<const char> leading)
       const std::int64_t place = next_held[combination]++;
       held_positions[static_cast<std::size_t>(place)] = static_cast<std::uint32_t>(position);
       for (std::int64_t c = 0; c < copies; ++c)
-        copy_row(held.data() + (c * held_observations_ + place) * row_length, rows + c * row_length, fields);
+        copy_row(held.data() + (c * held_observations + place) * row_length, rows + c * row_length, fields);
     }
   }
 
@@ -142,7 +129,7 @@ void SortedCopies::write(const std::string& path, std::span<const char> leading)
       }
       for (; next_held < held_positions.size() && held_positions[next_held] < first + count; ++next_held)
         copy_row(block.data() + (held_positions[next_held] - first) * row_length,
-                 held.data() + (c * held_observations_ + static_cast<std::int64_t>(next_held)) * row_length, fields);
+                 held.data() + (c * held_observations + static_cast<std::int64_t>(next_held)) * row_length, fields);
       out.write(block.data(), static_cast<int>(count * row_length));
     }
   }

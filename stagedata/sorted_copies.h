@@ -41,9 +41,6 @@ class SortedCopies {
  private:
   // Whether two rows hold the same grouping values.
   bool same_grouping(const char* a, const char* b) const;
-  // The place among the held observations, in sorted order, of the first of each combination,
-  // given the sorted position of the first row of each.
-  std::vector<std::int64_t> first_held_places(const std::vector<std::int64_t>& first_positions) const;
 
   const RowBuilder& builder_;
   const std::vector<Realization>& realizations_;
@@ -51,6 +48,5 @@ class SortedCopies {
   RowGroups groups_;
   StagedRows staged_;
   long long observations_ = 0;
-  long long held_observations_ = 0;          // observations whose rows a correction changed
-  std::vector<std::int64_t> held_counts_;    // of them, per combination
+  std::vector<std::int64_t> held_counts_;  // per combination, the observations whose rows a correction changed
 };

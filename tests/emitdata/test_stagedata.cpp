@@ -45,6 +45,14 @@ double as_number(const Field& field) {
   return value;
 }
 
+// `rows` sorted stably by the multiple number in column `multiple`, then by the stratum in column 0.
+std::vector<Row> by_multiple_and_stratum(std::vector<Row> rows, std::size_t multiple) {
+  std::stable_sort(rows.begin(), rows.end(), [multiple](const Row& a, const Row& b) {
+    return std::pair(as_number(a[multiple]), as_number(a[0])) < std::pair(as_number(b[multiple]), as_number(b[0]));
+  });
+  return rows;
+}
+
 class StageFolder : public imputetest::ImputeFolder {
  protected:
   // The standard dataset `name` of `rows`; `metadata_variables` describes their fields.
@@ -190,10 +198,7 @@ TEST_F(StageFolder, completed_copies_come_out_sorted_alike_from_memory_and_throu
       row.push_back(number(m));
       entered.push_back(row);
     }
-  std::vector<Row> expected = entered;
-  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
-    return std::pair(as_number(a[2]), as_number(a[0])) < std::pair(as_number(b[2]), as_number(b[0]));
-  });
+  const std::vector<Row> expected = by_multiple_and_stratum(entered, 2);
   // Every row in memory and through the raw file (both kept under /DEBUG), then the
   // observations sorted once for all multiples.
   for (const char* switches : {" /debug", " /debug /sortbuffer=100", ""}) {
@@ -229,9 +234,7 @@ TEST_F(StageFolder, corrections_that_move_a_copy_to_another_stratum_sort_it_ther
       row.push_back(number(m));
       expected.push_back(row);
     }
-  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
-    return std::pair(as_number(a[2]), as_number(a[0])) < std::pair(as_number(b[2]), as_number(b[0]));
-  });
+  expected = by_multiple_and_stratum(expected, 2);
   for (const char* switches : {"", " /debug"}) {
     SCOPED_TRACE(switches);
     ASSERT_EQ(stage(switches).exit_code, 0) << stage_log();
@@ -260,9 +263,7 @@ TEST_F(StageFolder, several_input_files_are_multiples_in_turn_with_their_observa
       row.push_back(number(i + 1));
       expected.push_back(row);
     }
-  std::stable_sort(expected.begin(), expected.end(), [](const Row& a, const Row& b) {
-    return std::pair(as_number(a[3]), as_number(a[0])) < std::pair(as_number(b[3]), as_number(b[0]));
-  });
+  expected = by_multiple_and_stratum(expected, 3);
   for (const char* switches : {"", " /sortbuffer=100"}) {
     SCOPED_TRACE(switches);
     ASSERT_EQ(stage(switches).exit_code, 0) << stage_log();
